@@ -1,0 +1,16 @@
+# Warning and sanitizer flags shared by every target of the project.
+add_library(tallomir_warnings INTERFACE)
+target_compile_options(tallomir_warnings INTERFACE -Wall -Wextra)
+if(TALLOMIR_WERROR)
+  target_compile_options(tallomir_warnings INTERFACE -Werror)
+endif()
+
+if(TALLOMIR_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Gives a target the project's warnings.
+function(tallomir_warnings target)
+  target_link_libraries(${target} PRIVATE tallomir_warnings)
+endfunction()

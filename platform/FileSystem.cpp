@@ -1,0 +1,522 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QString>
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+namespace platform {
+namespace {
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
+std::string LowerText(std::string s) {
+    for (char& c : s) c = LowerAscii(c);
+    return s;
+}
+
+// A file descriptor closed when it goes out of scope.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd() { if (fd >= 0) ::close(fd); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int release() { int f = fd; fd = -1; return f; }
+};
+
+struct DirCloser {
+    void operator()(DIR* d) const { if (d) ::closedir(d); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+std::mutex g_driveMutex;
+std::map<std::string, std::string>& DriveMap() {
+    static std::map<std::string, std::string> map{{"z", "/"}};
+    return map;
+}
+
+// Normalises a drive key: "C" / "c:" -> "c"; "\\Srv\Share" -> "//srv/share".
+std::string DriveKey(std::string drive) {
+    std::replace(drive.begin(), drive.end(), '\\', '/');
+    while (!drive.empty() && drive.back() == '/') drive.pop_back();
+    if (drive.size() == 2 && drive[1] == ':') drive.resize(1);
+    return LowerText(drive);
+}
+
+std::string LookupDrive(const std::string& key) {
+    std::lock_guard lock(g_driveMutex);
+    auto it = DriveMap().find(key);
+    if (it != DriveMap().end()) return it->second;
+    std::string missing = key;
+    std::replace(missing.begin(), missing.end(), '/', '_');
+    return "/nonexistent-drive/" + missing;  // an unmapped drive holds no files
+}
+
+// Folds "." and ".." of an absolute '/'-separated path.
+std::string FoldPath(const std::string& path) {
+    bool trailing = path.size() > 1 && path.back() == '/';
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(std::move(part));
+        }
+        start = end + 1;
+    }
+    std::string out;
+    for (const auto& p : parts) out += "/" + p;
+    if (out.empty()) return "/";
+    if (trailing) out += '/';
+    return out;
+}
+
+bool StatPath(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
+
+}  // namespace
+
+// ---- current folder and path expansion -------------------------------------------------
+
+std::string CurrentDir() {
+    std::string buf(PATH_MAX, '\0');
+    if (!::getcwd(buf.data(), buf.size())) return "/";
+    buf.resize(std::strlen(buf.c_str()));
+    return buf;
+}
+
+SysError SetCurrentDir(const std::string& dir) {
+    auto resolved = ResolveCase(dir);
+    std::string target = resolved ? *resolved : ExpandFileName(dir);
+    if (::chdir(target.c_str()) != 0) return SysError::FromErrno(errno);
+    return {};
+}
+
+void SetDriveMapping(const std::string& drive, const std::string& hostFolder) {
+    std::lock_guard lock(g_driveMutex);
+    std::string host = hostFolder;
+    while (host.size() > 1 && host.back() == '/') host.pop_back();
+    DriveMap()[DriveKey(drive)] = host;
+}
+
+void ClearDriveMappings() {
+    std::lock_guard lock(g_driveMutex);
+    DriveMap() = {{"z", "/"}};
+}
+
+std::map<std::string, std::string> DriveMappings() {
+    std::lock_guard lock(g_driveMutex);
+    return DriveMap();
+}
+
+bool IsAbsoluteText(const std::string& path) {
+    if (path.empty()) return false;
+    if (path[0] == '/' || path[0] == '\\') return true;
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+std::string ExpandFileName(const std::string& path) {
+    std::string p = path;
+    std::replace(p.begin(), p.end(), '\\', '/');
+    std::string host;
+    if (p.size() >= 2 && p[0] == '/' && p[1] == '/') {
+        // \\server\share\rest: the share prefix goes through the drive map.
+        std::size_t serverEnd = p.find('/', 2);
+        std::size_t shareEnd = serverEnd == std::string::npos ? std::string::npos
+                                                              : p.find('/', serverEnd + 1);
+        std::string prefix = p.substr(0, shareEnd);
+        std::string rest = shareEnd == std::string::npos ? "" : p.substr(shareEnd);
+        host = LookupDrive(DriveKey(prefix)) + "/" + rest;
+    } else if (p.size() >= 2 && p[1] == ':' && IsAbsoluteText(p)) {
+        host = LookupDrive(DriveKey(p.substr(0, 1))) + "/" + p.substr(2);
+    } else if (!p.empty() && p[0] == '/') {
+        host = p;
+    } else {
+        host = CurrentDir() + "/" + p;
+    }
+    return FoldPath(host);
+}
+
+// ---- lookups ------------------------------------------------------------------------------
+
+std::optional<std::string> ResolveCase(const std::string& path) {
+    std::string full = ExpandFileName(path);
+    struct stat st;
+    if (::lstat(full.c_str(), &st) == 0) return full;  // the exact spelling exists
+    bool trailing = full.size() > 1 && full.back() == '/';
+    std::string current;  // resolved so far, "" = root
+    std::size_t start = 1;
+    while (start <= full.size()) {
+        std::size_t end = full.find('/', start);
+        if (end == std::string::npos) end = full.size();
+        std::string part = full.substr(start, end - start);
+        start = end + 1;
+        if (part.empty()) continue;
+        std::string exact = current + "/" + part;
+        if (::lstat(exact.c_str(), &st) == 0) {
+            current = exact;
+            continue;
+        }
+        DirHandle dir(::opendir(current.empty() ? "/" : current.c_str()));
+        if (!dir) return std::nullopt;
+        bool found = false;
+        while (dirent* e = ::readdir(dir.get())) {
+            if (EqualNoCase(e->d_name, part)) {
+                current += "/";
+                current += e->d_name;
+                found = true;
+                break;
+            }
+        }
+        if (!found) return std::nullopt;
+    }
+    if (current.empty()) current = "/";
+    if (trailing && current != "/") current += '/';
+    return current;
+}
+
+bool FileExists(const std::string& path) {
+    auto r = ResolveCase(path);
+    struct stat st;
+    return r && StatPath(*r, st) && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+    auto r = ResolveCase(path);
+    struct stat st;
+    return r && StatPath(*r, st) && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path) { return ResolveCase(path).has_value(); }
+
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+    // Iterative match with one backtrack point for the last '*'.
+    std::size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern) {
+    std::vector<DirEntry> out;
+    auto dirPath = ResolveCase(folder);
+    if (!dirPath) return out;
+    DirHandle dir(::opendir(dirPath->c_str()));
+    if (!dir) return out;
+    int dfd = ::dirfd(dir.get());
+    while (dirent* e = ::readdir(dir.get())) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        if (!WildcardMatch(pattern, name)) continue;
+        DirEntry entry;
+        entry.name = name;
+        entry.isHidden = name[0] == '.';
+        struct stat st;
+        if (::fstatat(dfd, e->d_name, &st, 0) == 0) {
+            entry.isDirectory = S_ISDIR(st.st_mode);
+            entry.size = entry.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
+        }
+        out.push_back(std::move(entry));
+    }
+    return out;
+}
+
+std::optional<std::uint64_t> FileSize(const std::string& path) {
+    auto r = ResolveCase(path);
+    struct stat st;
+    if (!r || !StatPath(*r, st) || S_ISDIR(st.st_mode)) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+// ---- changes --------------------------------------------------------------------------------
+
+namespace {
+
+// Copies the bytes of one open file to another: a reflink where possible, else the kernel
+// copy, else plain reads and writes.
+SysError CopyBytes(int in, int out, std::uint64_t size) {
+    if (size > 0 && ::ioctl(out, FICLONE, in) == 0) return {};
+    std::uint64_t done = 0;
+    bool kernelCopy = true;
+    while (done < size && kernelCopy) {
+        ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, size - done, 0);
+        if (n > 0) {
+            done += static_cast<std::uint64_t>(n);
+        } else if (n == 0) {
+            break;  // the source became shorter
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL) {
+            kernelCopy = false;
+        } else {
+            return SysError::FromErrno(errno);
+        }
+    }
+    if (kernelCopy) return {};
+    if (::lseek(in, static_cast<off_t>(done), SEEK_SET) < 0 ||
+        ::lseek(out, static_cast<off_t>(done), SEEK_SET) < 0)
+        return SysError::FromErrno(errno);
+    std::vector<char> buf(1 << 20);
+    for (;;) {
+        ssize_t n = ::read(in, buf.data(), buf.size());
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return SysError::FromErrno(errno);
+        }
+        for (ssize_t off = 0; off < n;) {
+            ssize_t w = ::write(out, buf.data() + off, static_cast<std::size_t>(n - off));
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                return SysError::FromErrno(errno);
+            }
+            off += w;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+SysError CopyFile(const std::string& source, const std::string& dest) {
+    std::string src = ResolveCase(source).value_or(ExpandFileName(source));
+    std::string dst = ResolveCase(dest).value_or(ExpandFileName(dest));
+    Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.fd < 0) return SysError::FromErrno(errno);
+    struct stat st;
+    if (::fstat(in.fd, &st) != 0) return SysError::FromErrno(errno);
+    if (S_ISDIR(st.st_mode)) return SysError::FromErrno(EISDIR);
+    // Another program holding the source exclusively makes it "in use".
+    if (::flock(in.fd, LOCK_SH | LOCK_NB) != 0) return SysError::FromErrno(errno);
+
+    struct stat dst_st;
+    bool existed = ::stat(dst.c_str(), &dst_st) == 0;
+    if (existed) {
+        if (dst_st.st_dev == st.st_dev && dst_st.st_ino == st.st_ino)
+            return {kErrorSharingViolation, "The source and the destination are the same file."};
+        if ((dst_st.st_mode & 0222) == 0) return SysError::FromErrno(EACCES);  // read-only
+    }
+    Fd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    if (out.fd < 0) return SysError::FromErrno(errno);
+    if (::flock(out.fd, LOCK_EX | LOCK_NB) != 0) return SysError::FromErrno(errno);
+    SysError err;
+    if (::ftruncate(out.fd, 0) != 0) err = SysError::FromErrno(errno);
+    if (!err) err = CopyBytes(in.fd, out.fd, static_cast<std::uint64_t>(st.st_size));
+    if (!err && ::fchmod(out.fd, st.st_mode & 07777) != 0) err = SysError::FromErrno(errno);
+    if (!err) {
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::futimens(out.fd, times) != 0) err = SysError::FromErrno(errno);
+    }
+    int fd = out.release();
+    if (::close(fd) != 0 && !err) err = SysError::FromErrno(errno);
+    if (err) ::unlink(dst.c_str());  // never leave a truncated copy behind
+    return err;
+}
+
+SysError CreateDir(const std::string& dir) {
+    std::string d = ExpandFileName(dir);
+    if (::mkdir(d.c_str(), 0777) != 0) return SysError::FromErrno(errno);
+    return {};
+}
+
+bool ForceDirectories(const std::string& dir) {
+    std::string d = ExpandFileName(dir);
+    while (d.size() > 1 && d.back() == '/') d.pop_back();
+    if (DirectoryExists(d)) return true;
+    std::size_t slash = d.rfind('/');
+    if (slash != std::string::npos && slash > 0 && !ForceDirectories(d.substr(0, slash))) return false;
+    // The parent may exist under another letter case.
+    std::string parent = slash == 0 ? "/" : d.substr(0, slash);
+    std::string target = ResolveCase(parent).value_or(parent);
+    if (target.back() != '/') target += '/';
+    target += d.substr(slash + 1);
+    return ::mkdir(target.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(target));
+}
+
+SysError RemoveDir(const std::string& dir) {
+    std::string d = ResolveCase(dir).value_or(ExpandFileName(dir));
+    if (::rmdir(d.c_str()) != 0) return SysError::FromErrno(errno);
+    return {};
+}
+
+SysError DeleteFile(const std::string& path) {
+    std::string p = ResolveCase(path).value_or(ExpandFileName(path));
+    struct stat st;
+    if (::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return SysError::FromErrno(EISDIR);
+    if (::unlink(p.c_str()) != 0) return SysError::FromErrno(errno);
+    return {};
+}
+
+SysError RenameFile(const std::string& from, const std::string& to) {
+    std::string f = ResolveCase(from).value_or(ExpandFileName(from));
+    std::string t = ResolveCase(to).value_or(ExpandFileName(to));
+    if (::rename(f.c_str(), t.c_str()) != 0) return SysError::FromErrno(errno);
+    return {};
+}
+
+int GetFileAttributes(const std::string& path) {
+    auto r = ResolveCase(path);
+    struct stat st;
+    if (!r || !StatPath(*r, st)) return -1;
+    int attrs = 0;
+    if (S_ISDIR(st.st_mode)) attrs |= kAttrDirectory;
+    else attrs |= kAttrArchive;
+    if ((st.st_mode & 0222) == 0) attrs |= kAttrReadOnly;
+    std::string name = r->substr(r->find_last_of('/', r->size() > 1 ? r->size() - 2 : 0) + 1);
+    if (!name.empty() && name[0] == '.') attrs |= kAttrHidden;
+    return attrs;
+}
+
+SysError SetFileAttributes(const std::string& path, int attributes) {
+    auto r = ResolveCase(path);
+    if (!r) return SysError::FromErrno(ENOENT);
+    struct stat st;
+    if (!StatPath(*r, st)) return SysError::FromErrno(errno);
+    mode_t mode = st.st_mode & 07777;
+    if (attributes & kAttrReadOnly) {
+        mode &= ~static_cast<mode_t>(0222);
+    } else if ((mode & 0222) == 0) {
+        mode |= S_IWUSR;  // clearing read-only gives the owner write access back
+    }
+    if (::chmod(r->c_str(), mode) != 0) return SysError::FromErrno(errno);
+    return {};
+}
+
+SysError MoveToTrash(const std::string& path) {
+    auto r = ResolveCase(path);
+    if (!r) return SysError::FromErrno(ENOENT);
+    QFile file(QString::fromLocal8Bit(r->c_str()));
+    if (!file.moveToTrash()) return {kErrorAccessDenied, file.errorString().toLocal8Bit().toStdString()};
+    return {};
+}
+
+std::optional<VolumeInfo> GetVolumeInfo(const std::string& path) {
+    std::string p = ResolveCase(path).value_or(ExpandFileName(path));
+    struct stat st;
+    // Walk up to an existing folder: a path that is about to be created still has a volume.
+    while (!StatPath(p, st)) {
+        std::size_t slash = p.find_last_of('/', p.size() > 1 ? p.size() - 2 : 0);
+        if (slash == std::string::npos || p == "/") return std::nullopt;
+        p = slash == 0 ? "/" : p.substr(0, slash);
+    }
+    struct statvfs vfs;
+    if (::statvfs(p.c_str(), &vfs) != 0) return std::nullopt;
+    VolumeInfo info;
+    info.totalBytes = static_cast<std::uint64_t>(vfs.f_blocks) * vfs.f_frsize;
+    info.freeBytes = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
+    // The mount point: the highest folder on the same device.
+    std::string root = p;
+    while (root != "/") {
+        std::size_t slash = root.find_last_of('/', root.size() - 1);
+        std::string parent = slash == 0 ? "/" : root.substr(0, slash);
+        struct stat pst;
+        if (!StatPath(parent, pst) || pst.st_dev != st.st_dev) break;
+        root = parent;
+    }
+    info.root = root;
+    // The label, where the system lists one for the device behind the mount.
+    DirHandle labels(::opendir("/dev/disk/by-label"));
+    if (labels) {
+        while (dirent* e = ::readdir(labels.get())) {
+            std::string link = std::string("/dev/disk/by-label/") + e->d_name;
+            struct stat dev;
+            if (e->d_name[0] != '.' && ::stat(link.c_str(), &dev) == 0 && S_ISBLK(dev.st_mode) &&
+                dev.st_rdev == st.st_dev) {
+                info.label = e->d_name;
+                break;
+            }
+        }
+    }
+    return info;
+}
+
+FileBytes ReadFile(const std::string& path) {
+    std::string p = ResolveCase(path).value_or(ExpandFileName(path));
+    Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.fd < 0) return {std::nullopt, SysError::FromErrno(errno)};
+    std::string data;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd.fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return {std::nullopt, SysError::FromErrno(errno)};
+        }
+        data.append(buf, static_cast<std::size_t>(n));
+    }
+    return {std::move(data), {}};
+}
+
+SysError WriteFile(const std::string& path, const std::string& bytes) {
+    std::string p = ResolveCase(path).value_or(ExpandFileName(path));
+    Fd fd(::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.fd < 0) return SysError::FromErrno(errno);
+    std::size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t w = ::write(fd.fd, bytes.data() + off, bytes.size() - off);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            SysError err = SysError::FromErrno(errno);
+            ::unlink(p.c_str());
+            return err;
+        }
+        off += static_cast<std::size_t>(w);
+    }
+    if (::close(fd.release()) != 0) {
+        SysError err = SysError::FromErrno(errno);
+        ::unlink(p.c_str());
+        return err;
+    }
+    return {};
+}
+
+std::string ProgramDir() {
+    std::string buf(PATH_MAX, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0) return CurrentDir() + "/";
+    buf.resize(static_cast<std::size_t>(n));
+    return buf.substr(0, buf.rfind('/') + 1);
+}
+
+}  // namespace platform

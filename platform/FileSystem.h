@@ -1,0 +1,104 @@
+#pragma once
+// The file system with the semantics the program was designed for: name lookups ignore
+// letter case, texts from MapInfo files may use '\' or '/' as separators, absolute Windows
+// paths go through a drive map. Paths handed back are host paths ('/').
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/SysError.h"
+
+namespace platform {
+
+// File attribute bits, as in the Windows attribute set.
+inline constexpr int kAttrReadOnly = 0x01;
+inline constexpr int kAttrHidden = 0x02;
+inline constexpr int kAttrDirectory = 0x10;
+inline constexpr int kAttrArchive = 0x20;
+
+// ---- current folder and path expansion -------------------------------------------------
+
+std::string CurrentDir();                      // absolute, no trailing separator (except "/")
+SysError SetCurrentDir(const std::string& dir);
+
+// Maps a Windows drive ("C") or share prefix ("\\server\share", any separators, any case)
+// to a host folder. "Z" maps to "/" unless replaced. Process-wide; set at start-up.
+void SetDriveMapping(const std::string& drive, const std::string& hostFolder);
+void ClearDriveMappings();                     // back to the default (Z = /)
+std::map<std::string, std::string> DriveMappings();
+
+// The full host path of a text that may be a Windows path: '\' and '/' both separate,
+// relative paths are taken from the current folder, "." and ".." are folded, a drive
+// letter or share prefix goes through the drive map. An unmapped drive gives a path under
+// "/nonexistent-drive/X/" that exists nowhere. A trailing separator is kept.
+std::string ExpandFileName(const std::string& path);
+// True when the text names a drive ("C:..."), a share ("\\srv\sh...") or starts at a root.
+bool IsAbsoluteText(const std::string& path);
+
+// ---- lookups (letter case ignored) ------------------------------------------------------
+
+// The on-disk spelling of an existing path, matching each component without regard to
+// case (an exact match wins). nullopt when nothing matches.
+std::optional<std::string> ResolveCase(const std::string& path);
+bool FileExists(const std::string& path);       // a file (not a folder), case ignored
+bool DirectoryExists(const std::string& path);  // a folder, case ignored
+bool PathExists(const std::string& path);       // anything, case ignored
+
+struct DirEntry {
+    std::string name;        // on-disk name, no folder
+    std::uint64_t size = 0;  // 64-bit size (0 for folders)
+    bool isDirectory = false;
+    bool isHidden = false;   // name begins with a dot
+};
+// Every entry of `folder` (case-insensitive folder lookup) whose name matches `pattern`
+// (with '*' and '?', case ignored), "." and ".." excepted, hidden entries and folders
+// included, in directory order.
+std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern);
+// Wildcard match of a name against a pattern, ignoring ASCII case.
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+std::optional<std::uint64_t> FileSize(const std::string& path);
+
+// ---- changes ----------------------------------------------------------------------------
+
+// Copies a file, replacing an existing destination; mode and time stamps are carried over.
+// Uses the kernel copy (a reflink where the file system offers it). A read-only
+// destination is not replaced (access denied). A copy that fails part-way removes what it
+// wrote, so no truncated file is left looking complete.
+SysError CopyFile(const std::string& source, const std::string& dest);
+SysError CreateDir(const std::string& dir);
+bool ForceDirectories(const std::string& dir);  // creates every missing parent
+SysError RemoveDir(const std::string& dir);     // only an empty folder
+SysError DeleteFile(const std::string& path);
+SysError RenameFile(const std::string& from, const std::string& to);  // replaces `to`
+
+// Attributes: -1 when the path does not exist. Read-only = no write permission bits.
+int GetFileAttributes(const std::string& path);
+SysError SetFileAttributes(const std::string& path, int attributes);
+
+// Moves a file or folder to the desktop's trash (freedesktop.org).
+SysError MoveToTrash(const std::string& path);
+
+struct VolumeInfo {
+    std::string root;       // mount point of the file system that holds the path
+    std::string label;      // volume label, empty when it has none
+    std::uint64_t totalBytes = 0;
+    std::uint64_t freeBytes = 0;
+};
+std::optional<VolumeInfo> GetVolumeInfo(const std::string& path);
+
+// A whole file's bytes, or the error that stopped the read.
+struct FileBytes {
+    std::optional<std::string> bytes;
+    SysError error;
+};
+FileBytes ReadFile(const std::string& path);
+// Writes a whole file, creating or replacing it.
+SysError WriteFile(const std::string& path, const std::string& bytes);
+
+// The folder that holds the running program, with a trailing '/'.
+std::string ProgramDir();
+
+}  // namespace platform

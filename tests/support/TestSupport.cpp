@@ -1,0 +1,104 @@
+#include "TestSupport.h"
+
+#include <sys/wait.h>
+
+#include <QCryptographicHash>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    std::string tmpl = (fs::temp_directory_path() / "tallomir-test-XXXXXX").string();
+    if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    m_path = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Give back write access first, so read-only test files do not stay behind.
+    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(m_path, ec);
+}
+
+void WriteText(const std::string& path, const std::string& bytes) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::string& path) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(path, ec));
+}
+
+std::vector<std::pair<std::string, std::string>> TreeSnapshot(const std::string& root) {
+    std::vector<std::pair<std::string, std::string>> out;
+    for (auto& e : fs::recursive_directory_iterator(root)) {
+        if (!e.is_regular_file()) continue;
+        std::string content = ReadText(e.path().string());
+        QByteArray hash = QCryptographicHash::hash(QByteArray::fromStdString(content), QCryptographicHash::Sha256);
+        out.emplace_back(fs::relative(e.path(), root).string(), hash.toHex().toStdString());
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+CommandResult RunCommand(const std::string& command) {
+    CommandResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return result;
+    std::array<char, 4096> buf;
+    std::size_t n;
+    while ((n = std::fread(buf.data(), 1, buf.size(), pipe)) > 0) result.output.append(buf.data(), n);
+    int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+bool HaveTool(const std::string& tool) {
+    return RunCommand("command -v " + tool + " >/dev/null 2>&1").status == 0;
+}
+
+namespace {
+std::string EnvOr(const char* name, const std::string& fallback) {
+    const char* v = std::getenv(name);
+    return v && *v ? std::string(v) : fallback;
+}
+}  // namespace
+
+std::string BinDir() { return EnvOr("TALLOMIR_BIN_DIR", "build/bin"); }
+std::string SourceDir() { return EnvOr("TALLOMIR_SOURCE_DIR", "."); }
+std::string TestBinDir() { return EnvOr("TALLOMIR_TEST_BIN_DIR", "build/tests/bin"); }
+
+std::vector<std::string> RecordingUserInterface::Notes() const {
+    std::vector<std::string> out;
+    for (const auto& e : events)
+        if (e.kind == "note") out.push_back(e.text);
+    return out;
+}
+
+std::vector<std::string> RecordingUserInterface::Kinds() const {
+    std::vector<std::string> out;
+    for (const auto& e : events) out.push_back(e.kind);
+    return out;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include "app/ConsoleUserInterface.h"
+#include "app/pmUtils.h"
+
+TEST(PathHelpers, NamesFoldersAndExtensions) {
+    struct Case {
+        std::string path, name, folder, ext, noExt;
+    } cases[] = {
+        {"C:\\Data\\Roads.TAB", "Roads.TAB", "C:\\Data\\", ".TAB", "C:\\Data\\Roads"},
+        {"Roads", "Roads", "", "", "Roads"},
+        {"..\\maps/roads.v1.tab", "roads.v1.tab", "..\\maps/", ".tab", "..\\maps/roads.v1"},
+        {"C:\\Data.d\\Roads", "Roads", "C:\\Data.d\\", "", "C:\\Data"},  // text before the last dot
+        {"\\\\srv\\share\\", "", "\\\\srv\\share\\", "", "\\\\srv\\share\\"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(pm::FileNameOf(c.path), c.name) << c.path;
+        EXPECT_EQ(pm::FolderOf(c.path), c.folder) << c.path;
+        EXPECT_EQ(pm::ExtensionOf(c.path), c.ext) << c.path;
+        EXPECT_EQ(pm::WithoutExtension(c.path), c.noExt) << c.path;
+    }
+    EXPECT_EQ(pm::WithTrailingSeparator("C:\\T"), "C:\\T\\");
+    EXPECT_EQ(pm::WithTrailingSeparator("/t/"), "/t/");
+    EXPECT_EQ(pm::WithTrailingSeparator(""), "");
+    EXPECT_EQ(pm::ToBackslashes("TABLES/DATA/x"), "TABLES\\DATA\\x");
+}
+
+TEST(TextHelpers, UpperCasingKeepsEveryPosition) {
+    std::string text = "Open Table \"C:\\Daten\\Stra\xDF" "e\" As Stra\xDF" "e";
+    std::string upper = pm::UpperAscii(text);
+    ASSERT_EQ(upper.size(), text.size());
+    EXPECT_EQ(upper.substr(0, 10), "OPEN TABLE");
+    std::size_t as = pm::FindUpper(text, " AS ");
+    EXPECT_EQ(text.substr(as, 4), " As ");
+    EXPECT_EQ(static_cast<unsigned char>(upper[upper.size() - 2]), 0xDFu);  // bytes above 127 kept
+    EXPECT_TRUE(pm::EqualNoCase("roads.TAB", "ROADS.tab"));
+    EXPECT_FALSE(pm::EqualNoCase("roads", "roads "));
+    EXPECT_TRUE(pm::EndsWithNoCase("x.Tab", ".TAB"));
+    EXPECT_FALSE(pm::EndsWithNoCase("tab", ".TAB"));
+}
+
+TEST(ConsoleText, LineEndsBecomeLineBreaks) {
+    EXPECT_EQ(app::ConsoleUserInterface::WithLineBreaks("a\rb\r\nc\nd"), "a\nb\nc\nd");
+    EXPECT_EQ(app::ConsoleUserInterface::WithLineBreaks("\r\r\n"), "\n\n");
+}

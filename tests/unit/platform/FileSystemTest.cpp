@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+
+#include "TestSupport.h"
+#include "platform/FileSystem.h"
+
+using namespace platform;
+using testing_support::ReadText;
+using testing_support::TempDir;
+using testing_support::WriteText;
+
+namespace {
+
+struct CwdGuard {
+    std::string saved = CurrentDir();
+    ~CwdGuard() { SetCurrentDir(saved); }
+};
+
+TEST(ExpandFileName, FoldsDotsAndTakesBothSeparators) {
+    CwdGuard guard;
+    TempDir dir;
+    ASSERT_FALSE(SetCurrentDir(dir.path()));
+    const std::string cwd = CurrentDir();
+    struct Case {
+        std::string in, out;
+    } cases[] = {
+        {"Roads.TAB", cwd + "/Roads.TAB"},
+        {"data\\Roads.TAB", cwd + "/data/Roads.TAB"},
+        {"..\\x\\.\\Roads.TAB", cwd.substr(0, cwd.rfind('/')) + "/x/Roads.TAB"},
+        {"/a/b/../c/", "/a/c/"},
+        {"\\a\\b", "/a/b"},
+        {"Z:\\tmp\\x.tab", "/tmp/x.tab"},
+        {"z:/tmp/../x.tab", "/x.tab"},
+        {"/..", "/"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(ExpandFileName(c.in), c.out) << c.in;
+}
+
+TEST(ExpandFileName, DrivesAndSharesGoThroughTheDriveMap) {
+    ClearDriveMappings();
+    SetDriveMapping("C", "/mnt/c/");
+    SetDriveMapping("\\\\Server\\Share", "/srv/share");
+    EXPECT_EQ(ExpandFileName("C:\\Data\\Roads.tab"), "/mnt/c/Data/Roads.tab");
+    EXPECT_EQ(ExpandFileName("c:/Data"), "/mnt/c/Data");
+    EXPECT_EQ(ExpandFileName("\\\\server\\SHARE\\maps\\a.tab"), "/srv/share/maps/a.tab");
+    // An unmapped drive is a place where no file exists.
+    std::string unmapped = ExpandFileName("Q:\\Data\\x.tab");
+    EXPECT_FALSE(PathExists(unmapped));
+    EXPECT_FALSE(FileExists("Q:\\Data\\x.tab"));
+    EXPECT_FALSE(FileExists("\\\\other\\share\\x.tab"));
+    ClearDriveMappings();
+    EXPECT_EQ(ExpandFileName("C:\\x"), unmapped.substr(0, unmapped.find("/q")) + "/c/x");
+    EXPECT_TRUE(IsAbsoluteText("C:x"));
+    EXPECT_TRUE(IsAbsoluteText("\\x"));
+    EXPECT_FALSE(IsAbsoluteText("x\\y"));
+}
+
+TEST(Lookup, IgnoresLetterCaseAndReportsOnDiskNames) {
+    TempDir dir;
+    WriteText(dir / "Data/Roads.TAB", "header");
+    EXPECT_TRUE(FileExists(dir / "data/roads.tab"));
+    EXPECT_TRUE(FileExists(dir.path() + "\\DATA\\ROADS.tab"));
+    EXPECT_FALSE(FileExists(dir / "data"));  // a folder is not a file
+    EXPECT_TRUE(DirectoryExists(dir / "DATA"));
+    EXPECT_FALSE(FileExists(dir / "data/roads.dat"));
+    EXPECT_EQ(ResolveCase(dir / "DATA/ROADS.TAB"), dir.path() + "/Data/Roads.TAB");
+    EXPECT_EQ(FileSize(dir / "data/roads.tab"), 6u);
+    // An exact spelling wins over a case-insensitive twin.
+    WriteText(dir / "Data/roads.tab", "other!!");
+    EXPECT_EQ(ResolveCase(dir / "Data/roads.tab"), dir.path() + "/Data/roads.tab");
+}
+
+TEST(FindFiles, MatchesWildcardsWithoutCaseAndListsEverything) {
+    TempDir dir;
+    WriteText(dir / "Roads.TAB", "1");
+    WriteText(dir / "ROADS.dat", "12345");
+    WriteText(dir / "roads.Map", std::string(70000, 'm'));
+    WriteText(dir / ".roads.hidden", "");
+    WriteText(dir / "Roads2.tab", "x");
+    ASSERT_EQ(::mkdir((dir / "roads.d").c_str(), 0755), 0);
+    std::map<std::string, DirEntry> found;
+    for (auto& e : FindFiles(dir / "", "roads.*")) found[e.name] = e;
+    ASSERT_EQ(found.size(), 4u);  // Roads2.tab and .roads.hidden do not match "roads.*"
+    EXPECT_EQ(found["ROADS.dat"].size, 5u);
+    EXPECT_EQ(found["roads.Map"].size, 70000u);
+    EXPECT_TRUE(found["roads.d"].isDirectory);
+    auto hidden = FindFiles(dir.path(), ".ROADS.*");
+    ASSERT_EQ(hidden.size(), 1u);
+    EXPECT_TRUE(hidden[0].isHidden);
+    EXPECT_EQ(FindFiles(dir.path(), "*").size(), 6u);
+    EXPECT_TRUE(FindFiles(dir / "missing", "*").empty());
+}
+
+TEST(WildcardMatch, Table) {
+    struct Case {
+        const char* pattern;
+        const char* name;
+        bool match;
+    } cases[] = {
+        {"*", "", true},      {"*.*", "a.b", true},  {"a?c", "ABC", true},   {"a?c", "ac", false},
+        {"*.tab", "x.TAB", true}, {"*.tab", "x.tab.bak", false}, {"a*b*c", "aXbYbZc", true},
+        {"a*b*c", "aXbYbZ", false}, {"roads.*", "roads.", true}, {"roads.*", "roads", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
+}
+
+TEST(CopyFile, KeepsModeAndTimesAndOverwrites) {
+    TempDir dir;
+    std::string src = dir / "src.dat", dst = dir / "dst.dat";
+    WriteText(src, std::string(300000, 'a'));
+    WriteText(dst, "newer but replaced");
+    ASSERT_EQ(::chmod(src.c_str(), 0640), 0);
+    struct timespec times[2] = {{1000000000, 0}, {1200000000, 500}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
+    ASSERT_FALSE(CopyFile(src, dst));
+    EXPECT_EQ(ReadText(dst), std::string(300000, 'a'));
+    struct stat st;
+    ASSERT_EQ(::stat(dst.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+    // A read-only source gives a read-only copy.
+    ASSERT_EQ(::chmod(src.c_str(), 0444), 0);
+    std::string dst2 = dir / "dst2.dat";
+    ASSERT_FALSE(CopyFile(src, dst2));
+    EXPECT_EQ(GetFileAttributes(dst2) & kAttrReadOnly, kAttrReadOnly);
+    ASSERT_FALSE(SetFileAttributes(dst2, 0));
+    EXPECT_EQ(GetFileAttributes(dst2) & kAttrReadOnly, 0);
+}
+
+TEST(CopyFile, FailuresCarryCodeAndDescription) {
+    TempDir dir;
+    std::string src = dir / "src.dat", ro = dir / "ro.dat";
+    WriteText(src, "new");
+    WriteText(ro, "old");
+    ASSERT_EQ(::chmod(ro.c_str(), 0444), 0);
+    SysError err = CopyFile(src, ro);
+    EXPECT_EQ(err.code, kErrorAccessDenied);
+    EXPECT_FALSE(err.message.empty());
+    EXPECT_EQ(ReadText(ro), "old");
+
+    err = CopyFile(dir / "missing.dat", dir / "out.dat");
+    EXPECT_EQ(err.code, kErrorFileNotFound);
+    EXPECT_FALSE(testing_support::Exists(dir / "out.dat"));
+
+    err = CopyFile(src, dir / "no/such/folder/out.dat");
+    EXPECT_TRUE(err);
+    EXPECT_FALSE(err.message.empty());
+}
+
+TEST(FileChanges, FoldersDeleteRenameAndVolume) {
+    TempDir dir;
+    EXPECT_TRUE(ForceDirectories(dir / "a/b/c"));
+    EXPECT_TRUE(ForceDirectories(dir / "A/B/c/d"));  // existing parents found without case
+    EXPECT_TRUE(DirectoryExists(dir / "a/b/c/d"));
+    EXPECT_EQ(CreateDir(dir / "a").code, kErrorAlreadyExists);
+    WriteText(dir / "a/f.txt", "x");
+    EXPECT_TRUE(RemoveDir(dir / "a"));  // not empty
+    EXPECT_FALSE(RenameFile(dir / "A/F.TXT", dir / "a/g.txt"));
+    EXPECT_FALSE(FileExists(dir / "a/f.txt"));
+    EXPECT_FALSE(DeleteFile(dir / "a/G.txt"));
+    EXPECT_EQ(DeleteFile(dir / "a/g.txt").code, kErrorFileNotFound);
+    EXPECT_FALSE(RemoveDir(dir / "a/b/c/d"));
+    EXPECT_EQ(GetFileAttributes(dir / "a/b") & kAttrDirectory, kAttrDirectory);
+    EXPECT_EQ(GetFileAttributes(dir / "nothing"), -1);
+
+    auto vol = GetVolumeInfo(dir / "not/yet/made");
+    ASSERT_TRUE(vol.has_value());
+    EXPECT_GT(vol->totalBytes, 0u);
+    EXPECT_LE(vol->freeBytes, vol->totalBytes);
+    EXPECT_FALSE(vol->root.empty());
+}
+
+TEST(FileChanges, ReadAndWriteWholeFiles) {
+    TempDir dir;
+    std::string bytes("a\r\nb\0c", 6);
+    ASSERT_FALSE(WriteFile(dir / "x.bin", bytes));
+    auto back = ReadFile(dir / "X.BIN");
+    ASSERT_TRUE(back.bytes);
+    EXPECT_EQ(*back.bytes, bytes);
+    auto missing = ReadFile(dir / "y.bin");
+    EXPECT_FALSE(missing.bytes);
+    EXPECT_EQ(missing.error.code, kErrorFileNotFound);
+}
+
+}  // namespace
