@@ -1,0 +1,55 @@
+#pragma once
+// Workspace analysis: reading workspaces into the table and graph lists, the file set and
+// size of each table, the refresh, and the rewriting of workspaces and copied headers.
+// Every operation works on one CopyFormState and talks to MapInfo through app::MapInfoApp()
+// and to the user through app::UI().
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "analysis/CopyFormState.h"
+
+namespace analysis {
+
+// A workspace, header or folder that cannot be opened, read or written where the work
+// cannot go on without it. The text names the file and the system's reason.
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Analysis {
+public:
+    explicit Analysis(CopyFormState& state) : m_state(state) {}
+
+    // Recognises a table-opening line: returns its alias (adding the table to the list when
+    // its header exists), or "" for other lines and missing tables (with a note).
+    std::string GetTableName(const std::string& workspace, const std::string& line);
+    // Recognises a graph reference and adds it to the graph list (or notes it missing).
+    void GetGraphName(const std::string& workspace, const std::string& line);
+    // Reads the workspace at `position` of the workspace list. Throws FileError.
+    void ReadWorkspace(int position);
+
+    // The table a header opens ("Open Table ... As ..." inside it), or the header itself.
+    static std::string TableFile(const std::string& header);
+    static bool IsRasterTable(const std::string& header);
+    // Appends the files of the table at `path` (no extension) to info.fileInfo; their total.
+    std::uint64_t GetTableSize(const std::string& path);
+    // Fills state.info for the table-list entry at `index`.
+    void TableInfo(int index);
+    // The refresh: rebuilds both lists and the disk-space text.
+    void acUpdateListExecute();
+
+    // Writes the rewritten copy of a workspace. Throws FileError.
+    void CopyWorkSpace(const std::string& source, const std::string& target);
+    // Rewrite a copied view or raster header (path without extension) for the target layout.
+    static void UpdateViewTAB(const std::string& path);
+    static void UpdateRasterTAB(const std::string& path);
+
+    CopyFormState& State() { return m_state; }
+
+private:
+    CopyFormState& m_state;
+};
+
+}  // namespace analysis
