@@ -489,25 +489,39 @@ FileBytes ReadFile(const std::string& path) {
 }
 
 SysError WriteFile(const std::string& path, const std::string& bytes) {
+    // Written beside the target and renamed over it, so a failure (a full disk) leaves
+    // the old file whole.
     std::string p = ResolveCase(path).value_or(ExpandFileName(path));
-    Fd fd(::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    struct stat old;
+    bool existed = ::stat(p.c_str(), &old) == 0;
+    if (existed && (old.st_mode & 0222) == 0) return SysError::FromErrno(EACCES);  // read-only
+    std::string tmp = p + ".~tmXXXXXX";
+    Fd fd(::mkstemp(tmp.data()));
     if (fd.fd < 0) return SysError::FromErrno(errno);
+    mode_t mode = 0666;
+    if (existed) {
+        mode = old.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode &= ~mask;
+    }
+    auto fail = [&](int err) {
+        ::unlink(tmp.c_str());
+        return SysError::FromErrno(err);
+    };
     std::size_t off = 0;
     while (off < bytes.size()) {
         ssize_t w = ::write(fd.fd, bytes.data() + off, bytes.size() - off);
         if (w < 0) {
             if (errno == EINTR) continue;
-            SysError err = SysError::FromErrno(errno);
-            ::unlink(p.c_str());
-            return err;
+            return fail(errno);
         }
         off += static_cast<std::size_t>(w);
     }
-    if (::close(fd.release()) != 0) {
-        SysError err = SysError::FromErrno(errno);
-        ::unlink(p.c_str());
-        return err;
-    }
+    if (::fchmod(fd.fd, mode) != 0) return fail(errno);
+    if (::close(fd.release()) != 0) return fail(errno);
+    if (::rename(tmp.c_str(), p.c_str()) != 0) return fail(errno);
     return {};
 }
 

@@ -95,7 +95,7 @@ struct FileBytes {
     SysError error;
 };
 FileBytes ReadFile(const std::string& path);
-// Writes a whole file, creating or replacing it.
+// Writes a whole file, creating or replacing it; the old file stays whole on failure.
 SysError WriteFile(const std::string& path, const std::string& bytes);
 
 // The folder that holds the running program, with a trailing '/'.

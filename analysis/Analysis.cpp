@@ -1,0 +1,362 @@
+#include "analysis/Analysis.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "analysis/TextFile.h"
+#include "app/Globals.h"
+#include "app/UserInterface.h"
+#include "app/pmUtils.h"
+#include "platform/FileSystem.h"
+
+namespace analysis {
+namespace {
+
+constexpr const char* kMissingTable = "The workspace references a table that does not exist. ";
+constexpr const char* kMissingGraph = "The workspace references a graph file that does not exist. ";
+
+// The text between the first and the second double quote; "" with fewer than two.
+std::string QuotedText(const std::string& line) {
+    std::size_t q1 = line.find('"');
+    if (q1 == std::string::npos) return {};
+    std::size_t q2 = line.find('"', q1 + 1);
+    if (q2 == std::string::npos) return {};
+    return line.substr(q1 + 1, q2 - q1 - 1);
+}
+
+bool ContainsUpper(const std::string& line, std::string_view upperWhat) {
+    return pm::UpperAscii(line).find(upperWhat) != std::string::npos;
+}
+
+bool IsRasterLine(const std::string& upper) { return upper.find("TYPE \"RASTER\"") != std::string::npos; }
+bool IsAccessLine(const std::string& upper) { return upper.find("TYPE ACCESS TABLE") != std::string::npos; }
+bool IsFileLine(const std::string& upper) { return upper.find("FILE \"") != std::string::npos; }
+
+// A file as the directory search reports it: its on-disk name and size.
+struct FoundFile {
+    std::string folder;  // as given or derived, ending in a separator
+    std::string name;    // on-disk name
+    std::uint64_t size = 0;
+};
+
+std::optional<FoundFile> FindFile(const std::string& path) {
+    std::string folder = pm::FolderOf(path);
+    auto resolved = platform::ResolveCase(path);
+    if (!resolved) return std::nullopt;
+    auto size = platform::FileSize(*resolved);
+    return FoundFile{folder, pm::FileNameOf(*resolved), size.value_or(0)};
+}
+
+// Where a file named in a header lies, as a full host path: an absolute name (drive, root,
+// share) stands where it points; a bare or relative name counts from the header's folder.
+std::string NamedFilePath(const std::string& headerFolder, const std::string& named) {
+    if (platform::IsAbsoluteText(named)) return platform::ExpandFileName(named);
+    return platform::ExpandFileName(headerFolder + named);
+}
+
+}  // namespace
+
+std::pair<std::string, std::string> SplitEntry(const std::string& entry) {
+    std::size_t blank = entry.find(' ');
+    if (blank == std::string::npos) return {entry, {}};
+    return {entry.substr(0, blank), entry.substr(blank + 1)};
+}
+
+// ---- workspace reading ---------------------------------------------------------------------
+
+std::string Analysis::GetTableName(const std::string& workspace, const std::string& line) {
+    const std::string upper = pm::UpperAscii(line);
+    if (upper.find("OPEN TABLE") == std::string::npos) return {};
+
+    std::string path = QuotedText(line);
+    if (pm::EndsWithNoCase(path, ".TAB")) path.resize(path.size() - 4);
+
+    std::string alias;
+    std::size_t as = upper.find(" AS ");
+    if (as != std::string::npos) {
+        alias = line.substr(as + 4);
+        std::size_t blank = alias.find(' ');
+        if (blank != std::string::npos) alias.resize(blank);
+    } else {
+        alias = app::MapInfoApp().Eval("PathToTableName$(\"" + path + "\")");
+    }
+
+    platform::SetCurrentDir(pm::FolderOf(workspace));  // a failure is of no consequence here
+    const std::string resolved = platform::ExpandFileName(path);
+    if (platform::FileExists(resolved + ".tab")) {
+        std::string entry = alias + " " + resolved;
+        bool known = false;
+        for (const auto& e : m_state.tables)
+            if (pm::EqualNoCase(e, entry)) {
+                known = true;
+                break;
+            }
+        if (!known) {
+            m_state.tables.push_back(std::move(entry));
+            m_state.NotifyChanged();
+        }
+        return alias;
+    }
+    app::UI().ShowNote(kMissingTable + resolved + ".tab");
+    return {};
+}
+
+void Analysis::GetGraphName(const std::string& workspace, const std::string& line) {
+    const std::string upper = pm::UpperAscii(line);
+    std::size_t using_ = upper.find("USING \"");
+    if (upper.find(".3TF") == std::string::npos || using_ == std::string::npos) return;
+    std::size_t start = using_ + 7;
+    std::size_t ext = upper.find(".3TF", start);
+    if (ext == std::string::npos) return;  // ".3TF" only before the USING: no graph name
+    const std::string name = line.substr(start, ext + 4 - start);
+
+    // A name with a drive, a root or a share is resolved as table paths are.
+    std::string full = platform::IsAbsoluteText(name)
+                           ? platform::ExpandFileName(name)
+                           : platform::ExpandFileName(pm::FolderOf(workspace) + name);
+    if (platform::FileExists(full)) {
+        int position = 0;
+        for (std::size_t i = 0; i < m_state.workspaces.size(); ++i)
+            if (m_state.workspaces[i] == workspace) {
+                position = static_cast<int>(i);
+                break;
+            }
+        m_state.graphs.push_back(std::to_string(position) + " " + full);
+        m_state.NotifyChanged();
+    } else {
+        app::UI().ShowNote(kMissingGraph + full);
+    }
+}
+
+void Analysis::ReadWorkspace(int position) {
+    const std::string& workspace = m_state.workspaces.at(static_cast<std::size_t>(position));
+    if (auto err = platform::SetCurrentDir(pm::FolderOf(workspace)))
+        throw FileError("Cannot open the folder of " + workspace + ": " + err.message);
+    for (const std::string& line : ReadLines(workspace)) {
+        GetTableName(workspace, line);
+        GetGraphName(workspace, line);
+    }
+}
+
+// ---- table file sets -----------------------------------------------------------------------
+
+std::string Analysis::TableFile(const std::string& header) {
+    std::string result;
+    for (const std::string& line : ReadLines(header)) {
+        const std::string upper = pm::UpperAscii(line);
+        if (upper.find("OPEN TABLE ") == std::string::npos || upper.find(" AS ") == std::string::npos)
+            continue;
+        std::size_t start = upper.find(" TABLE ") + 7 + 1;  // past the opening quote
+        if (start > line.size()) start = line.size();
+        std::size_t end = line.find('"', start);
+        result = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    }
+    return result.empty() ? header : result;
+}
+
+bool Analysis::IsRasterTable(const std::string& header) {
+    for (const std::string& line : ReadLines(header))
+        if (IsRasterLine(pm::UpperAscii(line))) return true;
+    return false;
+}
+
+std::uint64_t Analysis::GetTableSize(const std::string& path) {
+    const std::string folder = pm::FolderOf(path);
+    const std::string header = path + ".tab";
+    const std::vector<std::string> lines = ReadLines(header);
+    bool raster = false, access = false;
+    for (const auto& line : lines) {
+        const std::string upper = pm::UpperAscii(line);
+        raster = raster || IsRasterLine(upper);
+        access = access || IsAccessLine(upper);
+    }
+
+    std::uint64_t total = 0;
+    auto list = [&](const FoundFile& f) {
+        total += f.size;
+        m_state.info.fileInfo.push_back(f.folder + f.name);
+    };
+    if (raster || access) {
+        for (const auto& line : lines) {
+            if (!IsFileLine(pm::UpperAscii(line))) continue;
+            const std::string named = NamedFilePath(folder, QuotedText(line));
+            if (raster) {
+                if (auto h = FindFile(header)) list(*h);
+            }
+            if (auto f = FindFile(named)) list(*f);
+        }
+        if (raster) return total;
+    }
+    for (const auto& e : platform::FindFiles(folder.empty() ? "." : folder, pm::FileNameOf(path) + ".*"))
+        list(FoundFile{folder, e.name, e.size});
+    return total;
+}
+
+void Analysis::TableInfo(int index) {
+    TableInformation& info = m_state.info;
+    const auto [alias, tablePath] = SplitEntry(m_state.tables.at(static_cast<std::size_t>(index)));
+    std::string folder = pm::FolderOf(tablePath);
+    std::string name = pm::FileNameOf(tablePath);
+    info.description = alias;
+
+    const std::string main = TableFile(folder + name + ".tab");
+    folder = app::MapInfoApp().Eval("PathToDirectory$(\"" + main + "\")");
+    name = pm::WithoutExtension(pm::FileNameOf(main));
+
+    info.fileInfo.clear();
+    info.fileSize = "0";
+    if (app::MapInfoApp().Eval("FileExists(\"" + folder + name + ".TAB\")") != "T") {
+        // No header: no main file either, so nothing can be written that opens another table.
+        info.mainFile.clear();
+        return;
+    }
+    info.mainFile = folder + name + ".TAB";
+    std::uint64_t total = GetTableSize(folder + name);
+    info.fileSize = std::to_string(total);
+    if (IsRasterTable(folder + name + ".TAB")) return;
+
+    // The seamless check: a seamless table brings the files of every tile its rows name.
+    // LAYER is always closed again once it opened, so one damaged table cannot leave it
+    // open for every later check.
+    auto& mapinfo = app::MapInfoApp();
+    bool opened = false;
+    try {
+        mapinfo.Do("Open Table \"" + folder + name + "\" As LAYER");
+        opened = true;
+        if (mapinfo.Eval("TableInfo(LAYER,24)") == "T") {
+            mapinfo.Do("Fetch First From LAYER");
+            while (mapinfo.Eval("EOT(LAYER)") != "T") {
+                std::string tile = mapinfo.Eval("LAYER.Table");
+                tile = platform::ExpandFileName(platform::IsAbsoluteText(tile) ? tile : folder + tile);
+                total += GetTableSize(pm::FolderOf(tile) + pm::WithoutExtension(pm::FileNameOf(tile)));
+                info.fileSize = std::to_string(total);
+                mapinfo.Do("Fetch Next From LAYER");
+            }
+        }
+    } catch (const std::exception&) {
+        // An error ends the check; what was gathered so far stands.
+    }
+    if (opened) {
+        try {
+            mapinfo.Do("Close Table LAYER");
+        } catch (const std::exception&) {
+        }
+    }
+}
+
+void Analysis::acUpdateListExecute() {
+    struct Finish {  // runs in every case, also when a step throws
+        CopyFormState& state;
+        ~Finish() {
+            if (state.updateButtons) state.updateButtons();
+            app::UI().SetHourglass(false);
+            state.NotifyChanged();
+        }
+    } finish{m_state};
+
+    app::UI().SetHourglass(true);
+    std::uint64_t figure = 0;
+    m_state.sizeText = "0";
+    m_state.tables.clear();
+    m_state.graphs.clear();
+    m_state.NotifyChanged();
+    auto add = [&](std::uint64_t amount) {
+        figure += amount;
+        m_state.sizeText = std::to_string(figure);
+    };
+
+    for (std::size_t i = 0; i < m_state.workspaces.size(); ++i) {
+        ReadWorkspace(static_cast<int>(i));
+        if (auto size = platform::FileSize(m_state.workspaces[i])) add(*size / 1024);
+    }
+    for (std::size_t i = 0; i < m_state.tables.size(); ++i) {
+        TableInfo(static_cast<int>(i));
+        add(std::stoull(m_state.info.fileSize) / 1000);
+    }
+    for (const auto& entry : m_state.graphs) {
+        if (auto size = platform::FileSize(SplitEntry(entry).second)) add(*size / 1024);
+    }
+    if (m_state.options.cd && m_state.options.autoRun) add(407);
+    m_state.sizeText = std::to_string(figure) + " KiloBytes";
+}
+
+// ---- rewriting -----------------------------------------------------------------------------
+
+void Analysis::CopyWorkSpace(const std::string& source, const std::string& target) {
+    const std::vector<std::string> lines = ReadLines(source);
+    const std::string targetPath = platform::ExpandFileName(target);
+    struct Closer {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, Closer> out(std::fopen(targetPath.c_str(), "wb"));
+    if (!out) throw FileError("Cannot create " + target + ": " + platform::SysError::FromErrno(errno).message);
+
+    const bool removePrinter = m_state.options.version5;
+    const bool cd = m_state.options.cd;
+    bool printerBlock = false;
+    for (std::string line : lines) {
+        if (removePrinter) {
+            if (line.empty() || line[0] != ' ') printerBlock = false;
+            const std::string upper = pm::UpperAscii(line);
+            if (upper.find("SET WINDOW ") != std::string::npos && upper.find(" PRINTER") != std::string::npos) {
+                line.clear();
+                printerBlock = true;
+            }
+            if (printerBlock) line.clear();
+        }
+        if (cd) {
+            const std::string upper = pm::UpperAscii(line);
+            if (upper.find("SET MAP ") != std::string::npos && upper.find(" LAYER 0 ") == std::string::npos &&
+                upper.find(" EDITABLE") != std::string::npos && upper.find(" LAYER ") != std::string::npos)
+                line.clear();
+        }
+        std::string alias = GetTableName(source, line);
+        if (!alias.empty()) line = "Open Table \"TABLES\\" + alias + "\" Interactive";
+        line += "\r\n";
+        if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size())
+            throw FileError("Cannot write " + target + ": " + platform::SysError::FromErrno(errno).message);
+    }
+    std::FILE* f = out.release();
+    if (std::fclose(f) != 0)
+        throw FileError("Cannot write " + target + ": " + platform::SysError::FromErrno(errno).message);
+}
+
+void Analysis::UpdateViewTAB(const std::string& path) {
+    std::vector<std::string> lines = ReadLines(path + ".tab");
+    bool view = false;
+    for (const auto& line : lines) view = view || ContainsUpper(line, "CREATE VIEW ");
+    if (!view) return;
+    for (auto& line : lines) {
+        const std::string upper = pm::UpperAscii(line);
+        std::size_t open = upper.find("OPEN TABLE \"");
+        if (open == std::string::npos || upper.find("..\\") != std::string::npos) continue;
+        std::size_t start = open + 12;
+        std::size_t end = line.find('"', start);
+        std::string name = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        // A base table named with a folder lives in the sibling folder of its own name.
+        if (pm::LastSeparator(name) != pm::npos || name.find(':') != std::string::npos) {
+            std::size_t cut = name.find_last_of("\\/:");
+            line.replace(start, name.size(), name.substr(cut + 1));
+            name = name.substr(cut + 1);
+        }
+        line = line.substr(0, open) + "OPEN TABLE \"..\\" + name + "\\" + line.substr(start);
+    }
+    platform::ForceDirectories(pm::FolderOf(path));
+    platform::WriteFile(path + ".tab", JoinLines(lines));  // a failure leaves the old text
+}
+
+void Analysis::UpdateRasterTAB(const std::string& path) {
+    std::vector<std::string> lines = ReadLines(path + ".tab");
+    bool raster = false;
+    for (const auto& line : lines) raster = raster || IsRasterLine(pm::UpperAscii(line));
+    if (!raster) return;
+    for (auto& line : lines) {
+        if (!IsFileLine(pm::UpperAscii(line))) continue;
+        std::string name = QuotedText(line);
+        std::size_t cut = name.find_last_of("\\/:");
+        line = "File \"" + (cut == std::string::npos ? name : name.substr(cut + 1)) + "\"";
+    }
+    platform::WriteFile(path + ".tab", JoinLines(lines));  // a failure leaves the old text
+}
+
+}  // namespace analysis

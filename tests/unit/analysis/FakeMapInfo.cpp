@@ -1,0 +1,132 @@
+// A scripted stand-in for MapInfo, registered as "Test.MapInfo", for the analysis unit
+// tests. It answers the program's statements from the file system:
+//  - PathToTableName$, PathToDirectory$ and FileExists from the path text;
+//  - a table "X" is seamless when "X.tiles" exists beside its header: one tile path a line;
+//  - opening "X" fails when "X.openfail" exists; reading a row fails when "X.rowfail" exists;
+//    closing fails when "X.closefail" exists.
+// "Log" returns every call received so far, one "Do text" / "Eval text" per line.
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/AutomationPlugin.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+struct State {
+    std::string log;
+    std::string open;               // the table open under LAYER, "" when none
+    std::vector<std::string> rows;  // tile names of a seamless table
+    std::size_t cursor = 0;
+    bool seamless = false;
+};
+
+State g_state;
+
+std::string Arg(const std::string& text) {  // the text inside the first pair of quotes
+    std::size_t a = text.find('"');
+    std::size_t b = text.find('"', a + 1);
+    return a == std::string::npos || b == std::string::npos ? "" : text.substr(a + 1, b - a - 1);
+}
+
+bool Exists(const std::string& path) { return platform::FileExists(path); }
+
+char* Copy(const std::string& s, size_t* len) {
+    char* p = static_cast<char*>(std::malloc(s.size() + 1));
+    std::memcpy(p, s.data(), s.size());
+    p[s.size()] = '\0';
+    *len = s.size();
+    return p;
+}
+
+int Answer(const std::string& text, bool ok, char** out, size_t* len) {
+    *out = Copy(text, len);
+    return ok ? TALLOMIR_INVOKE_OK : TALLOMIR_INVOKE_ERROR;
+}
+
+int Invoke(void*, const char* method, const char* arg, size_t argLen, char** out, size_t* outLen) {
+    std::string m = method, a(arg, argLen);
+    if (m == "Log") return Answer(g_state.log, true, out, outLen);
+    if (m == "Reset") {
+        g_state = State{};
+        return Answer("", true, out, outLen);
+    }
+    g_state.log += m + " " + a + "\n";
+    State& s = g_state;
+    if (m == "Eval") {
+        if (a.rfind("PathToTableName$(", 0) == 0) {
+            std::string p = Arg(a);
+            std::size_t sep = p.find_last_of("\\/");
+            std::string name = sep == std::string::npos ? p : p.substr(sep + 1);
+            name = name.substr(0, name.rfind('.'));
+            for (char& c : name)
+                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') c = '_';
+            return Answer(name, true, out, outLen);
+        }
+        if (a.rfind("PathToDirectory$(", 0) == 0) {
+            std::string p = Arg(a);
+            std::size_t sep = p.find_last_of("\\/");
+            return Answer(sep == std::string::npos ? "" : p.substr(0, sep + 1), true, out, outLen);
+        }
+        if (a.rfind("FileExists(", 0) == 0) return Answer(Exists(Arg(a)) ? "T" : "F", true, out, outLen);
+        if (s.open.empty()) return Answer("Table LAYER is not open.", false, out, outLen);
+        if (a == "TableInfo(LAYER,24)") return Answer(s.seamless ? "T" : "F", true, out, outLen);
+        if (a == "EOT(LAYER)") return Answer(s.cursor >= s.rows.size() ? "T" : "F", true, out, outLen);
+        if (a == "LAYER.Table") {
+            if (Exists(s.open + ".rowfail")) return Answer("Cannot read the row.", false, out, outLen);
+            return Answer(s.rows.at(s.cursor), true, out, outLen);
+        }
+        return Answer("Unknown expression: " + a, false, out, outLen);
+    }
+    if (m == "Do") {
+        if (a.rfind("Open Table ", 0) == 0) {
+            if (!s.open.empty()) return Answer("Alias LAYER is already in use.", false, out, outLen);
+            std::string p = Arg(a);
+            if (!Exists(p + ".tab") || Exists(p + ".openfail")) return Answer("Cannot open " + p, false, out, outLen);
+            s.open = p;
+            s.rows.clear();
+            s.cursor = 0;
+            s.seamless = Exists(p + ".tiles");
+            if (s.seamless) {
+                auto text = platform::ReadFile(p + ".tiles");
+                std::istringstream in(text.bytes.value_or(""));
+                for (std::string line; std::getline(in, line);)
+                    if (!line.empty()) s.rows.push_back(line);
+            }
+            return Answer("", true, out, outLen);
+        }
+        if (s.open.empty()) return Answer("Table LAYER is not open.", false, out, outLen);
+        if (a == "Fetch First From LAYER") {
+            s.cursor = 0;
+            return Answer("", true, out, outLen);
+        }
+        if (a == "Fetch Next From LAYER") {
+            ++s.cursor;
+            return Answer("", true, out, outLen);
+        }
+        if (a == "Close Table LAYER") {
+            bool fail = Exists(s.open + ".closefail");
+            s.open.clear();
+            return Answer(fail ? "Close failed." : "", !fail, out, outLen);
+        }
+        return Answer("Unknown statement: " + a, false, out, outLen);
+    }
+    *out = Copy("Unknown name: " + m, outLen);
+    return TALLOMIR_INVOKE_UNKNOWN_METHOD;
+}
+
+void FreeText(void*, char* t) { std::free(t); }
+void Release(void* self) { delete static_cast<TallomirAutomationObject*>(self); }
+
+}  // namespace
+
+extern "C" TALLOMIR_PLUGIN_EXPORT TallomirAutomationObject* TallomirCreateAutomationObject(void) {
+    auto* obj = new TallomirAutomationObject{TALLOMIR_AUTOMATION_ABI, nullptr, Invoke, FreeText, Release};
+    obj->self = obj;
+    return obj;
+}
