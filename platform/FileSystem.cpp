@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -53,10 +54,6 @@ struct DirCloser {
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 std::mutex g_driveMutex;
-std::map<std::string, std::string>& DriveMap() {
-    static std::map<std::string, std::string> map{{"z", "/"}};
-    return map;
-}
 
 // Normalises a drive key: "C" / "c:" -> "c"; "\\Srv\Share" -> "//srv/share".
 std::string DriveKey(std::string drive) {
@@ -64,6 +61,47 @@ std::string DriveKey(std::string drive) {
     while (!drive.empty() && drive.back() == '/') drive.pop_back();
     if (drive.size() == 2 && drive[1] == ':') drive.resize(1);
     return LowerText(drive);
+}
+
+std::string TrimBlanks(const std::string& s) {
+    std::size_t a = s.find_first_not_of(" \t\r");
+    if (a == std::string::npos) return {};
+    std::size_t b = s.find_last_not_of(" \t\r");
+    return s.substr(a, b - a + 1);
+}
+
+void AddMapping(std::map<std::string, std::string>& map, const std::string& drive, std::string host) {
+    while (host.size() > 1 && host.back() == '/') host.pop_back();
+    if (!drive.empty() && !host.empty()) map[DriveKey(drive)] = host;
+}
+
+// The drive map every copy of this layer starts from (the program and each plugin alike):
+// Z = /, then the section [Drives] of "Tallomir.INI" beside the program ("C=/mnt/c",
+// "\\server\share=/srv/share"), then TALLOMIR_DRIVES ("C=/mnt/c;D=/media/d").
+std::map<std::string, std::string> InitialDriveMap() {
+    std::map<std::string, std::string> map{{"z", "/"}};
+    std::ifstream ini(ProgramDir() + "Tallomir.INI");
+    bool inDrives = false;
+    for (std::string line; std::getline(ini, line);) {
+        line = TrimBlanks(line);
+        if (!line.empty() && line[0] == '[') {
+            inDrives = EqualNoCase(TrimBlanks(line.substr(1, line.find(']') - 1)), "Drives");
+        } else if (inDrives && line.find('=') != std::string::npos) {
+            AddMapping(map, TrimBlanks(line.substr(0, line.find('='))), TrimBlanks(line.substr(line.find('=') + 1)));
+        }
+    }
+    if (const char* env = std::getenv("TALLOMIR_DRIVES")) {
+        std::istringstream list(env);
+        for (std::string item; std::getline(list, item, ';');)
+            if (item.find('=') != std::string::npos)
+                AddMapping(map, TrimBlanks(item.substr(0, item.find('='))), TrimBlanks(item.substr(item.find('=') + 1)));
+    }
+    return map;
+}
+
+std::map<std::string, std::string>& DriveMap() {
+    static std::map<std::string, std::string> map = InitialDriveMap();
+    return map;
 }
 
 std::string LookupDrive(const std::string& key) {
@@ -120,14 +158,12 @@ SysError SetCurrentDir(const std::string& dir) {
 
 void SetDriveMapping(const std::string& drive, const std::string& hostFolder) {
     std::lock_guard lock(g_driveMutex);
-    std::string host = hostFolder;
-    while (host.size() > 1 && host.back() == '/') host.pop_back();
-    DriveMap()[DriveKey(drive)] = host;
+    AddMapping(DriveMap(), drive, hostFolder);
 }
 
 void ClearDriveMappings() {
     std::lock_guard lock(g_driveMutex);
-    DriveMap() = {{"z", "/"}};
+    DriveMap() = InitialDriveMap();
 }
 
 std::map<std::string, std::string> DriveMappings() {

@@ -24,9 +24,11 @@ std::string CurrentDir();                      // absolute, no trailing separato
 SysError SetCurrentDir(const std::string& dir);
 
 // Maps a Windows drive ("C") or share prefix ("\\server\share", any separators, any case)
-// to a host folder. "Z" maps to "/" unless replaced. Process-wide; set at start-up.
+// to a host folder. The map starts as "Z" = "/", then the [Drives] section of
+// "Tallomir.INI" beside the program, then the variable TALLOMIR_DRIVES ("C=/mnt/c;D=/d"),
+// so the program and its plugins see the same drives.
 void SetDriveMapping(const std::string& drive, const std::string& hostFolder);
-void ClearDriveMappings();                     // back to the default (Z = /)
+void ClearDriveMappings();                     // back to the initial map
 std::map<std::string, std::string> DriveMappings();
 
 // The full host path of a text that may be a Windows path: '\' and '/' both separate,

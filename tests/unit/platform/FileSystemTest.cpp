@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdlib.h>
+
 #include <algorithm>
 #include <map>
 
@@ -55,6 +57,13 @@ TEST(ExpandFileName, DrivesAndSharesGoThroughTheDriveMap) {
     EXPECT_FALSE(FileExists("\\\\other\\share\\x.tab"));
     ClearDriveMappings();
     EXPECT_EQ(ExpandFileName("C:\\x"), unmapped.substr(0, unmapped.find("/q")) + "/c/x");
+    // The environment adds drives for the program and its plugins alike.
+    setenv("TALLOMIR_DRIVES", "D=/media/d/; \\\\nas\\maps = /srv/maps", 1);
+    ClearDriveMappings();
+    EXPECT_EQ(ExpandFileName("d:\\x.tab"), "/media/d/x.tab");
+    EXPECT_EQ(ExpandFileName("//NAS/Maps/a/b.tab"), "/srv/maps/a/b.tab");
+    unsetenv("TALLOMIR_DRIVES");
+    ClearDriveMappings();
     EXPECT_TRUE(IsAbsoluteText("C:x"));
     EXPECT_TRUE(IsAbsoluteText("\\x"));
     EXPECT_FALSE(IsAbsoluteText("x\\y"));
