@@ -10,7 +10,7 @@
 
 namespace app {
 
-class ConsoleUserInterface final : public UserInterface {
+class ConsoleUserInterface : public UserInterface {
 public:
     explicit ConsoleUserInterface(std::FILE* err = stderr);
     ~ConsoleUserInterface() override;

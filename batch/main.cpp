@@ -1,18 +1,191 @@
-// tallomir-batch: runs the refresh and the copy run without windows.
+// tallomir-batch: the refresh and the copy run without windows, for scripts and large jobs.
+//
+//   tallomir-batch [OPTIONS] WORKSPACE...
+//
+// Exit status: 0 finished without problem notes; 1 finished with problem notes; 2 usage
+// error or the run could not start; 3 the run stopped on an error; 130 cancelled by a
+// signal.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
-int main(int argc, char* argv[]) {
+#include "analysis/Analysis.h"
+#include "app/ConsoleUserInterface.h"
+#include "app/Globals.h"
+#include "app/pmUtils.h"
+#include "copyrun/CopyRun.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+enum Status { kOk = 0, kProblems = 1, kUsage = 2, kStopped = 3, kCancelled = 130 };
+
+constexpr const char* kUsageText =
+    "Usage: tallomir-batch [OPTIONS] WORKSPACE...\n"
+    "Copies MapInfo workspaces and every table they use into one folder.\n"
+    "\n"
+    "  --to DIR          target folder (required unless --list)\n"
+    "  --list            only list the tables, graphs and the disk space needed\n"
+    "  --no-printer      remove the printer settings from the workspaces\n"
+    "  --cd              the workspaces go on a CD (editable layers are dropped)\n"
+    "  --autorun         load the workspace when the CD is inserted (with --cd)\n"
+    "  --zip NAME        pack everything into the zip archive NAME\n"
+    "  --remove-files    with --zip: leave just the archive\n"
+    "  --exe             with --zip: make a self-extracting executable\n"
+    "  --message FILE    with --exe: show FILE's text after extraction\n"
+    "  --help            show this text\n"
+    "  --version         show the version\n";
+
+struct Options {
+    bool list = false;
+    bool zipRequested = false;
+    std::string messageFile;
+    analysis::CopyOptions copy;
+    std::vector<std::string> workspaces;
+};
+
+int UsageError(const std::string& text) {
+    std::fprintf(stderr, "tallomir-batch: %s\nTry 'tallomir-batch --help'.\n", text.c_str());
+    return kUsage;
+}
+
+// Parses the command line; returns -1 to go on, or an exit status.
+int Parse(int argc, char* argv[], Options& o) {
+    bool haveTarget = false;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
+        std::string a = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        if (a == "--help") {
+            std::fputs(kUsageText, stdout);
+            return kOk;
+        } else if (a == "--version") {
             std::puts("tallomir-batch 2.0.7");
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::puts("Usage: tallomir-batch [OPTIONS] WORKSPACE...");
-            return 0;
+            return kOk;
+        } else if (a == "--to") {
+            if (!value(o.copy.path)) return UsageError("--to needs a folder");
+            haveTarget = true;
+        } else if (a == "--list") {
+            o.list = true;
+        } else if (a == "--no-printer") {
+            o.copy.version5 = true;
+        } else if (a == "--cd") {
+            o.copy.cd = true;
+        } else if (a == "--autorun") {
+            o.copy.autoRun = true;
+        } else if (a == "--zip") {
+            if (!value(o.copy.zipFile)) return UsageError("--zip needs a file name");
+            o.copy.zip = true;
+            o.zipRequested = true;
+        } else if (a == "--remove-files") {
+            o.copy.removeFiles = true;
+            o.zipRequested = true;
+        } else if (a == "--exe") {
+            o.copy.exe = true;
+            o.zipRequested = true;
+        } else if (a == "--message") {
+            if (!value(o.messageFile)) return UsageError("--message needs a file");
+            o.copy.readme = true;
+            o.zipRequested = true;
+        } else if (a.size() > 1 && a[0] == '-' && a != "-") {
+            return UsageError("unknown option " + a);
+        } else {
+            o.workspaces.push_back(a);
         }
     }
-    std::fputs("tallomir-batch: the copy run is not available yet\n", stderr);
-    return 2;
+    if (o.workspaces.empty()) return UsageError("no workspace given");
+    if (!o.list && !haveTarget) return UsageError("--to DIR is required");
+    if (o.zipRequested) {
+        std::fputs("tallomir-batch: the zip options are not available yet\n", stderr);
+        return kUsage;
+    }
+    return -1;
+}
+
+bool IsEndMessage(const std::string& note) {
+    return note == copyrun::kFinished || note == copyrun::kInterrupted;
+}
+
+// Counts the notes that report problems (every note but the end message).
+class BatchUserInterface : public app::ConsoleUserInterface {
+public:
+    void ShowNote(const std::string& text) override {
+        if (!IsEndMessage(text)) ++problems;
+        ConsoleUserInterface::ShowNote(text);
+    }
+    int problems = 0;
+};
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    Options options;
+    if (int status = Parse(argc, argv, options); status >= 0) return status;
+
+    BatchUserInterface ui;
+    app::SetUserInterface(&ui);
+    ui.InstallSignalHandlers();
+
+    analysis::CopyFormState state;
+    state.options = options.copy;
+    for (const std::string& given : options.workspaces) {
+        std::string path = platform::ResolveCase(given).value_or(platform::ExpandFileName(given));
+        if (!platform::FileExists(path)) return UsageError("no such workspace: " + given);
+        bool duplicate = false;
+        for (const auto& w : state.workspaces) duplicate = duplicate || pm::EqualNoCase(w, path);
+        if (duplicate) {
+            ui.ShowNote("Workspace already exists in the list!");
+            continue;
+        }
+        state.workspaces.push_back(path);
+    }
+
+    if (!app::ConnectMapInfo()) {
+        std::fputs("tallomir-batch: MapInfo is required to run Tallomir.\nCannot find MapInfo on this computer.\n",
+                   stderr);
+        return kUsage;
+    }
+    struct Release {
+        ~Release() { app::MapInfoApp().Release(); }
+    } release;
+
+    try {
+        analysis::Analysis(state).acUpdateListExecute();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tallomir-batch: %s\n", app::ConsoleUserInterface::WithLineBreaks(e.what()).c_str());
+        return kStopped;
+    }
+    if (options.list) {
+        for (const auto& t : state.tables) std::printf("TABLE %s\n", t.c_str());
+        for (const auto& g : state.graphs) std::printf("GRAPH %s\n", g.c_str());
+        std::printf("SIZE %s\n", state.sizeText.c_str());
+        return ui.problems ? kProblems : kOk;
+    }
+    if (app::ConsoleUserInterface::Interrupted()) return kCancelled;
+    if (state.tables.empty()) {
+        std::fputs("tallomir-batch: the workspaces open no table; nothing to copy\n", stderr);
+        return kUsage;
+    }
+
+    std::vector<std::string> archiveList;
+    copyrun::CopyRunContext context;
+    context.archiveList = &archiveList;
+    copyrun::RunOutcome outcome;
+    try {
+        outcome = copyrun::btnCopyClick(state, context);
+    } catch (const std::exception& e) {
+        ui.EndProgress();
+        std::fprintf(stderr, "tallomir-batch: %s\n", app::ConsoleUserInterface::WithLineBreaks(e.what()).c_str());
+        return kStopped;
+    }
+    switch (outcome) {
+        case copyrun::RunOutcome::NotStarted: return kUsage;
+        case copyrun::RunOutcome::Cancelled: return kCancelled;
+        case copyrun::RunOutcome::Finished: break;
+    }
+    return ui.problems ? kProblems : kOk;
 }

@@ -1,19 +1,59 @@
 #pragma once
 // The copy run behind "Copy Workspaces": copies every table into the target layout, writes
 // the stubs and the rewritten workspaces, the graph files, the CD files and the archive.
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
 #include "analysis/CopyFormState.h"
 
 namespace copyrun {
 
-// How a run ended, for the batch front end's exit status.
-enum class RunOutcome {
-    Finished,        // "Finished Copying!"
-    Cancelled,       // "Copying interrupted by user. ..."
-    NotStarted,      // the target folder could not be created
+// An error that no step of the run guards (a stub that cannot be written even as the
+// fallback, the autorun file): the run stops and the caller reports the text.
+class CopyRunError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
-// Runs the whole copy run on `state` (its workspace and table lists already refreshed).
-// Problems are shown through app::UI() and the run goes on; an unguarded error is thrown.
-RunOutcome btnCopyClick(analysis::CopyFormState& state);
+// How a run ended.
+enum class RunOutcome {
+    Finished,    // "Finished Copying!"
+    Cancelled,   // "Copying interrupted by user. Warning: Copying incomplete!"
+    NotStarted,  // the target folder could not be created
+};
+
+// What the run needs from its surroundings besides the state.
+struct CopyRunContext {
+    // The archive list: every file the run produces while the zip option is on, as an
+    // absolute path in production order. Cleared at the start of the run.
+    std::vector<std::string>* archiveList = nullptr;
+    // Where "Startup.exe" ships: the program's folder, with a trailing separator.
+    std::string programDir;
+    // The window shows its "Copy Details" page with the focus in the path field.
+    std::function<void()> showCopyDetails;
+    // The zip step, run when the zip option is on (after the CD step).
+    std::function<void()> zipStep;
+};
+
+inline constexpr const char* kFinished = "Finished Copying!";
+inline constexpr const char* kInterrupted = "Copying interrupted by user. Warning: Copying incomplete!";
+inline constexpr const char* kCannotCreateTarget = "Error creating directory. Cannot continue.";
+
+// Runs the whole copy run on `state`, whose lists the refresh has filled. Problems are
+// shown through app::UI() and the run goes on; an unguarded error is thrown
+// (CopyRunError, analysis::FileError, or another std::exception) after the progress
+// display was left open, as the window's general error report expects.
+RunOutcome btnCopyClick(analysis::CopyFormState& state, const CopyRunContext& context);
+
+// Copies one file, replacing the destination; a failure is shown as
+// "Error copying file " + source + CR + the reason. True when copied.
+bool CopyOneFile(const std::string& source, const std::string& dest);
+
+// True when another program holds the source so that it may change under the copy. A
+// read-only or missing source is not "in use": it is read, or its copy fails with the
+// system's own reason.
+bool SourceInUse(const std::string& path);
 
 }  // namespace copyrun
