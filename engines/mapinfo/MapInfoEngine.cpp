@@ -1,0 +1,280 @@
+#include "engines/mapinfo/MapInfoEngine.h"
+
+#include <vector>
+
+#include "engines/mapinfo/DbfFile.h"
+#include "engines/mapinfo/MapBasicParser.h"
+#include "engines/mapinfo/MapInfoError.h"
+#include "engines/mapinfo/TableHeader.h"
+#include "engines/mapinfo/Text.h"
+#include "platform/FileSystem.h"
+
+namespace mapinfo {
+
+namespace {
+
+// How many headers that only open another table are followed before giving up.
+constexpr int kMaxRedirects = 8;
+
+// MapInfo's table-type codes of TableInfo(..., 3).
+constexpr const char* kTypeBase = "1";
+constexpr const char* kTypeView = "3";
+constexpr const char* kTypeImage = "4";
+
+// A name from inside a header, taken from the header's own folder unless it is absolute.
+std::string NextToHeader(const std::string& headerHostPath, const std::string& name) {
+    if (platform::IsAbsoluteText(name)) return name;
+    return FolderOf(headerHostPath) + name;
+}
+
+// The table file a path names: ".TAB" is added when the name has no extension, and also
+// when a dotted name ("city.roads") names no file of its own.
+std::optional<std::string> LocateTableFile(const std::string& path, std::string& tried) {
+    tried = HasExtension(path) ? path : path + ".TAB";
+    if (platform::FileExists(tried)) return platform::ResolveCase(tried);
+    if (HasExtension(path) && platform::FileExists(path + ".TAB")) return platform::ResolveCase(path + ".TAB");
+    return std::nullopt;
+}
+
+}  // namespace
+
+struct Engine::Table {
+    enum class Cursor { BeforeFirst, OnRow, AtEnd };
+
+    std::string alias;
+    std::string headerPath;  // host path of the header that holds the definition
+    TableHeader header;
+    std::unique_ptr<DbfFile> dat;          // native tables only
+    std::vector<std::string> columnNames;  // by position in the .DAT
+    bool readOnly = false;
+    bool seamlessOn = true;
+    Cursor cursor = Cursor::BeforeFirst;
+    std::uint32_t row = 0;
+    std::map<std::uint32_t, std::string> changed;  // row number -> record not yet committed
+
+    std::string Record(std::uint32_t n) {
+        auto it = changed.find(n);
+        return it != changed.end() ? it->second : dat->ReadRecord(n);
+    }
+
+    // The browsable rows; throws for tables without rows of their own.
+    DbfFile& Rows() {
+        if (!dat)
+            throw MapInfoError("Table " + alias + " is a " + TableKindName(header.kind) +
+                               " table; it has no rows that can be fetched here.");
+        return *dat;
+    }
+
+    std::size_t Column(const std::string& name) const {
+        for (std::size_t i = 0; i < columnNames.size(); ++i)
+            if (EqualNoCase(columnNames[i], name)) return i;
+        throw MapInfoError("Variable or Field " + alias + "." + name + " not defined.");
+    }
+
+    std::uint32_t CurrentRow() const {
+        if (cursor == Cursor::BeforeFirst)
+            throw MapInfoError("Table " + alias + " has no current row: no row has been fetched.");
+        if (cursor == Cursor::AtEnd)
+            throw MapInfoError("Table " + alias + " has no current row: the end of the table has been reached.");
+        return row;
+    }
+
+    // Reads the header at `path` and everything it needs; follows redirecting headers.
+    void Load(const std::string& path, int depth);
+};
+
+void Engine::Table::Load(const std::string& path, int depth) {
+    std::string tried;
+    auto located = LocateTableFile(path, tried);
+    if (!located) throw MapInfoError("Unable to open table " + tried + ": the file does not exist.");
+    auto size = platform::FileSize(*located);
+    if (size && *size > kMaxHeaderBytes)
+        throw MapInfoError("File " + *located + " is not a MapInfo table: it is far too large for a table header.");
+    platform::FileBytes bytes = platform::ReadFile(*located);
+    if (!bytes.bytes) throw MapInfoError("Unable to read table " + *located + ": " + bytes.error.message + ".");
+    header = ParseTableHeader(*bytes.bytes, *located);
+    headerPath = *located;
+
+    switch (header.kind) {
+        case TableKind::Redirect:
+            if (depth >= kMaxRedirects)
+                throw MapInfoError("Table " + *located + " opens other tables too deeply (a loop?).");
+            Load(NextToHeader(*located, header.redirectTable), depth + 1);
+            return;
+        case TableKind::Workspace:
+            throw MapInfoError("Table " + *located + " runs the workspace \"" + header.runApplication +
+                               "\"; this runtime opens tables, not workspaces.");
+        case TableKind::Access:
+        case TableKind::Linked:
+        case TableKind::Foreign:
+            throw MapInfoError("Table " + *located + " is a " + TableKindName(header.kind) + " table (Type " +
+                               header.typeName + "); this runtime cannot open it.");
+        case TableKind::Raster: {
+            if (header.files.empty() || header.files.front().empty())
+                throw MapInfoError("Raster table " + *located + " names no image file.");
+            std::string image = NextToHeader(*located, header.files.front());
+            if (!platform::FileExists(image))
+                throw MapInfoError("Unable to open the image file " + image + " of raster table " + *located + ".");
+            return;
+        }
+        case TableKind::View:
+            for (const std::string& base : header.openTables) {
+                std::string baseTried;
+                if (base.empty() || !LocateTableFile(NextToHeader(*located, base), baseTried))
+                    throw MapInfoError("Unable to open table \"" + base + "\" that view " + *located +
+                                       " is based on.");
+            }
+            return;
+        case TableKind::Native: {
+            std::string stem = FolderOf(*located) + FileNameOf(*located);
+            stem = stem.substr(0, stem.rfind('.'));
+            auto datPath = platform::ResolveCase(stem + ".DAT");
+            if (!datPath || !platform::FileExists(*datPath))
+                throw MapInfoError("Unable to open the data file " + stem + ".DAT of table " + *located + ".");
+            dat = DbfFile::Open(*datPath);
+            const auto& fields = dat->Layout().fields;
+            if (header.hasFieldList && header.fields.size() != fields.size())
+                throw MapInfoError("Table " + *located + " is damaged: its header declares " +
+                                   std::to_string(header.fields.size()) + " fields, its data file holds " +
+                                   std::to_string(fields.size()) + ".");
+            columnNames.clear();
+            for (std::size_t i = 0; i < fields.size(); ++i)
+                columnNames.push_back(header.hasFieldList ? header.fields[i].name : fields[i].name);
+            return;
+        }
+    }
+}
+
+Engine::Engine() = default;
+Engine::~Engine() = default;
+
+Engine::Table& Engine::Find(const std::string& alias) {
+    auto it = m_tables.find(UpperAscii(alias));
+    if (it == m_tables.end()) throw MapInfoError("Table " + alias + " is not open.");
+    return *it->second;
+}
+
+std::string PathToTableName(std::string_view path) {
+    std::string name = FileNameOf(path);
+    std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos) name.erase(dot);
+    for (char& c : name) {
+        bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        if (!keep) c = '_';
+    }
+    if (!name.empty() && name[0] >= '0' && name[0] <= '9') name.insert(0, "_");
+    return name;
+}
+
+void Engine::Do(std::string_view text) {
+    Statement statement = ParseStatement(text);
+
+    if (auto* s = std::get_if<OpenTableStmt>(&statement)) {
+        std::string alias = s->alias.empty() ? PathToTableName(s->path) : s->alias;
+        if (alias.empty()) throw MapInfoError("No table name can be derived from \"" + s->path + "\".");
+        if (m_tables.count(UpperAscii(alias)))
+            throw MapInfoError("A table is already open under the name " + alias + ".");
+        if (m_tables.size() >= kMaxOpenTables)
+            throw MapInfoError("Too many tables are open (" + std::to_string(kMaxOpenTables) + ").");
+        if (s->path.empty()) throw MapInfoError("Open Table names no file.");
+        auto table = std::make_unique<Table>();
+        table->alias = alias;
+        table->readOnly = s->readOnly;
+        table->Load(s->path, 0);
+        m_tables[UpperAscii(alias)] = std::move(table);
+        return;
+    }
+    if (auto* s = std::get_if<SetSeamlessStmt>(&statement)) {
+        Table& t = Find(s->alias);
+        if (!t.header.seamless) throw MapInfoError("Table " + t.alias + " is not a seamless table.");
+        t.seamlessOn = s->on;
+        return;
+    }
+    if (auto* s = std::get_if<FetchStmt>(&statement)) {
+        Table& t = Find(s->alias);
+        DbfFile& rows = t.Rows();
+        std::uint32_t next = 0;
+        if (s->where == FetchWhere::First || t.cursor == Table::Cursor::BeforeFirst) next = rows.NextLiveRecord(0);
+        else if (t.cursor == Table::Cursor::OnRow) next = rows.NextLiveRecord(t.row);
+        else return;  // past the end it stays there
+        t.row = next;
+        t.cursor = next ? Table::Cursor::OnRow : Table::Cursor::AtEnd;
+        return;
+    }
+    if (auto* s = std::get_if<UpdateStmt>(&statement)) {
+        Table& t = Find(s->alias);
+        DbfFile& rows = t.Rows();
+        std::size_t column = t.Column(s->column);
+        if (t.readOnly) throw MapInfoError("Table " + t.alias + " is read-only.");
+        if (t.header.seamless && t.seamlessOn)
+            throw MapInfoError("Table " + t.alias +
+                               " is seamless; its rows can be changed only after Set Table ... Seamless Off.");
+        if (s->rowId < 1 || s->rowId > rows.RecordCount())
+            throw MapInfoError("Table " + t.alias + " has no row " + std::to_string(s->rowId) + ".");
+        std::string record = t.Record(s->rowId);
+        if (DbfFile::IsDeleted(record))
+            throw MapInfoError("Row " + std::to_string(s->rowId) + " of table " + t.alias + " is deleted.");
+        t.changed[s->rowId] = DbfFile::WithFieldText(record, rows.Layout().fields[column], s->value);
+        return;
+    }
+    if (auto* s = std::get_if<CommitStmt>(&statement)) {
+        Table& t = Find(s->alias);
+        if (t.changed.empty()) return;
+        if (t.readOnly) throw MapInfoError("Table " + t.alias + " is read-only.");
+        t.dat->Commit(t.changed);
+        t.changed.clear();
+        return;
+    }
+    if (auto* s = std::get_if<CloseStmt>(&statement)) {
+        Find(s->alias);
+        m_tables.erase(UpperAscii(s->alias));
+        return;
+    }
+}
+
+std::string Engine::Eval(std::string_view text) {
+    Expression expression = ParseExpression(text);
+
+    if (auto* e = std::get_if<PathFunctionExpr>(&expression)) {
+        switch (e->function) {
+            case PathFunction::PathToTableName: return PathToTableName(e->argument);
+            case PathFunction::PathToDirectory: return FolderOf(e->argument);
+            case PathFunction::FileExists:
+                return !e->argument.empty() && platform::FileExists(e->argument) ? "T" : "F";
+        }
+    }
+    if (auto* e = std::get_if<TableInfoExpr>(&expression)) {
+        Table& t = Find(e->alias);
+        switch (e->code) {
+            case 3:
+                if (t.header.kind == TableKind::View) return kTypeView;
+                if (t.header.kind == TableKind::Raster) return kTypeImage;
+                return kTypeBase;
+            case 24: return t.header.seamless ? "T" : "F";
+            default:
+                throw MapInfoError("TableInfo: attribute code " + std::to_string(e->code) +
+                                   " is not supported by this runtime.");
+        }
+    }
+    if (auto* e = std::get_if<EotExpr>(&expression)) {
+        Table& t = Find(e->alias);
+        t.Rows();
+        return t.cursor == Table::Cursor::AtEnd ? "T" : "F";
+    }
+    if (auto* e = std::get_if<ColumnExpr>(&expression)) {
+        Table& t = Find(e->alias);
+        DbfFile& rows = t.Rows();
+        if (EqualNoCase(e->column, "ROWID")) return std::to_string(t.CurrentRow());
+        std::size_t column = t.Column(e->column);
+        std::uint32_t row = t.CurrentRow();
+        return DbfFile::FieldText(t.Record(row), rows.Layout().fields[column]);
+    }
+    if (auto* e = std::get_if<SystemInfoExpr>(&expression)) {
+        if (e->code == 5) return kCharset;
+        throw MapInfoError("SystemInfo: attribute code " + std::to_string(e->code) +
+                           " is not supported by this runtime.");
+    }
+    throw MapInfoError("Unrecognized expression: \"" + QuoteForMessage(text) + "\".");
+}
+
+}  // namespace mapinfo

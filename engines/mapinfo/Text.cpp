@@ -1,0 +1,67 @@
+#include "engines/mapinfo/Text.h"
+
+namespace mapinfo {
+
+namespace {
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+// Position just after the folder part: after the last separator, or after "X:".
+std::size_t NameStart(std::string_view path) {
+    std::size_t sep = path.find_last_of("\\/");
+    if (sep != std::string_view::npos) return sep + 1;
+    if (path.size() >= 2 && path[1] == ':' &&
+        ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')))
+        return 2;
+    return 0;
+}
+}  // namespace
+
+std::string UpperAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = Upper(c);
+    return out;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Upper(a[i]) != Upper(b[i])) return false;
+    return true;
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+    std::size_t start = text.find_first_not_of(" \t");
+    if (start == std::string_view::npos) return {};
+    std::size_t end = text.find_last_not_of(" \t");
+    return text.substr(start, end - start + 1);
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+        if (text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
+    }
+    return lines;
+}
+
+std::string FolderOf(std::string_view path) { return std::string(path.substr(0, NameStart(path))); }
+
+std::string FileNameOf(std::string_view path) { return std::string(path.substr(NameStart(path))); }
+
+bool HasExtension(std::string_view path) { return FileNameOf(path).find('.') != std::string::npos; }
+
+std::string QuoteForMessage(std::string_view text) {
+    constexpr std::size_t kShown = 200;
+    if (text.size() <= kShown) return std::string(text);
+    return std::string(text.substr(0, kShown)) + "...";
+}
+
+}  // namespace mapinfo
