@@ -1,0 +1,360 @@
+#include "zip/ZipArchiver.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <set>
+
+#include "app/UserInterface.h"
+#include "platform/DynamicLibrary.h"
+#include "platform/FileSystem.h"
+#include "zip/ZipArchiverPrivate.h"
+#include "zip/ZipMessages.h"
+
+namespace zip {
+namespace {
+
+// The engine library's file name on this platform.
+#ifdef _WIN32
+constexpr const char* kEngineFileName = "ZipEngine.dll";
+#else
+constexpr const char* kEngineFileName = "libzipengine.so";
+#endif
+
+// Every live component, so a callback's caller field can be checked before it is used.
+std::set<const TZipArchiver*>& LiveArchivers() {
+    static std::set<const TZipArchiver*> live;
+    return live;
+}
+
+std::string ReplaceArgument(const std::string& text, const std::string& argument) {
+    std::string out = text;
+    std::size_t at = out.find("%1");
+    if (at != std::string::npos) out.replace(at, 2, argument);
+    return out;
+}
+
+std::string MessageWithArgument(int number, const std::string& argument) {
+    if (auto stored = StoredZipText(number)) return ReplaceArgument(*stored, argument);
+    return ZipMessageText(number);  // the fallback does not take the argument
+}
+
+int32_t Flag(bool on) { return on ? ZIPENGINE_FLAG_ON : ZIPENGINE_FLAG_OFF; }
+
+// The engine's callback may not let a C++ exception cross its C frames: one raised by an
+// event handler is kept here, the engine is asked to stop, and Add raises it again once
+// ZipEngineExec has returned.
+std::exception_ptr g_callbackError;
+
+}  // namespace
+
+// ---- EZipArchiver -----------------------------------------------------------------------
+
+EZipArchiver::EZipArchiver(int number, bool display)
+    : std::runtime_error(ZipMessageText(number)), m_display(display), m_number(number) {}
+
+EZipArchiver::EZipArchiver(int number, std::int64_t argument)
+    : std::runtime_error(MessageWithArgument(number, std::to_string(argument))),
+      m_display(true),
+      m_number(number) {}
+
+EZipArchiver::EZipArchiver(int number, const std::string& argument)
+    : std::runtime_error(MessageWithArgument(number, argument)), m_display(true), m_number(number) {}
+
+// ---- construction and properties --------------------------------------------------------
+
+TZipArchiver::TZipArchiver(void* ownerWindow) : m_ownerWindow(ownerWindow) {
+    LiveArchivers().insert(this);
+}
+
+TZipArchiver::~TZipArchiver() {
+    ClearDirectory();
+    LiveArchivers().erase(this);
+    // The engine is the owner's to release (UnloadEngine); a handle still held is closed by
+    // its own destructor.
+}
+
+void TZipArchiver::SetZipFilename(const std::string& name) {
+    m_zipFilename = name;
+    ReadDirectory();
+}
+
+void TZipArchiver::SetPassword(const std::string& password) { m_password = password.substr(0, 255); }
+
+void TZipArchiver::SetDLLDirectory(const std::string& dir) {
+    if (dir == m_dllDirectory) return;
+    std::string value = dir;
+    if (!value.empty() && (value.back() == '\\' || value.back() == '/')) value.pop_back();
+    m_dllDirectory = value;
+}
+
+// ---- reporting --------------------------------------------------------------------------
+
+void TZipArchiver::ShowZipMessage(int number, const std::string& extra) {
+    std::string text = ZipMessageText(number) + extra;
+    m_message = text;
+    m_errCode = number;
+    if (!Unattended) app::UI().ShowMessage(text);
+    if (OnMessage) OnMessage(*this, 0, text);
+}
+
+void TZipArchiver::ShowExceptionMessage(const EZipArchiver& error) {
+    if (error.Display() && !Unattended) app::UI().ShowMessage(error.what());
+    m_errCode = error.Number();
+    m_message = error.what();
+    if (OnMessage) OnMessage(*this, 0, m_message);
+}
+
+// ---- the engine -------------------------------------------------------------------------
+
+void TZipArchiver::LoadEngine() {
+    try {
+        // DLLDirectory first, then the program's own folder, then the system's search order.
+        std::string path = kEngineFileName;
+        std::string candidate = m_dllDirectory + "/" + kEngineFileName;
+        if (!m_dllDirectory.empty() && platform::FileExists(candidate)) {
+            path = detail::HostPath(candidate);
+        } else if (platform::FileExists(platform::ProgramDir() + kEngineFileName)) {
+            path = platform::ProgramDir() + kEngineFileName;
+        }
+        // Loading again replaces the handle; the library stays loaded through the swap.
+        auto library = std::make_unique<platform::DynamicLibrary>(path);
+        m_exec = nullptr;
+        m_version = nullptr;
+        if (!library->IsLoaded()) {
+            m_engine.reset();
+            ShowZipMessage(zmEngineNotLoaded, "");
+            return;
+        }
+        m_engine = std::move(library);
+        if (Trace) ShowZipMessage(zmEngineLoaded, "");
+        auto exec = reinterpret_cast<ZipEngineExecFunc>(m_engine->Symbol(ZIPENGINE_EXEC_NAME));
+        auto version =
+            reinterpret_cast<GetZipEngineVersionFunc>(m_engine->Symbol(ZIPENGINE_VERSION_NAME));
+        if (!exec) ShowZipMessage(zmNoExecEntry, "");
+        if (!version) ShowZipMessage(zmNoVersionEntry, "");
+        if (!exec || !version) {
+            // An engine without both entry points is unusable: never call a missing one.
+            m_engine.reset();
+            return;
+        }
+        m_exec = exec;
+        m_version = version;
+    } catch (...) {
+        m_engine.reset();
+        m_exec = nullptr;
+        m_version = nullptr;
+    }
+}
+
+void TZipArchiver::UnloadEngine() {
+    m_exec = nullptr;
+    m_version = nullptr;
+    m_engine.reset();
+}
+
+std::int32_t TZipArchiver::EngineVersion() {
+    bool loadedHere = false;
+    if (!EngineLoaded()) {
+        LoadEngine();
+        loadedHere = true;
+    }
+    std::int32_t version = EngineLoaded() ? m_version() : 0;
+    if (loadedHere) UnloadEngine();
+    return version;
+}
+
+void TZipArchiver::Add() {
+    m_addedCount = 0;
+    if (m_fspecArgs.empty()) {
+        ShowZipMessage(zmNothingToAdd, "");
+        return;
+    }
+    if (m_zipFilename.empty()) {
+        ShowZipMessage(zmNoArchive, "");
+        return;
+    }
+    if (Unattended && AddOptions.Contains(AddEncrypt) && m_password.empty()) {
+        ShowZipMessage(zmNoPassword, "");
+        return;
+    }
+    const bool exeName = detail::UpperExtension(m_zipFilename) == ".EXE";
+    if (AddOptions.Contains(AddDiskSpan) || AddOptions.Contains(AddDiskSpanErase)) {
+        if (AddOptions.Contains(AddFreshen) || AddOptions.Contains(AddUpdate)) {
+            ShowZipMessage(zmSpanWithUpdate, "");
+            return;
+        }
+        if (exeName) {
+            ShowZipMessage(zmSpanOntoExe, "");
+            return;
+        }
+        // Multi-disk sets are outside this program: refuse rather than write a plain archive.
+        ShowZipMessage(zmSpanNotSupported, "");
+        return;
+    }
+    if (m_busy) return;
+    m_busy = true;
+    m_cancel = false;
+
+    if (exeName && m_archiveOffset == 0 && !platform::FileExists(m_zipFilename)) {
+        // A new self-extracting archive: stub, header and an empty end record first, so the
+        // engine adds to a file that already carries the stub.
+        m_creatingSFX = true;
+        ConvertToSFX();
+        m_creatingSFX = false;
+    }
+
+    bool loadedHere = false;
+    if (!EngineLoaded()) {
+        LoadEngine();
+        loadedHere = true;
+        if (!EngineLoaded()) {
+            m_busy = false;
+            return;
+        }
+    }
+
+    try {
+        CallEngine();
+    } catch (const EZipArchiver& e) {
+        m_addedCount = 0;
+        ShowExceptionMessage(e);
+    } catch (...) {
+        m_addedCount = 0;
+        ShowZipMessage(zmEngineCallFailed, "");
+    }
+
+    m_fspecArgs.clear();
+    if (loadedHere) UnloadEngine();
+    m_cancel = false;
+    m_busy = false;
+    if (m_addedCount > 0) ReadDirectory();
+}
+
+void TZipArchiver::CallEngine() {
+    const std::int32_t version = EngineVersion();
+    const std::size_t count = m_fspecArgs.size();
+    const bool fileSpecArray = version >= ZIPENGINE_FILESPEC_ARRAY_VERSION;
+    if (!fileSpecArray && count > ZIPENGINE_OLD_MAX_SPECS) throw EZipArchiver(zmTooManySpecs, true);
+
+    // Copies made for the call; the record points into them and they outlive the call.
+    std::vector<std::string> specs = m_fspecArgs;
+    std::string archiveName = detail::HostPath(m_zipFilename);
+    std::string tempDir = TempDir.empty() ? std::string() : detail::HostPath(TempDir);
+    std::array<char, ZIPENGINE_PASSWORD_MAX + 1> password{};
+    std::memcpy(password.data(), m_password.data(),
+                std::min<std::size_t>(m_password.size(), ZIPENGINE_PASSWORD_MAX));
+
+    auto fillHead = [&](EngineCallHead& head) {
+        head.ownerWindow = Unattended ? nullptr : m_ownerWindow;
+        head.caller = this;
+        head.recordVersion = ZIPENGINE_RECORD_VERSION;
+        head.callback = &TZipArchiver::EngineCallback;
+        head.trace = Flag(Trace);
+        head.password = password.data();
+        head.encrypt = Flag(AddOptions.Contains(AddEncrypt));
+        head.hiddenFiles = Flag(AddOptions.Contains(AddHiddenFiles));
+        head.noDirEntries = Flag(!AddOptions.Contains(AddSeparateDirs));
+        head.verbose = Flag(Verbose || Trace);
+        head.alwaysOn56 = ZIPENGINE_FLAG_ON;
+        head.compLevel = AddCompLevel;
+        head.dropDirNames = Flag(!AddOptions.Contains(AddDirNames));
+        head.recurse = AddOptions.Contains(AddRecurseDirs) ? ZIPENGINE_RECURSE_ON : 0;
+        head.alwaysOn80 = ZIPENGINE_FLAG_ON;
+        head.forceDos = Flag(AddOptions.Contains(AddForceDOS));
+        head.move = Flag(AddOptions.Contains(AddMove));
+        head.update = Flag(AddOptions.Contains(AddUpdate));
+        head.freshen = Flag(AddOptions.Contains(AddFreshen) && !AddOptions.Contains(AddUpdate));
+        head.zipTime = Flag(AddOptions.Contains(AddZipTime));
+        head.specCount = static_cast<std::int32_t>(count);
+        head.archiveName = archiveName.data();
+    };
+
+    g_callbackError = nullptr;
+    std::int32_t result = 0;
+    if (fileSpecArray) {
+        auto record = std::make_unique<EngineCallRecord>();  // zero-filled
+        std::vector<FileSpecEntry> entries(count);              // zero-filled
+        for (std::size_t i = 0; i < count; ++i) entries[i].spec = specs[i].data();
+        fillHead(record->head);
+        record->tempDir = tempDir.empty() ? nullptr : tempDir.data();
+        record->fileSpecs = entries.data();
+        record->tag = ZIPENGINE_RECORD_TAG;
+        result = m_exec(record.get());
+    } else {
+        auto record = std::make_unique<EngineCallRecordOld>();  // zero-filled
+        fillHead(record->head);
+        record->tag = ZIPENGINE_RECORD_TAG;
+        for (std::size_t i = 0; i < count; ++i) record->specs[i] = specs[i].data();
+        result = m_exec(reinterpret_cast<EngineCallRecord*>(record.get()));
+    }
+    if (g_callbackError) {
+        std::exception_ptr error = g_callbackError;
+        g_callbackError = nullptr;
+        std::rethrow_exception(error);
+    }
+    m_addedCount = result;
+}
+
+// ---- the engine's callback --------------------------------------------------------------
+
+std::int32_t TZipArchiver::EngineCallback(EngineCallbackRecord* record) {
+    if (!record) return -1;
+    auto* self = static_cast<TZipArchiver*>(record->caller);
+    // A caller that is no live component means the engine is confused: ask it to stop.
+    if (!LiveArchivers().count(self)) return -1;
+    if (g_callbackError) return -1;  // a handler failed earlier in this call
+    try {
+        self->HandleCallback(*record);
+        const std::int32_t answer = self->m_cancel ? -1 : 0;
+        app::UI().ProcessMessages();
+        return answer;
+    } catch (...) {
+        g_callbackError = std::current_exception();
+        return -1;
+    }
+}
+
+void TZipArchiver::HandleCallback(const EngineCallbackRecord& record) {
+    const std::string text(record.text, strnlen(record.text, sizeof record.text));
+    switch (record.action) {
+        case ecbNewFile: {
+            std::string name = text;
+            std::replace(name.begin(), name.end(), '/', '\\');
+            if (OnProgress) OnProgress(*this, ptNewFile, name, record.number);
+            break;
+        }
+        case ecbProgress:
+            if (OnProgress) OnProgress(*this, ptProgress, "", record.number);
+            break;
+        case ecbEndOfBatch:
+            if (OnProgress) OnProgress(*this, ptEndOfBatch, "", 0);
+            break;
+        case ecbMessage: {
+            std::string message = text;
+            while (!message.empty() && static_cast<unsigned char>(message.back()) <= ' ')
+                message.pop_back();
+            std::replace(message.begin(), message.end(), '/', '\\');
+            m_message = message;
+            if (record.errorCode != 0) {
+                m_errCode = record.errorCode & 0xFF;
+                m_rawErrCode = record.errorCode;
+            }
+            if (OnMessage) OnMessage(*this, record.errorCode, message);
+            break;
+        }
+        case ecbTotalFiles:
+            if (OnProgress) OnProgress(*this, ptTotalFiles, "", record.number);
+            break;
+        case ecbTotalSize:
+            m_totalSize = static_cast<std::uint32_t>(record.number);
+            if (OnProgress) OnProgress(*this, ptTotalSize, "", record.number);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace zip

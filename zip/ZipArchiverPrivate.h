@@ -1,0 +1,46 @@
+#pragma once
+// Helpers shared by the component's source files; not part of its interface.
+#include <cstdint>
+#include <string>
+
+#include "app/UserInterface.h"
+#include "app/pmUtils.h"
+#include "platform/FileSystem.h"
+
+namespace zip::detail {
+
+// The host path of a name the component was given (a Windows-style text or a host path):
+// the existing spelling when one matches without regard to case.
+inline std::string HostPath(const std::string& name) {
+    return platform::ResolveCase(name).value_or(platform::ExpandFileName(name));
+}
+
+// The extension of a name from its last dot, upper-cased (".ZIP"); "" without a dot.
+inline std::string UpperExtension(const std::string& name) {
+    return pm::UpperAscii(pm::ExtensionOf(name));
+}
+
+// Shows the hourglass for the lifetime of the object.
+class Hourglass {
+public:
+    Hourglass() { app::UI().SetHourglass(true); }
+    ~Hourglass() { app::UI().SetHourglass(false); }
+    Hourglass(const Hourglass&) = delete;
+    Hourglass& operator=(const Hourglass&) = delete;
+};
+
+inline std::uint16_t Get16(const unsigned char* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t Get32(const unsigned char* p) {
+    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline void Put32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+}  // namespace zip::detail

@@ -1,0 +1,314 @@
+// Reading an archive's directory: the end record, the central directory, the drive check
+// and the conversion of names stored in the OEM character set.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <new>
+
+#include "zip/ZipArchiver.h"
+#include "zip/ZipArchiverPrivate.h"
+#include "zip/ZipMessages.h"
+
+namespace zip {
+
+using detail::Get16;
+using detail::Get32;
+
+namespace {
+
+constexpr std::int64_t kEndRecordSize = 22;
+constexpr std::int64_t kCentralHeaderSize = 46;
+constexpr std::int64_t kLargestTail = 65535 + kEndRecordSize;
+
+// Code page 437 bytes 0x80-0xFF in Windows-1252; characters 1252 lacks take a look-alike.
+constexpr unsigned char kOemToAnsi[128] = {
+    0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5,
+    0xC9, 0xE6, 0xC6, 0xF4, 0xF6, 0xF2, 0xFB, 0xF9, 0xFF, 0xD6, 0xDC, 0xA2, 0xA3, 0xA5, 0x50, 0x83,
+    0xE1, 0xED, 0xF3, 0xFA, 0xF1, 0xD1, 0xAA, 0xBA, 0xBF, 0xAC, 0xAC, 0xBD, 0xBC, 0xA1, 0xAB, 0xBB,
+    0x5F, 0x5F, 0x5F, 0x7C, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x7C, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B,
+    0x2B, 0x2D, 0x2D, 0x2B, 0x2D, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2D, 0x2D, 0x2B, 0x3D, 0x2B, 0x2D,
+    0x2D, 0x2D, 0x2D, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x2B, 0x5F, 0x5F, 0x5F, 0x5F, 0x5F,
+    0x61, 0xDF, 0x47, 0x70, 0x53, 0x73, 0xB5, 0x74, 0x46, 0x54, 0x4F, 0x64, 0x38, 0x66, 0x65, 0x6E,
+    0x3D, 0xB1, 0x3D, 0x3D, 0x28, 0x29, 0xF7, 0x3D, 0xB0, 0xB7, 0xB7, 0x76, 0x6E, 0xB2, 0x5F, 0xA0,
+};
+
+std::string ReadText(ArchiveFile& file, std::int64_t length, int shortError) {
+    std::string text(static_cast<std::size_t>(length), '\0');
+    if (length > 0 && file.Read(text.data(), length) != length) throw EZipArchiver(shortError, true);
+    return text;
+}
+
+ZipEndRecord ParseEndRecord(const unsigned char* p) {
+    ZipEndRecord end;
+    end.ThisDiskNo = Get16(p + 4);
+    end.CentralDiskNo = Get16(p + 6);
+    end.EntriesThisDisk = Get16(p + 8);
+    end.TotalEntries = Get16(p + 10);
+    end.CentralSize = Get32(p + 12);
+    end.CentralOffset = Get32(p + 16);
+    end.CommentLen = Get16(p + 20);
+    end.Raw.assign(reinterpret_cast<const char*>(p), kEndRecordSize);
+    return end;
+}
+
+}  // namespace
+
+std::string OemToAnsi(const std::string& text) {
+    std::string out = text;
+    for (char& c : out) {
+        auto b = static_cast<unsigned char>(c);
+        if (b >= 0x80) c = static_cast<char>(kOemToAnsi[b - 0x80]);
+    }
+    return out;
+}
+
+// ---- ArchiveFile ------------------------------------------------------------------------
+
+ArchiveFile::ArchiveFile(const std::string& hostPath, Mode mode) {
+    int flags = mode == ForReading ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+    m_fd = ::open(hostPath.c_str(), flags | O_CLOEXEC, 0644);
+    if (m_fd >= 0 && mode == ForReading) {
+        struct stat st;
+        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) Close();
+    }
+}
+
+ArchiveFile::~ArchiveFile() { Close(); }
+
+std::int64_t ArchiveFile::Read(void* buffer, std::int64_t size) {
+    if (m_fd < 0 || size < 0) return -1;
+    auto* out = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < size) {
+        ssize_t n = ::read(m_fd, out + done, static_cast<std::size_t>(size - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+bool ArchiveFile::Write(const void* buffer, std::int64_t size) {
+    if (m_fd < 0 || size < 0) return false;
+    const auto* in = static_cast<const char*>(buffer);
+    std::int64_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(m_fd, in + done, static_cast<std::size_t>(size - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+bool ArchiveFile::Seek(std::int64_t offset) {
+    return m_fd >= 0 && offset >= 0 && ::lseek(m_fd, offset, SEEK_SET) == offset;
+}
+
+bool ArchiveFile::Skip(std::int64_t count) {
+    return m_fd >= 0 && ::lseek(m_fd, count, SEEK_CUR) >= 0;
+}
+
+std::int64_t ArchiveFile::Size() const {
+    struct stat st;
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return -1;
+    return st.st_size;
+}
+
+bool ArchiveFile::Close() {
+    if (m_fd < 0) return true;
+    int rc = ::close(m_fd);
+    m_fd = -1;
+    return rc == 0;
+}
+
+// ---- directory --------------------------------------------------------------------------
+
+void TZipArchiver::ClearDirectory() { m_entries.clear(); }
+
+std::string TZipArchiver::ConvertName(const std::string& raw, std::uint16_t madeBy) const {
+    const int version = madeBy & 0xFF;
+    const int host = madeBy >> 8;
+    const bool oem = (CodePage == cpAuto && host == 0) || host == 6 || (host == 11 && version == 50) ||
+                     CodePage == cpOEM;
+    return oem ? OemToAnsi(raw) : raw;
+}
+
+bool TZipArchiver::CheckDrive(const std::string& root) {
+    m_volumeLabel.clear();
+    const bool atRoot = !root.empty() && (root[0] == '\\' || root[0] == '/');
+    if (!atRoot) {
+        const char letter = root.empty() ? '\0' : pm::UpperAscii(root.substr(0, 1))[0];
+        if (letter < 'A' || letter > 'Z') throw EZipArchiver(zmInvalidDrive, root);
+        const std::string key(1, static_cast<char>(letter - 'A' + 'a'));
+        if (!platform::DriveMappings().count(key)) throw EZipArchiver(zmDriveUnusable, root);
+    }
+    auto info = platform::GetVolumeInfo(platform::ExpandFileName(root));
+    if (!info) return false;
+    m_volumeLabel = info->label.substr(0, 255);
+    return true;  // a root of this platform always has a known size
+}
+
+std::unique_ptr<ArchiveFile> TZipArchiver::ReadEndRecord() {
+    m_archiveComment.clear();
+    m_endRecordOffset = 0;
+    auto file = std::make_unique<ArchiveFile>(detail::HostPath(m_zipFilename), ArchiveFile::ForReading);
+    if (!file->IsOpen()) throw EZipArchiver(zmCannotOpenArchive, true);
+
+    // A disk of a spanned set carries the label "PKBACK# nnn".
+    int labelDisk = 0;
+    if (m_volumeLabel.rfind("PKBACK# ", 0) == 0) {
+        const std::string digits = m_volumeLabel.substr(8, 3);
+        if (!digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            labelDisk = std::stoi(digits);
+    }
+    bool firstDisk = false;
+    unsigned char head[8];
+    if (file->Read(head, 8) == 8 && Get32(head) == kSpanSig && Get32(head + 4) == kLocalHeaderSig) {
+        firstDisk = true;
+        m_spanned = true;
+    }
+
+    const std::int64_t size = file->Size();
+    if (size < 0) throw EZipArchiver(zmEndSeekFailed, true);
+    m_physicalSize = size;
+    m_archiveSize = size;
+    if (size >= kEndRecordSize) {
+        unsigned char last[kEndRecordSize];
+        if (!file->Seek(size - kEndRecordSize)) throw EZipArchiver(zmEndSeekFailed, true);
+        if (file->Read(last, kEndRecordSize) != kEndRecordSize) throw EZipArchiver(zmEndReadFailed, true);
+        if (Get32(last) == kEndRecordSig) {
+            m_endRecord = ParseEndRecord(last);
+            m_endRecordOffset = size - kEndRecordSize;
+            return file;
+        }
+    }
+
+    // The end record is followed by its comment: search the tail, at most the largest
+    // comment plus the record, backwards from the last possible place.
+    const std::int64_t n = std::min(kLargestTail, size);
+    std::string tail(static_cast<std::size_t>(n), '\0');
+    if (!file->Seek(size - n)) throw EZipArchiver(zmEndSeekFailed, true);
+    if (file->Read(tail.data(), n) != n) throw EZipArchiver(zmEndReadFailed, true);
+    const auto* t = reinterpret_cast<const unsigned char*>(tail.data());
+    for (std::int64_t pos = n - kEndRecordSize - 1; pos >= 0; --pos) {
+        if (t[pos] != 0x50 || t[pos + 1] != 0x4B || t[pos + 2] != 0x05 || t[pos + 3] != 0x06) continue;
+        m_endRecord = ParseEndRecord(t + pos);
+        m_endRecordOffset = size - n + pos;
+        const std::int64_t commentStart = pos + kEndRecordSize;
+        const std::int64_t d = commentStart + m_endRecord.CommentLen - n;
+        if (d != 0) {
+            m_archiveSize += d;
+            // Zero bytes that pad the file to a 512-byte boundary are no cause for a warning.
+            const std::int64_t extra = m_physicalSize - m_archiveSize;
+            const bool padding =
+                d < 0 && extra < 512 && m_physicalSize % 512 == 0 &&
+                std::all_of(tail.begin() + (n + d), tail.end(), [](char c) { return c == 0; });
+            if (!padding) ShowZipMessage(zmTrailingBytesWarning, "");
+        }
+        const std::int64_t commentEnd = std::min<std::int64_t>(commentStart + m_endRecord.CommentLen, n);
+        std::string comment = tail.substr(static_cast<std::size_t>(commentStart),
+                                          static_cast<std::size_t>(commentEnd - commentStart));
+        m_archiveComment = comment.substr(0, comment.find('\0'));
+        return file;
+    }
+
+    if (!firstDisk) {
+        if (labelDisk != 0) throw EZipArchiver(zmNoEndRecordDiskN, static_cast<std::int64_t>(labelDisk));
+        throw EZipArchiver(zmNoEndRecord, true);
+    }
+    if (labelDisk == 1) throw EZipArchiver(zmNoEndRecordDisk1, true);
+    throw EZipArchiver(zmNoEndRecordSpanned, true);
+}
+
+void TZipArchiver::ReadDirectory() {
+    ClearDirectory();
+    m_physicalSize = 0;
+    m_centralDirOffset = 0;
+    m_archiveOffset = 0;
+    m_archiveComment.clear();
+    m_spanned = false;
+    m_offsetsMismatch = false;
+    if (m_zipFilename.empty() || !platform::FileExists(m_zipFilename)) {
+        if (OnDirUpdate) OnDirUpdate(*this);
+        return;
+    }
+    {
+        detail::Hourglass hourglass;
+        std::unique_ptr<ArchiveFile> file;
+        bool failed = true;
+        try {
+            const std::string full = detail::HostPath(m_zipFilename);
+            auto volume = platform::GetVolumeInfo(full);
+            const std::string root = volume ? volume->root : std::string("/");
+            if (!CheckDrive(root)) throw EZipArchiver(zmDriveUnusable, root);
+            file = ReadEndRecord();
+            const ZipEndRecord end = m_endRecord;
+            if (end.ThisDiskNo > 0) m_spanned = true;
+            // A set whose directory starts on another disk is not read by this program.
+            if (end.CentralDiskNo != end.ThisDiskNo) throw EZipArchiver(zmDirReadFailed, true);
+            m_centralDirOffset = m_archiveSize - end.CentralSize - kEndRecordSize - end.CommentLen;
+            m_archiveOffset = m_archiveSize == kEndRecordSize ? 0 : m_archiveSize;
+            m_offsetsMismatch = end.CentralOffset != m_centralDirOffset;
+            if (m_offsetsMismatch) ShowZipMessage(zmDirOffsetWarning, "");
+            if (!file->Seek(m_centralDirOffset)) throw EZipArchiver(zmDirSeekFailed, true);
+            for (int i = 0; i < end.TotalEntries; ++i) {
+                unsigned char h[kCentralHeaderSize];
+                if (file->Read(h, kCentralHeaderSize) != kCentralHeaderSize) throw EZipArchiver(zmHeaderShort, true);
+                if (Get32(h) != kCentralHeaderSig) throw EZipArchiver(zmHeaderSignature, true);
+                ZipDirEntry e;
+                e.MadeBy = Get16(h + 4);
+                e.NeededVersion = Get16(h + 6);
+                e.Flag = Get16(h + 8);
+                e.ComprMethod = Get16(h + 10);
+                e.ModifTime = Get16(h + 12);
+                e.ModifDate = Get16(h + 14);
+                e.CRC32 = Get32(h + 16);
+                e.ComprSize = Get32(h + 20);
+                e.UncomprSize = Get32(h + 24);
+                e.FileNameLength = Get16(h + 28);
+                e.ExtraFieldLength = Get16(h + 30);
+                e.FileCommentLen = Get16(h + 32);
+                e.DiskStart = Get16(h + 34);
+                e.IntFileAttrib = Get16(h + 36);
+                e.ExtFileAttrib = Get32(h + 38);
+                e.RelOffLocal = Get32(h + 42);
+                std::string name = ConvertName(ReadText(*file, e.FileNameLength, zmNameShort), e.MadeBy);
+                std::replace(name.begin(), name.end(), '/', '\\');
+                e.FileName = std::move(name);
+                m_entries.push_back(e);
+                if (!file->Skip(e.ExtraFieldLength)) throw EZipArchiver(zmDirSeekFailed, true);
+                if (e.FileCommentLen > 0)
+                    m_entries.back().FileComment =
+                        ConvertName(ReadText(*file, e.FileCommentLen, zmCommentShort), e.MadeBy);
+                m_archiveOffset = std::min<std::int64_t>(m_archiveOffset, e.RelOffLocal);
+            }
+            // A self-extracting file with shifted offsets reports its stub and header here;
+            // an archive behind an unshifted prefix reports the prefix.
+            m_archiveOffset += m_centralDirOffset - end.CentralOffset;
+            failed = false;
+        } catch (const EZipArchiver& e) {
+            ShowExceptionMessage(e);
+        } catch (const std::bad_alloc&) {
+            ShowZipMessage(zmOutOfMemory, "");
+        } catch (...) {
+            ShowZipMessage(zmDirReadFailed, "");
+        }
+        if (failed) {
+            m_zipFilename.clear();
+            m_archiveOffset = 0;
+        }
+    }
+    if (OnDirUpdate) OnDirUpdate(*this);
+}
+
+}  // namespace zip
