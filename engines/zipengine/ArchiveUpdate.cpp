@@ -1,0 +1,631 @@
+#include "ArchiveUpdate.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <new>
+#include <thread>
+
+#include "ArchiveReader.h"
+#include "CompressionPipeline.h"
+#include "FileSelection.h"
+#include "OutputFile.h"
+#include "ZipFormat.h"
+
+namespace zipengine {
+
+namespace {
+
+enum Action : int32_t { kNewFile = 1, kProgress = 2, kEndOfBatch = 3, kMessage = 4, kTotalFiles = 5, kTotalSize = 6 };
+
+constexpr size_t kProbeSample = size_t(64) << 10;
+// A trial compression that leaves more than this of the samples marks data that deflate
+// cannot usefully shrink (already compressed or noise): it is stored without compressing.
+constexpr double kIncompressible = 0.985;
+
+std::string Upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return s;
+}
+
+std::string FolderOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool ValidUtf8(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size()) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 99;
+        if (n == 99 || i + n >= s.size() + (n ? 0 : 1)) return false;
+        for (size_t k = 1; k <= n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+bool NeedsUtf8Flag(const std::string& name) {
+    bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return !ascii && ValidUtf8(name);
+}
+
+bool ReadFully(int fd, unsigned char* p, size_t n) {
+    while (n > 0) {
+        ssize_t r = read(fd, p, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= size_t(r);
+    }
+    return true;
+}
+
+// One entry of the new archive, in order: an entry kept from the old archive or an item of
+// the selection stored anew.
+struct Slot {
+    bool keep = false;
+    size_t index = 0;  // into the old entries or the selection
+};
+
+class Job {
+public:
+    Job(const JobOptions& options, Reporter& reporter) : m_o(options), m_reporter(reporter) {}
+
+    int32_t Run() {
+        int32_t result = RunSteps();
+        Say(kEndOfBatch, 0, 0, "");
+        return result;
+    }
+
+private:
+    bool Say(int32_t action, int32_t code, int64_t number, const std::string& text) {
+        if (!m_reporter.Report(action, code, number, text)) m_stopped = true;
+        return !m_stopped;
+    }
+    void Message(int32_t code, const std::string& text) { Say(kMessage, code, 0, text); }
+    int32_t Fail(int32_t code, const std::string& text) {
+        Message(code, text + " The archive was left unchanged.");
+        return 0;
+    }
+    int32_t Cancelled() { return Fail(kCodeCancelled, "Stopped on request."); }
+
+    int32_t RunSteps();
+    bool ReadOld();
+    void Plan(const std::vector<SelectedItem>& items);
+    bool CheckLimits();
+    bool WriteAll();
+    bool WriteNoData(size_t itemIndex);
+    bool TakeChunk(std::unique_ptr<Chunk> chunk);
+    bool RewriteStored();
+    void KeepEntry(size_t index);
+    std::string LocalHeader(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed) const;
+    std::string CentralHeader(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed,
+                              uint64_t localPosition) const;
+    bool PutInPlace();
+
+    const JobOptions& m_o;
+    Reporter& m_reporter;
+    bool m_stopped = false;
+
+    bool m_haveOld = false;
+    struct stat m_oldStat {};
+    std::unique_ptr<FileSource> m_oldFile;
+    ExistingArchive m_old;
+
+    std::vector<SelectedItem> m_items;
+    std::vector<Slot> m_slots;
+    size_t m_newCount = 0;
+    uint64_t m_newBytes = 0;
+
+    OutputFile m_out;
+    std::vector<std::string> m_central;
+    std::string m_failure;  // set when writing went wrong
+    int32_t m_failureCode = 0;
+
+    // The file whose chunks are being written.
+    struct Writing {
+        size_t item = 0;
+        uint64_t headerPosition = 0;
+        uint64_t dataStart = 0;
+        uint32_t crc = 0;
+        uint64_t compressed = 0;
+        uint64_t consumed = 0;
+        bool deflate = false;
+    } m_w;
+};
+
+int32_t Job::RunSteps() {
+    if (m_o.encrypt) return Fail(kCodeUnsupported, "Encryption is not supported; nothing was added.");
+    if (m_o.archive.empty()) return Fail(kCodeBadRequest, "No archive name was given.");
+    if (!ReadOld()) return 0;
+
+    SelectionOptions sel;
+    sel.recurse = m_o.recurse;
+    sel.hidden = m_o.hidden;
+    sel.dropDirNames = m_o.dropDirNames;
+    sel.folderEntries = m_o.folderEntries;
+    sel.forceDos = m_o.forceDos;
+    std::vector<SelectionWarning> warnings;
+    std::vector<SelectedItem> items = SelectFiles(m_o.specs, sel, warnings);
+    for (const auto& w : warnings) {
+        Message(kCodeSkipped, "Warning: " + w.spec + " " + w.text + ".");
+        if (m_stopped) return Cancelled();
+    }
+    // The archive never packs itself (a wildcard in its own folder would find it).
+    struct stat archiveStat {};
+    if (stat(m_o.archive.c_str(), &archiveStat) == 0) {
+        items.erase(std::remove_if(items.begin(), items.end(),
+                                   [&](const SelectedItem& i) {
+                                       return !i.isFolder && i.device == archiveStat.st_dev && i.inode == archiveStat.st_ino;
+                                   }),
+                    items.end());
+    }
+    Plan(items);
+    if (m_newCount == 0) {
+        Message(kCodeNothingToDo, "Nothing to do: no file to add or replace. The archive was left unchanged.");
+        return 0;
+    }
+    if (!CheckLimits()) return 0;
+    if (!Say(kTotalFiles, 0, int64_t(m_newCount), "") || !Say(kTotalSize, 0, int64_t(m_newBytes), ""))
+        return Cancelled();
+
+    std::string folder = m_o.tempDir;
+    struct stat st {};
+    if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) folder = FolderOf(m_o.archive);
+    if (!m_out.CreateIn(folder))
+        return Fail(kCodeWriteFailed, "The temporary archive cannot be created in " + folder + ": " +
+                                          std::strerror(m_out.Error()) + ".");
+    if (!WriteAll()) {
+        m_out.Discard();
+        if (m_stopped) return Cancelled();
+        return Fail(m_failureCode, m_failure);
+    }
+    if (!PutInPlace()) {
+        m_out.Discard();
+        return Fail(kCodeWriteFailed, m_failure);
+    }
+
+    // The archive is in place: only now may the sources of a move go.
+    time_t newest = 0;
+    for (const Slot& s : m_slots)
+        newest = std::max(newest, s.keep ? m_old.entries[s.index].modified : m_items[s.index].modified);
+    if (m_o.move) {
+        for (const Slot& s : m_slots) {
+            if (s.keep || m_items[s.index].isFolder) continue;
+            if (unlink(m_items[s.index].source.c_str()) != 0)
+                Message(kCodeMoveFailed, "Warning: " + m_items[s.index].source + " was added but cannot be deleted: " +
+                                             std::strerror(errno) + ".");
+        }
+    }
+    if (m_o.zipTime && newest > 0) {
+        struct timespec times[2] = {{newest, 0}, {newest, 0}};
+        utimensat(AT_FDCWD, m_o.archive.c_str(), times, 0);
+    }
+    return int32_t(m_newCount);
+}
+
+bool Job::ReadOld() {
+    if (stat(m_o.archive.c_str(), &m_oldStat) != 0) return true;  // a new archive
+    if (!S_ISREG(m_oldStat.st_mode)) {
+        Fail(kCodeBadArchive, "The archive " + m_o.archive + " is not a file.");
+        return false;
+    }
+    if (m_oldStat.st_size == 0) return true;  // an empty file is taken as a new archive
+    int fd = open(m_o.archive.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        Fail(kCodeBadArchive, "The archive " + m_o.archive + " cannot be opened: " + std::strerror(errno) + ".");
+        return false;
+    }
+    m_oldFile = std::make_unique<FileSource>(fd);
+    ReadResult r = ReadExistingArchive(*m_oldFile, m_old);
+    if (!r.ok) {
+        Fail(kCodeBadArchive, "The archive " + m_o.archive + " cannot be updated: " + r.error + ".");
+        return false;
+    }
+    m_haveOld = true;
+    return true;
+}
+
+void Job::Plan(const std::vector<SelectedItem>& items) {
+    m_items = items;
+    std::map<std::string, size_t> byName;  // old entries by name, letter case ignored
+    for (size_t i = 0; i < m_old.entries.size(); ++i) byName.emplace(Upper(m_old.entries[i].name), i);
+    std::vector<long> replacedBy(m_old.entries.size(), -1);
+    std::vector<size_t> appended;
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        const SelectedItem& item = m_items[i];
+        auto it = byName.find(Upper(item.archiveName));
+        if (it == byName.end()) {
+            if (!m_o.freshen || m_o.update) appended.push_back(i);
+            continue;
+        }
+        if (item.isFolder || replacedBy[it->second] >= 0) continue;  // folder entries are kept as they are
+        const ExistingEntry& old = m_old.entries[it->second];
+        if (m_o.update || m_o.freshen) {
+            // Replace only an entry older than its file. Without an extended timestamp the
+            // entry's time is a DOS time of even seconds, so the file's time is taken so too.
+            bool older;
+            if (old.exactTime) {
+                older = old.modified < item.modified;
+            } else {
+                const auto* h = reinterpret_cast<const unsigned char*>(old.centralHeader.data());
+                DosDateTime d = ToDosDateTime(item.modified);
+                older = (uint32_t(Get16(h + 14)) << 16 | Get16(h + 12)) < (uint32_t(d.date) << 16 | d.time);
+            }
+            if (!older) continue;
+        }
+        replacedBy[it->second] = long(i);
+    }
+    for (size_t k = 0; k < m_old.entries.size(); ++k)
+        m_slots.push_back(replacedBy[k] >= 0 ? Slot{false, size_t(replacedBy[k])} : Slot{true, k});
+    for (size_t i : appended) m_slots.push_back({false, i});
+    for (const Slot& s : m_slots) {
+        if (s.keep) continue;
+        ++m_newCount;
+        m_newBytes += m_items[s.index].size;
+    }
+}
+
+bool Job::CheckLimits() {
+    uint64_t total = m_old.prefixLength, directory = 0;
+    for (const Slot& s : m_slots) {
+        if (s.keep) {
+            total += m_old.entries[s.index].entryLength;
+            directory += m_old.entries[s.index].centralHeader.size();
+            continue;
+        }
+        const SelectedItem& item = m_items[s.index];
+        if (item.size >= kMax32) {
+            Fail(kCodeTooLarge, item.source + " is 4 GiB or larger, more than a zip archive without 64-bit records holds.");
+            return false;
+        }
+        // Deflate data that would not be smaller is stored, so the stored size is the most.
+        total += kLocalHeaderSize + item.archiveName.size() + kExtTimeFieldSize + item.size;
+        directory += kCentralHeaderSize + item.archiveName.size() + kExtTimeFieldSize;
+    }
+    if (m_slots.size() > kMaxEntries) {
+        Fail(kCodeTooLarge, "The archive would hold " + std::to_string(m_slots.size()) +
+                                " entries, more than the 65,535 a zip archive without 64-bit records holds.");
+        return false;
+    }
+    if (total + directory + kEndRecordSize + m_old.comment.size() > kMax32) {
+        Fail(kCodeTooLarge, "The archive could grow beyond 4 GiB, more than a zip archive without 64-bit records holds.");
+        return false;
+    }
+    return true;
+}
+
+std::string Job::LocalHeader(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed) const {
+    std::string h;
+    DosDateTime d = ToDosDateTime(item.modified);
+    Append32(h, kLocalHeaderSig);
+    Append16(h, method == kMethodDeflated || item.isFolder ? kVersionNeededDeflated : kVersionNeededStored);
+    Append16(h, NeedsUtf8Flag(item.archiveName) ? kFlagUtf8 : 0);
+    Append16(h, method);
+    Append16(h, d.time);
+    Append16(h, d.date);
+    Append32(h, crc);
+    Append32(h, uint32_t(compressed));
+    Append32(h, uint32_t(item.size));
+    Append16(h, uint16_t(item.archiveName.size()));
+    Append16(h, uint16_t(kExtTimeFieldSize));
+    h += item.archiveName;
+    Append16(h, kExtTimeTag);
+    Append16(h, 5);
+    h.push_back(1);
+    Append32(h, uint32_t(item.modified));
+    return h;
+}
+
+std::string Job::CentralHeader(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed,
+                               uint64_t localPosition) const {
+    std::string local = LocalHeader(item, method, crc, compressed);
+    std::string h;
+    Append32(h, kCentralHeaderSig);
+    Append16(h, kVersionMadeBy);
+    h.append(local, 4, 26);  // version needed to extract ... extra field length
+    Append16(h, 0);          // comment length
+    Append16(h, 0);          // disk number start
+    Append16(h, 0);          // internal attributes
+    uint32_t attributes = item.isFolder ? kDosDirectory : kDosArchive;
+    if (item.readOnly) attributes |= kDosReadOnly;
+    Append32(h, attributes);
+    Append32(h, uint32_t(localPosition - m_old.offsetDelta));
+    h.append(local, kLocalHeaderSize, std::string::npos);  // name and extra field
+    return h;
+}
+
+void Job::KeepEntry(size_t index) {
+    const ExistingEntry& e = m_old.entries[index];
+    std::string central = e.centralHeader;
+    Put32(reinterpret_cast<unsigned char*>(central.data()) + 42, uint32_t(m_out.Position() - m_old.offsetDelta));
+    m_central.push_back(std::move(central));
+    std::vector<unsigned char> buffer(size_t(std::min<uint64_t>(e.entryLength, uint64_t(1) << 20)));
+    for (uint64_t done = 0; done < e.entryLength && !m_out.Failed();) {
+        size_t n = size_t(std::min<uint64_t>(buffer.size(), e.entryLength - done));
+        if (!m_oldFile->ReadAt(e.localPosition + done, buffer.data(), n)) {
+            m_failureCode = kCodeReadFailed;
+            m_failure = "The entry " + e.name + " of the old archive cannot be read.";
+            return;
+        }
+        m_out.Write(buffer.data(), n);
+        done += n;
+    }
+}
+
+bool Job::WriteNoData(size_t itemIndex) {
+    const SelectedItem& item = m_items[itemIndex];
+    if (!Say(kNewFile, 0, 0, item.archiveName)) return false;
+    uint64_t position = m_out.Position();
+    m_out.Write(LocalHeader(item, kMethodStored, 0, 0));
+    m_central.push_back(CentralHeader(item, kMethodStored, 0, 0, position));
+    return true;
+}
+
+bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
+    const SelectedItem& item = m_items[chunk->item];
+    if (chunk->failed) {
+        m_failureCode = kCodeNoMemory;
+        m_failure = "Compressing " + item.source + " failed.";
+        return false;
+    }
+    if (chunk->first) {
+        if (!Say(kNewFile, 0, int64_t(item.size), item.archiveName)) return false;
+        m_w = Writing{};
+        m_w.item = chunk->item;
+        m_w.headerPosition = m_out.Position();
+        m_w.deflate = chunk->deflate;
+        if (chunk->last) {
+            // The whole file is here: store it when deflate did not make it smaller.
+            m_w.deflate = chunk->deflate && chunk->output.size() < chunk->input.size();
+        }
+        m_out.Write(LocalHeader(item, m_w.deflate ? kMethodDeflated : kMethodStored, 0, 0));
+        m_w.dataStart = m_out.Position();
+    }
+    const auto& data = m_w.deflate ? chunk->output : chunk->input;
+    m_out.Write(data.data(), data.size());
+    m_w.compressed += data.size();
+    m_w.crc = chunk->first ? chunk->crc : uint32_t(crc32_combine(m_w.crc, chunk->crc, z_off_t(chunk->input.size())));
+    m_w.consumed += chunk->input.size();
+    if (!Say(kProgress, 0, int64_t(chunk->input.size()), "")) return false;
+    if (!chunk->last) return true;
+
+    if (m_w.deflate && m_w.compressed >= item.size && !RewriteStored()) return false;
+    uint16_t method = m_w.deflate ? kMethodDeflated : kMethodStored;
+    std::string header = LocalHeader(item, method, m_w.crc, m_w.compressed);
+    m_out.Patch(m_w.headerPosition, header.data(), kLocalHeaderSize);
+    m_central.push_back(CentralHeader(item, method, m_w.crc, m_w.compressed, m_w.headerPosition));
+    return true;
+}
+
+// The deflate data of a file came out no smaller than the file: store the file instead.
+bool Job::RewriteStored() {
+    const SelectedItem& item = m_items[m_w.item];
+    m_out.Truncate(m_w.dataStart);
+    int fd = open(item.source.c_str(), O_RDONLY | O_CLOEXEC);
+    std::vector<unsigned char> buffer(kChunkSize);
+    uint32_t crc = 0;
+    bool ok = fd >= 0;
+    for (uint64_t done = 0; ok && done < item.size;) {
+        size_t n = size_t(std::min<uint64_t>(buffer.size(), item.size - done));
+        ok = ReadFully(fd, buffer.data(), n);
+        if (!ok) break;
+        crc = uint32_t(crc32(crc, buffer.data(), uInt(n)));
+        m_out.Write(buffer.data(), n);
+        done += n;
+    }
+    if (fd >= 0) close(fd);
+    if (!ok || crc != m_w.crc) {
+        m_failureCode = kCodeReadFailed;
+        m_failure = item.source + " cannot be read again or changed while it was packed.";
+        return false;
+    }
+    m_w.deflate = false;
+    m_w.compressed = item.size;
+    return true;
+}
+
+bool Job::WriteAll() {
+    if (m_haveOld && m_old.prefixLength > 0) {
+        // The prefix (a self-extractor stub and its header) goes over unchanged.
+        std::vector<unsigned char> buffer(size_t(1) << 20);
+        for (uint64_t done = 0; done < m_old.prefixLength;) {
+            size_t n = size_t(std::min<uint64_t>(buffer.size(), m_old.prefixLength - done));
+            if (!m_oldFile->ReadAt(done, buffer.data(), n)) {
+                m_failureCode = kCodeReadFailed;
+                m_failure = "The old archive cannot be read.";
+                return false;
+            }
+            m_out.Write(buffer.data(), n);
+            done += n;
+        }
+    }
+
+    const int level = std::clamp(m_o.level, 0, 9);
+    unsigned threads = m_o.threads ? m_o.threads : std::max(1u, std::thread::hardware_concurrency());
+    CompressionPipeline pipeline(level == 0 ? 1 : level, threads);
+
+    // What is to be written next, in archive order: kept entries, entries without data, and
+    // the chunks handed to the pipeline (taken back from it in the same order).
+    enum class Kind { Keep, NoData, Chunk };
+    std::deque<std::pair<Kind, size_t>> pending;
+    size_t slot = 0;
+    int fd = -1;
+    uint64_t offset = 0;  // read position in the file being cut into chunks
+    bool deflate = true;
+    struct FdCloser {
+        int& fd;
+        ~FdCloser() {
+            if (fd >= 0) close(fd);
+        }
+    } closer{fd};
+
+    for (;;) {
+        // Fill: hand out chunks until the pipeline holds as many as the memory budget allows.
+        while (slot < m_slots.size() && pipeline.InFlight() < pipeline.MaxInFlight()) {
+            const Slot& s = m_slots[slot];
+            if (s.keep) {
+                pending.push_back({Kind::Keep, s.index});
+                ++slot;
+                continue;
+            }
+            const SelectedItem& item = m_items[s.index];
+            if (item.isFolder || item.size == 0) {
+                pending.push_back({Kind::NoData, s.index});
+                ++slot;
+                continue;
+            }
+            if (fd < 0) {
+                fd = open(item.source.c_str(), O_RDONLY | O_CLOEXEC);
+                if (fd < 0) {
+                    m_failureCode = kCodeReadFailed;
+                    m_failure = item.source + " cannot be opened: " + std::strerror(errno) + ".";
+                    return false;
+                }
+                offset = 0;
+                deflate = level > 0;
+                if (deflate && item.size > kChunkSize) {
+                    // Probe the start, middle and end: data deflate cannot shrink is stored.
+                    std::vector<unsigned char> sample;
+                    for (uint64_t at : {uint64_t(0), item.size / 2, item.size - kProbeSample}) {
+                        size_t old = sample.size();
+                        sample.resize(old + kProbeSample);
+                        ssize_t n = pread(fd, sample.data() + old, kProbeSample, off_t(at));
+                        sample.resize(old + size_t(std::max<ssize_t>(n, 0)));
+                    }
+                    deflate = SampleRatio(sample.data(), sample.size()) <= kIncompressible;
+                }
+                posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+            }
+            auto chunk = pipeline.Recycled();
+            size_t n = size_t(std::min<uint64_t>(kChunkSize, item.size - offset));
+            chunk->item = s.index;
+            chunk->first = offset == 0;
+            chunk->last = offset + n == item.size;
+            chunk->deflate = deflate;
+            chunk->input.resize(n);
+            if (!ReadFully(fd, chunk->input.data(), n)) {
+                m_failureCode = kCodeReadFailed;
+                m_failure = item.source + " cannot be read (it may have changed while it was packed).";
+                return false;
+            }
+            offset += n;
+            pipeline.Submit(std::move(chunk));
+            pending.push_back({Kind::Chunk, s.index});
+            if (offset == item.size) {
+                close(fd);
+                fd = -1;
+                ++slot;
+            }
+        }
+        if (pending.empty()) break;
+
+        // Drain one, in order.
+        auto [kind, index] = pending.front();
+        pending.pop_front();
+        if (kind == Kind::Keep) {
+            KeepEntry(index);
+        } else if (kind == Kind::NoData) {
+            if (!WriteNoData(index)) return false;
+        } else {
+            auto chunk = pipeline.TakeOldest();
+            bool ok = TakeChunk(std::move(chunk)) ? true : false;
+            if (!ok) return false;
+        }
+        if (!m_failure.empty()) return false;
+        if (m_out.Failed()) {
+            m_failureCode = kCodeWriteFailed;
+            m_failure = "The temporary archive cannot be written: " + std::string(std::strerror(m_out.Error())) + ".";
+            return false;
+        }
+        if (m_stopped) return false;
+    }
+
+    // Central directory and end record.
+    const uint64_t cdStart = m_out.Position();
+    for (const std::string& c : m_central) m_out.Write(c);
+    const uint64_t cdSize = m_out.Position() - cdStart;
+    if (m_out.Position() + kEndRecordSize + m_old.comment.size() > kMax32) {
+        m_failureCode = kCodeTooLarge;
+        m_failure = "The archive grew beyond 4 GiB.";
+        return false;
+    }
+    std::string end;
+    Append32(end, kEndRecordSig);
+    Append16(end, 0);
+    Append16(end, 0);
+    Append16(end, uint16_t(m_central.size()));
+    Append16(end, uint16_t(m_central.size()));
+    Append32(end, uint32_t(cdSize));
+    Append32(end, uint32_t(cdStart - m_old.offsetDelta));
+    Append16(end, uint16_t(m_old.comment.size()));
+    end += m_old.comment;
+    m_out.Write(end);
+    mode_t mode = m_oldStat.st_mode & 07777;  // the old archive's permissions, if there was one
+    if (mode == 0) {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    if (fchmod(m_out.Descriptor(), mode) != 0) {
+        // Not fatal: the archive keeps the temporary file's owner-only permissions.
+    }
+    if (!m_out.Finish()) {
+        m_failureCode = kCodeWriteFailed;
+        m_failure = "The temporary archive cannot be written: " + std::string(std::strerror(m_out.Error())) + ".";
+        return false;
+    }
+    return true;
+}
+
+bool Job::PutInPlace() {
+    if (rename(m_out.Path().c_str(), m_o.archive.c_str()) == 0) {
+        m_out.Forget();
+        return true;
+    }
+    if (errno != EXDEV) {
+        m_failure = "The new archive cannot replace " + m_o.archive + ": " + std::strerror(errno) + ".";
+        return false;
+    }
+    // The temporary folder is on another file system: copy beside the archive, then rename.
+    OutputFile beside;
+    if (!beside.CreateIn(FolderOf(m_o.archive))) {
+        m_failure = "The new archive cannot be copied beside " + m_o.archive + ".";
+        return false;
+    }
+    int in = open(m_out.Path().c_str(), O_RDONLY | O_CLOEXEC);
+    std::vector<unsigned char> buffer(size_t(1) << 20);
+    ssize_t n = 0;
+    while (in >= 0 && (n = read(in, buffer.data(), buffer.size())) > 0) beside.Write(buffer.data(), size_t(n));
+    if (in >= 0) close(in);
+    struct stat st {};
+    if (stat(m_out.Path().c_str(), &st) == 0) fchmod(beside.Descriptor(), st.st_mode & 07777);
+    if (in < 0 || n < 0 || !beside.Finish() || rename(beside.Path().c_str(), m_o.archive.c_str()) != 0) {
+        m_failure = "The new archive cannot replace " + m_o.archive + ".";
+        return false;
+    }
+    beside.Forget();
+    m_out.Discard();
+    return true;
+}
+
+}  // namespace
+
+int32_t RunJob(const JobOptions& options, Reporter& reporter) {
+    Job job(options, reporter);
+    return job.Run();
+}
+
+}  // namespace zipengine

@@ -1,0 +1,329 @@
+#include "FileSelection.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace zipengine {
+
+namespace {
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s) c = Upper(c);
+    return s;
+}
+
+bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+
+bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == '.' && name != "." && name != ".."; }
+
+std::vector<std::string> SplitPath(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t slash = path.find('/', start);
+        if (slash == std::string::npos) slash = path.size();
+        if (slash > start) parts.push_back(path.substr(start, slash - start));
+        start = slash + 1;
+    }
+    return parts;
+}
+
+// One file found on disk: where it is and the path components its archive name is made of.
+struct Found {
+    std::string source;
+    std::vector<std::string> components;  // relative path as stored, before name conversion
+    struct stat st {};
+};
+
+class Selector {
+public:
+    Selector(const SelectionOptions& options, std::vector<SelectionWarning>& warnings)
+        : m_options(options), m_warnings(warnings) {}
+
+    void AddSpec(const std::string& rawSpec) {
+        std::string spec = rawSpec;
+        std::replace(spec.begin(), spec.end(), '\\', '/');
+        // A leading "Z:" is the root, as for the rest of the program; other drive letters
+        // have no meaning here and are left for the lookup to fail.
+        if (spec.size() >= 2 && (spec[0] == 'Z' || spec[0] == 'z') && spec[1] == ':') spec = spec.substr(2);
+        if (spec.empty()) return;
+        const bool absolute = spec[0] == '/';
+        std::vector<std::string> parts = SplitPath(spec);
+        std::vector<std::string> stored;  // components that make the archive name
+        std::string folder = absolute ? "/" : "";
+        // Every component but the last is a folder to walk into literally.
+        for (size_t i = 0; i + 1 < parts.size(); ++i) {
+            const std::string& p = parts[i];
+            folder += p + "/";
+            if (p == ".") continue;
+            if (p == "..") {
+                if (!stored.empty()) stored.pop_back();
+                continue;
+            }
+            if (IsHiddenName(p) && !m_options.hidden) {
+                Warn(rawSpec, "is in a hidden folder and was skipped");
+                return;
+            }
+            stored.push_back(p);
+        }
+        const std::string last = parts.empty() ? "." : parts.back();
+        size_t before = m_found.size();
+        if (HasWildcard(last)) {
+            Walk(folder.empty() ? "." : folder, folder, stored, last, true);
+        } else {
+            std::string path = folder + last;
+            struct stat st {};
+            if (stat(path.c_str(), &st) != 0) {
+                Warn(rawSpec, "was not found");
+                return;
+            }
+            if (S_ISDIR(st.st_mode)) {
+                if (last != "." && last != "..") {
+                    if (IsHiddenName(last) && !m_options.hidden) {
+                        Warn(rawSpec, "is a hidden folder and was skipped");
+                        return;
+                    }
+                    stored.push_back(last);
+                } else if (last == ".." && !stored.empty()) {
+                    stored.pop_back();
+                }
+                if (m_options.recurse) {
+                    Walk(path, path + "/", stored, "*", true);
+                } else if (m_options.folderEntries && !m_options.dropDirNames && !stored.empty()) {
+                    m_folders.push_back({path, stored, st});
+                    return;
+                } else {
+                    Warn(rawSpec, "is a folder; nothing was added from it without sub-folders");
+                    return;
+                }
+            } else {
+                if (IsHiddenName(last) && !m_options.hidden) {
+                    Warn(rawSpec, "is a hidden file and was skipped");
+                    return;
+                }
+                stored.push_back(last);
+                AddFile(rawSpec, path, stored, st);
+            }
+        }
+        if (m_found.size() == before && m_folders.empty() && HasWildcard(last)) Warn(rawSpec, "matched no file");
+    }
+
+    std::vector<SelectedItem> Finish() {
+        std::vector<SelectedItem> items;
+        std::set<std::string> taken;          // archive names, upper case
+        std::map<std::string, std::string> dosNames;  // source folder path -> converted path, for 8.3 names
+        std::map<std::string, std::set<std::string>> dosTaken;  // converted parent -> names used
+        auto convert = [&](const std::vector<std::string>& comps, bool isFolder) -> std::string {
+            if (m_options.dropDirNames) return Convert("", comps.back(), dosTaken) + (isFolder ? "/" : "");
+            std::string parent, key;
+            for (size_t i = 0; i < comps.size(); ++i) {
+                key += comps[i] + "/";
+                bool last = i + 1 == comps.size();
+                std::string name;
+                if (!m_options.forceDos) {
+                    name = comps[i];
+                } else if (!last || isFolder) {
+                    auto it = dosNames.find(UpperAscii(key));
+                    if (it == dosNames.end()) it = dosNames.emplace(UpperAscii(key), Convert(parent, comps[i], dosTaken)).first;
+                    name = it->second;
+                } else {
+                    name = Convert(parent, comps[i], dosTaken);
+                }
+                parent += name + ((last && !isFolder) ? "" : "/");
+            }
+            return parent;
+        };
+        auto add = [&](const Found& f, bool isFolder) {
+            SelectedItem item;
+            item.source = f.source;
+            item.isFolder = isFolder;
+            item.size = isFolder ? 0 : uint64_t(f.st.st_size);
+            item.modified = f.st.st_mtime;
+            item.readOnly = (f.st.st_mode & S_IWUSR) == 0;
+            item.device = f.st.st_dev;
+            item.inode = f.st.st_ino;
+            item.archiveName = convert(f.components, isFolder);
+            items.push_back(std::move(item));
+        };
+        std::set<std::pair<dev_t, ino_t>> seenFiles;
+        for (const Found& folder : m_folders) {
+            if (!taken.insert(UpperAscii(JoinUpper(folder.components) + "/")).second) continue;
+            add(folder, true);
+        }
+        for (const Found& f : m_found) {
+            // The same file named twice is stored once; another file under a taken name is left out.
+            std::string key = UpperAscii(m_options.dropDirNames ? f.components.back() : JoinUpper(f.components));
+            if (!seenFiles.insert({f.st.st_dev, f.st.st_ino}).second && taken.count(key)) continue;
+            if (!taken.insert(key).second) {
+                Warn(f.source, "has the same name in the archive as a file already added and was skipped");
+                continue;
+            }
+            if (m_options.folderEntries && !m_options.dropDirNames) {
+                std::string folderPath = f.source.substr(0, f.source.size() - f.components.back().size());
+                for (size_t depth = 1; depth < f.components.size(); ++depth) {
+                    std::vector<std::string> comps(f.components.begin(), f.components.begin() + long(depth));
+                    std::string folderKey = UpperAscii(JoinUpper(comps) + "/");
+                    if (!taken.insert(folderKey).second) continue;
+                    Found folder;
+                    folder.components = comps;
+                    // The folder on disk: strip the remaining components from the file's folder.
+                    std::string path = folderPath;
+                    for (size_t k = depth; k + 1 < f.components.size(); ++k) {
+                        path.erase(path.size() - 1);
+                        path.erase(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+                    }
+                    folder.source = path.empty() ? "." : path;
+                    if (stat(folder.source.c_str(), &folder.st) != 0) folder.st.st_mtime = f.st.st_mtime;
+                    add(folder, true);
+                }
+            }
+            add(f, false);
+        }
+        return items;
+    }
+
+private:
+    static std::string JoinUpper(const std::vector<std::string>& comps) {
+        std::string s;
+        for (const auto& c : comps) s += (s.empty() ? "" : "/") + c;
+        return UpperAscii(s);
+    }
+
+    std::string Convert(const std::string& parent, const std::string& name,
+                        std::map<std::string, std::set<std::string>>& dosTaken) const {
+        if (!m_options.forceDos) return name;
+        std::string shortName = DosName(name);
+        auto& used = dosTaken[parent];
+        if (used.insert(shortName).second) return shortName;
+        // Taken: NAME~n.EXT, the base cut so the whole stays 8.3.
+        size_t dot = shortName.find('.');
+        std::string base = shortName.substr(0, dot), ext = dot == std::string::npos ? "" : shortName.substr(dot);
+        for (int n = 1; n < 1000000; ++n) {
+            std::string tail = "~" + std::to_string(n);
+            std::string candidate = base.substr(0, 8 - std::min<size_t>(8, tail.size())) + tail + ext;
+            if (used.insert(candidate).second) return candidate;
+        }
+        return shortName;
+    }
+
+    void Warn(const std::string& spec, const std::string& text) { m_warnings.push_back({spec, text}); }
+
+    void AddFile(const std::string& spec, const std::string& path, const std::vector<std::string>& stored,
+                 const struct stat& st) {
+        if (!S_ISREG(st.st_mode)) {
+            Warn(spec, "is not a regular file and was skipped");
+            return;
+        }
+        if (access(path.c_str(), R_OK) != 0) {
+            Warn(spec, "cannot be read and was skipped");
+            return;
+        }
+        m_found.push_back({path, stored, st});
+    }
+
+    // Adds every entry of `folder` that matches `pattern`; with recursion, the same pattern in
+    // every sub-folder. `prefix` is what joins the folder and an entry name into a path.
+    void Walk(const std::string& folder, const std::string& prefix, const std::vector<std::string>& stored,
+              const std::string& pattern, bool top) {
+        struct stat fst {};
+        if (stat(folder.c_str(), &fst) != 0) {
+            if (top) Warn(prefix + pattern, "was not found");
+            return;
+        }
+        if (!m_visited.insert({fst.st_dev, fst.st_ino}).second) return;  // a link back up the tree
+        DIR* dir = opendir(folder.c_str());
+        if (!dir) {
+            Warn(folder, "cannot be read and was skipped");
+            return;
+        }
+        std::vector<std::string> names;
+        while (dirent* e = readdir(dir)) {
+            std::string n = e->d_name;
+            if (n != "." && n != "..") names.push_back(n);
+        }
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> subFolders;
+        for (const std::string& n : names) {
+            if (IsHiddenName(n) && !m_options.hidden) continue;
+            std::string path = prefix + n;
+            struct stat st {};
+            if (stat(path.c_str(), &st) != 0) continue;  // a dangling link
+            std::vector<std::string> comps = stored;
+            comps.push_back(n);
+            if (S_ISDIR(st.st_mode)) {
+                if (m_options.recurse) subFolders.push_back(n);
+                continue;
+            }
+            if (WildcardMatch(pattern, n)) AddFile(path, path, comps, st);
+        }
+        for (const std::string& n : subFolders) {
+            std::vector<std::string> comps = stored;
+            comps.push_back(n);
+            Walk(prefix + n, prefix + n + "/", comps, pattern, false);
+        }
+    }
+
+    const SelectionOptions& m_options;
+    std::vector<SelectionWarning>& m_warnings;
+    std::vector<Found> m_found;
+    std::vector<Found> m_folders;  // folders named on their own, without recursion
+    std::set<std::pair<dev_t, ino_t>> m_visited;
+};
+
+}  // namespace
+
+bool WildcardMatch(const std::string& pattern, const std::string& name) {
+    size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || Upper(pattern[p]) == Upper(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::string::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+std::string DosName(const std::string& name) {
+    static const std::string refused = "\"*+,/:;<=>?[\\]| ";
+    std::string clean;
+    for (char c : name) {
+        unsigned char u = static_cast<unsigned char>(c);
+        clean.push_back((u < 0x20 || u >= 0x80 || refused.find(c) != std::string::npos) ? '_' : Upper(c));
+    }
+    size_t first = clean.find_first_not_of('.');
+    clean = first == std::string::npos ? "" : clean.substr(first);
+    size_t dot = clean.rfind('.');
+    std::string base = clean.substr(0, dot), ext = dot == std::string::npos ? "" : clean.substr(dot + 1);
+    std::replace(base.begin(), base.end(), '.', '_');
+    if (base.empty()) base = "_";
+    base = base.substr(0, 8);
+    ext = ext.substr(0, 3);
+    return ext.empty() ? base : base + "." + ext;
+}
+
+std::vector<SelectedItem> SelectFiles(const std::vector<std::string>& specs, const SelectionOptions& options,
+                                      std::vector<SelectionWarning>& warnings) {
+    Selector selector(options, warnings);
+    for (const std::string& spec : specs) selector.AddSpec(spec);
+    return selector.Finish();
+}
+
+}  // namespace zipengine

@@ -1,0 +1,52 @@
+// Turns the file specifications of a call into the list of files and folders to store:
+// wildcards, recursion, hidden files, the archive names (folders kept or dropped, forced
+// 8.3 names) and the folder entries of their own.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace zipengine {
+
+struct SelectionOptions {
+    bool recurse = false;       // descend into sub-folders
+    bool hidden = false;        // include names beginning with a dot and what lies in such folders
+    bool dropDirNames = false;  // store the file name alone
+    bool folderEntries = false; // store an entry of its own for every folder of a stored file
+    bool forceDos = false;      // short 8.3 names, upper case
+};
+
+struct SelectedItem {
+    std::string source;       // path to open, as found from the current folder
+    std::string archiveName;  // "/" separators; folders end in "/"
+    bool isFolder = false;
+    uint64_t size = 0;
+    time_t modified = 0;
+    bool readOnly = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+struct SelectionWarning {
+    std::string spec;
+    std::string text;
+};
+
+// Case-insensitive match of `name` against a pattern with "*" and "?".
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+// The 8.3 form of one name: upper case, characters DOS refuses replaced by "_", base name of
+// at most 8 and extension of at most 3 characters.
+std::string DosName(const std::string& name);
+
+// Expands `specs` in order. Items are unique by archive name (letter case ignored); a second
+// file for a name already taken is left out with a warning, as is every specification that
+// matches nothing. Folder entries come before the first file they hold.
+std::vector<SelectedItem> SelectFiles(const std::vector<std::string>& specs, const SelectionOptions& options,
+                                      std::vector<SelectionWarning>& warnings);
+
+}  // namespace zipengine

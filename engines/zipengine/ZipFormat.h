@@ -1,0 +1,82 @@
+// Record layouts and little helpers of the APPNOTE zip format as the engine writes and
+// reads it: signatures, fixed header sizes, little-endian encoding, DOS date and time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace zipengine {
+
+constexpr uint32_t kLocalHeaderSig = 0x04034B50;
+constexpr uint32_t kCentralHeaderSig = 0x02014B50;
+constexpr uint32_t kEndRecordSig = 0x06054B50;
+constexpr uint32_t kDataDescriptorSig = 0x08074B50;
+constexpr uint32_t kZip64EndLocatorSig = 0x07064B50;
+
+constexpr size_t kLocalHeaderSize = 30;
+constexpr size_t kCentralHeaderSize = 46;
+constexpr size_t kEndRecordSize = 22;
+constexpr size_t kMaxCommentSize = 65535;
+
+constexpr uint16_t kMethodStored = 0;
+constexpr uint16_t kMethodDeflated = 8;
+
+constexpr uint16_t kFlagEncrypted = 0x0001;
+constexpr uint16_t kFlagDataDescriptor = 0x0008;
+constexpr uint16_t kFlagUtf8 = 0x0800;
+
+// Host system 11 (NTFS) with version 2.0: the low byte of the external attributes carries
+// the DOS attributes (read-only, folder), which Windows' extractor and unzip both restore,
+// and readers leave the names as stored (no OEM code-page conversion for this pair).
+constexpr uint16_t kVersionMadeBy = (11 << 8) | 20;
+constexpr uint16_t kVersionNeededStored = 10;
+constexpr uint16_t kVersionNeededDeflated = 20;
+
+constexpr uint32_t kDosReadOnly = 0x01;
+constexpr uint32_t kDosHidden = 0x02;
+constexpr uint32_t kDosDirectory = 0x10;
+constexpr uint32_t kDosArchive = 0x20;
+
+// Extended timestamp extra field: tag, size 5, flags (bit 0: modification time), time_t.
+constexpr uint16_t kExtTimeTag = 0x5455;
+constexpr size_t kExtTimeFieldSize = 9;
+
+constexpr uint64_t kMax32 = 0xFFFFFFFFull;
+constexpr size_t kMaxEntries = 0xFFFF;
+
+inline uint16_t Get16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
+inline uint32_t Get32(const unsigned char* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline void Put16(unsigned char* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void Put32(unsigned char* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+inline void Append16(std::string& s, uint16_t v) {
+    s.push_back(char(v & 0xFF));
+    s.push_back(char(v >> 8));
+}
+inline void Append32(std::string& s, uint32_t v) {
+    Append16(s, uint16_t(v & 0xFFFF));
+    Append16(s, uint16_t(v >> 16));
+}
+
+// DOS date and time (local time, 2-second steps, 1980 to 2107) of a Unix time. Times before
+// 1980 become 1 January 1980 00:00, the earliest the fields can hold.
+struct DosDateTime {
+    uint16_t time = 0;
+    uint16_t date = (1 << 5) | 1;
+};
+DosDateTime ToDosDateTime(time_t t);
+// The Unix time of DOS date and time fields read as local time.
+time_t FromDosDateTime(uint16_t date, uint16_t time);
+
+}  // namespace zipengine
