@@ -3,7 +3,9 @@
 //  - PathToTableName$, PathToDirectory$ and FileExists from the path text;
 //  - a table "X" is seamless when "X.tiles" exists beside its header: one tile path a line;
 //  - opening "X" fails when "X.openfail" exists; reading a row fails when "X.rowfail" exists;
-//    closing fails when "X.closefail" exists.
+//    closing fails when "X.closefail" exists; TableInfo(LAYER,3) fails with "X.infofail"; committing fails when "X.commitfail" exists;
+//  - "Update LAYER Set Table=..." changes a row, "Commit Table LAYER" writes the rows back
+//    into "X.tiles"; TableInfo(LAYER,3) is "3" when the header holds "Create View".
 // "Log" returns every call received so far, one "Do text" / "Eval text" per line.
 #include <cctype>
 #include <cstdlib>
@@ -74,8 +76,16 @@ int Invoke(void*, const char* method, const char* arg, size_t argLen, char** out
             return Answer(sep == std::string::npos ? "" : p.substr(0, sep + 1), true, out, outLen);
         }
         if (a.rfind("FileExists(", 0) == 0) return Answer(Exists(Arg(a)) ? "T" : "F", true, out, outLen);
+        if (a == "SystemInfo(5)") return Answer("WindowsLatin1", true, out, outLen);
         if (s.open.empty()) return Answer("Table LAYER is not open.", false, out, outLen);
         if (a == "TableInfo(LAYER,24)") return Answer(s.seamless ? "T" : "F", true, out, outLen);
+        if (a == "TableInfo(LAYER,3)") {
+            if (Exists(s.open + ".infofail")) return Answer("Cannot tell the table type.", false, out, outLen);
+            auto header = platform::ReadFile(s.open + ".tab");
+            bool view = header.bytes && header.bytes->find("Create View") != std::string::npos;
+            return Answer(view ? "3" : "1", true, out, outLen);
+        }
+        if (a == "LAYER.RowId") return Answer(std::to_string(s.cursor + 1), true, out, outLen);
         if (a == "EOT(LAYER)") return Answer(s.cursor >= s.rows.size() ? "T" : "F", true, out, outLen);
         if (a == "LAYER.Table") {
             if (Exists(s.open + ".rowfail")) return Answer("Cannot read the row.", false, out, outLen);
@@ -87,6 +97,8 @@ int Invoke(void*, const char* method, const char* arg, size_t argLen, char** out
         if (a.rfind("Open Table ", 0) == 0) {
             if (!s.open.empty()) return Answer("Alias LAYER is already in use.", false, out, outLen);
             std::string p = Arg(a);
+            if (p.size() > 4 && (p.substr(p.size() - 4) == ".TAB" || p.substr(p.size() - 4) == ".tab"))
+                p.resize(p.size() - 4);
             if (!Exists(p + ".tab") || Exists(p + ".openfail")) return Answer("Cannot open " + p, false, out, outLen);
             s.open = p;
             s.rows.clear();
@@ -107,6 +119,20 @@ int Invoke(void*, const char* method, const char* arg, size_t argLen, char** out
         }
         if (a == "Fetch Next From LAYER") {
             ++s.cursor;
+            return Answer("", true, out, outLen);
+        }
+        if (a == "Set Table LAYER Seamless Off") return Answer("", true, out, outLen);
+        if (a.rfind("Update LAYER Set Table=\"", 0) == 0) {
+            std::size_t row = std::stoul(a.substr(a.find("RowId=") + 6));
+            if (row == 0 || row > s.rows.size()) return Answer("No such row.", false, out, outLen);
+            s.rows[row - 1] = Arg(a);
+            return Answer("", true, out, outLen);
+        }
+        if (a == "Commit Table LAYER") {
+            if (Exists(s.open + ".commitfail")) return Answer("Cannot commit.", false, out, outLen);
+            std::string text;
+            for (const auto& r : s.rows) text += r + "\n";
+            platform::WriteFile(platform::ResolveCase(s.open + ".tiles").value_or(s.open + ".tiles"), text);
             return Answer("", true, out, outLen);
         }
         if (a == "Close Table LAYER") {

@@ -1,0 +1,322 @@
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "TestSupport.h"
+#include "analysis/Analysis.h"
+#include "app/Globals.h"
+#include "copyrun/CopyRun.h"
+#include "platform/Automation.h"
+#include "platform/FileSystem.h"
+
+using testing_support::Exists;
+using testing_support::ReadText;
+using testing_support::TempDir;
+using testing_support::TreeSnapshot;
+
+namespace {
+
+const std::string kHeader =
+    "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n  Type NATIVE\r\n";
+
+// Another process holding `path` with an exclusive lock until destroyed.
+class LockHolder {
+public:
+    explicit LockHolder(const std::string& path) {
+        int ready[2];
+        if (::pipe(ready) != 0) return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            int fd = ::open(path.c_str(), O_RDONLY);
+            ::flock(fd, LOCK_EX);
+            (void)!::write(ready[1], "x", 1);
+            ::pause();
+            ::_exit(0);
+        }
+        char c;
+        (void)!::read(ready[0], &c, 1);
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    ~LockHolder() {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+
+private:
+    pid_t m_pid = -1;
+};
+
+class CopyRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedCwd = platform::CurrentDir();
+        setenv("TALLOMIR_AUTOMATION_PATH", (testing_support::TestBinDir() + "/automation").c_str(), 1);
+        app::MapInfoApp().Assign(platform::CreateOleObject("Test.MapInfo"));
+        platform::CreateOleObject("Test.MapInfo")->Invoke("Reset", "");
+        src = dir / "src";
+        target = dir / "out";
+        state.options.path = target;
+        context.archiveList = &archive;
+        context.programDir = src + "/prog/";
+    }
+    void TearDown() override {
+        app::MapInfoApp().Release();
+        platform::SetCurrentDir(savedCwd);
+    }
+    std::string Write(const std::string& rel, const std::string& bytes) {
+        testing_support::WriteText(src + "/" + rel, bytes);
+        return src + "/" + rel;
+    }
+    void Table(const std::string& rel, std::size_t dat = 100) {
+        Write(rel + ".TAB", kHeader);
+        Write(rel + ".DAT", std::string(dat, 'd'));
+        Write(rel + ".MAP", std::string(300, 'm'));
+    }
+    void Workspace(const std::string& rel, const std::string& text) {
+        state.workspaces.push_back(Write(rel, text));
+    }
+    copyrun::RunOutcome Refresh_And_Run() {
+        analysis::Analysis(state).acUpdateListExecute();
+        ui.events.clear();
+        return copyrun::btnCopyClick(state, context);
+    }
+    std::vector<std::string> MapInfoLog() {
+        std::istringstream in(platform::CreateOleObject("Test.MapInfo")->Invoke("Log", ""));
+        std::vector<std::string> lines;
+        for (std::string l; std::getline(in, l);) lines.push_back(l);
+        return lines;
+    }
+    std::string Out(const std::string& rel) { return target + "/" + rel; }
+
+    TempDir dir;
+    std::string src, target, savedCwd;
+    testing_support::ScopedRecordingUI ui;
+    analysis::CopyFormState state;
+    std::vector<std::string> archive;
+    copyrun::CopyRunContext context;
+};
+
+TEST_F(CopyRunTest, TargetLayoutStubsAndWorkspaces) {
+    Table("Maps/roads");
+    Table("Maps/Lots/parcels", 2000);
+    Table("Tiles/Seam");
+    Table("Tiles/t1");
+    Table("Tiles/t2");
+    Write("Tiles/Seam.tiles", src + "/Tiles/t1.TAB\nt2.TAB\n");
+    Write("Proj/Col.3tf", "graph");
+    Workspace("Proj/City.WOR",
+              "!Workspace\r\nOpen Table \"../Maps/roads.TAB\" As Roads Interactive\r\n"
+              "Open Table \"" + src + "/Maps/Lots/parcels\" As Parcels\r\n"
+              "Open Table \"../Tiles/Seam\" As Tiles\r\nGraph Using \"Col.3tf\"\r\n");
+    state.options.zip = true;
+    const auto before = TreeSnapshot(src);
+
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
+
+    EXPECT_EQ(ReadText(Out("TABLES/Roads.tab")),
+              "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\n"
+              "Open Table \".\\DATA\\Roads\\roads.TAB\" As Roads\r\n");
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Parcels/parcels.DAT")), std::string(2000, 'd'));
+    EXPECT_TRUE(Exists(Out("TABLES/DATA/Roads/roads.MAP")));
+    // The seamless table: its rows name the tiles by file name, a stub runs Seamless.wor.
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Tiles/Seam.tiles")), "t1.TAB\nt2.TAB\n");
+    EXPECT_TRUE(Exists(Out("TABLES/DATA/Tiles/t2.DAT")));
+    EXPECT_EQ(ReadText(Out("TABLES/Tiles.Tab")),
+              "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\n"
+              "Run Application \".\\DATA\\Tiles\\Seamless.Wor\"\r\n");
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Tiles/Seamless.wor")),
+              "!Workspace\r\n!Version 400\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \"Tiles\" As Tiles\r\n");
+    EXPECT_FALSE(Exists(Out("TABLES/Tiles.tab")));
+    EXPECT_EQ(ReadText(Out("City.WOR")),
+              "!Workspace\r\nOpen Table \"TABLES\\Roads\" Interactive\r\nOpen Table \"TABLES\\Parcels\" Interactive\r\n"
+              "Open Table \"TABLES\\Tiles\" Interactive\r\nGraph Using \"Col.3tf\"\r\n");
+    EXPECT_EQ(ReadText(Out("Col.3tf")), "graph");
+    // The archive list: table files, stubs, workspaces, graphs, in production order.
+    ASSERT_FALSE(archive.empty());
+    EXPECT_EQ(archive.front().rfind(Out("TABLES/DATA/Roads/roads."), 0), 0u) << archive.front();
+    auto pos = [&](const std::string& p) { return std::find(archive.begin(), archive.end(), p) - archive.begin(); };
+    EXPECT_LT(pos(Out("TABLES/Roads.tab")), pos(Out("TABLES/DATA/Parcels/parcels.TAB")));
+    EXPECT_EQ(pos(Out("TABLES/Tiles.Tab")) + 1, pos(Out("TABLES/DATA/Tiles/Seamless.wor")));
+    EXPECT_EQ(archive[archive.size() - 2], Out("City.WOR"));
+    EXPECT_EQ(archive.back(), Out("Col.3tf"));
+    // Progress: one step per table, then the beep and the end message.
+    EXPECT_EQ(ui.events.front().kind, "begin");
+    EXPECT_EQ(ui.events.front().value, 2);
+    EXPECT_EQ(ui.Notes(), std::vector<std::string>{"Finished Copying!"});
+    auto kinds = ui.Kinds();
+    EXPECT_EQ(std::vector<std::string>(kinds.end() - 3, kinds.end()), (std::vector<std::string>{"end", "beep", "note"}));
+    // The source tree is exactly as it was.
+    EXPECT_EQ(TreeSnapshot(src), before);
+}
+
+TEST_F(CopyRunTest, MbxIsListedButNotCopiedAndTheArchiveListIsOnlyKeptWithZip) {
+    Table("D/Prog");
+    Write("D/Prog.mbx", "program");
+    Workspace("W.wor", "Open Table \"D/Prog\" As Prog\r\n");
+    state.options.zip = true;
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
+    EXPECT_FALSE(Exists(Out("TABLES/DATA/Prog/Prog.mbx")));
+    EXPECT_NE(std::find(archive.begin(), archive.end(), Out("TABLES/DATA/Prog/Prog.mbx")), archive.end());
+    state.options.zip = false;
+    archive.push_back("left over");
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
+    EXPECT_TRUE(archive.empty());  // cleared at the start, nothing added without zip
+}
+
+TEST_F(CopyRunTest, LockedReadOnlyAndMissingSources) {
+    Table("D/Locked");
+    Table("D/Ro");
+    Table("D/Gone");
+    Workspace("W.wor", "Open Table \"D/Locked\" As Locked\r\nOpen Table \"D/Ro\" As Ro\r\nOpen Table \"D/Gone\" As Gone\r\n");
+    analysis::Analysis(state).acUpdateListExecute();
+    ASSERT_EQ(::chmod((src + "/D/Ro.DAT").c_str(), 0444), 0);
+    // A file the search lists but that cannot be opened: a link to nowhere.
+    ::unlink((src + "/D/Gone.MAP").c_str());
+    ASSERT_EQ(::symlink((src + "/nowhere").c_str(), (src + "/D/Gone.MAP").c_str()), 0);
+    ui.events.clear();
+    {
+        LockHolder lock(src + "/D/Locked.DAT");
+        ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    }
+    auto notes = ui.Notes();
+    ASSERT_EQ(notes.size(), 3u);
+    EXPECT_EQ(notes[0], "Error copying file " + src + "/D/Locked.DAT\r\nFile is locked by another program.");
+    EXPECT_EQ(notes[1].rfind("Error copying file " + src + "/D/Gone.MAP\r", 0), 0u) << notes[1];
+    EXPECT_EQ(notes[1].find("locked"), std::string::npos);
+    EXPECT_FALSE(Exists(Out("TABLES/DATA/Locked/Locked.DAT")));
+    EXPECT_TRUE(Exists(Out("TABLES/DATA/Locked/Locked.MAP")));
+    // A read-only source is copied, and the copy is writable.
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Ro/Ro.DAT")), std::string(100, 'd'));
+    EXPECT_EQ(platform::GetFileAttributes(Out("TABLES/DATA/Ro/Ro.DAT")) & platform::kAttrReadOnly, 0);
+}
+
+TEST_F(CopyRunTest, LockedDestinationIsLeftAsItWas) {
+    Table("D/Roads");
+    Workspace("W.wor", "Open Table \"D/Roads\" As Roads\r\n");
+    testing_support::WriteText(Out("TABLES/DATA/Roads/Roads.DAT"), "old copy");
+    analysis::Analysis(state).acUpdateListExecute();
+    ui.events.clear();
+    {
+        LockHolder lock(Out("TABLES/DATA/Roads/Roads.DAT"));
+        copyrun::btnCopyClick(state, context);
+    }
+    EXPECT_EQ(ui.Notes()[0], "Error copying file " + Out("TABLES/DATA/Roads/Roads.DAT") + "\rFile is locked by another program.");
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Roads/Roads.DAT")), "old copy");
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Roads/Roads.MAP")), std::string(300, 'm'));
+}
+
+TEST_F(CopyRunTest, UnwritableTargetStopsBeforeAnything) {
+    Table("D/Roads");
+    Workspace("W.wor", "Open Table \"D/Roads\" As Roads\r\n");
+    testing_support::WriteText(dir / "file", "a file, not a folder");
+    state.options.path = dir / "file/out";
+    int shown = 0;
+    context.showCopyDetails = [&] { ++shown; };
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::NotStarted);
+    EXPECT_EQ(ui.Notes(), std::vector<std::string>{"Error creating directory. Cannot continue."});
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(std::count(ui.Kinds().begin(), ui.Kinds().end(), "begin"), 0);
+}
+
+TEST_F(CopyRunTest, CancelStopsTheTablePhase) {
+    Table("D/A");
+    Table("D/B");
+    Workspace("W.wor", "Open Table \"D/A\" As A\r\nOpen Table \"D/B\" As B\r\n");
+    analysis::Analysis(state).acUpdateListExecute();
+    ui.events.clear();
+    int copies = 0;
+    ui.onProcessMessages = [&] {
+        // Cancel once the first file of the first table is through.
+        if (Exists(Out("TABLES/DATA/A/A.DAT")) || Exists(Out("TABLES/DATA/A/A.TAB"))) ui.cancelled = true;
+        ++copies;
+    };
+    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Cancelled);
+    EXPECT_EQ(ui.Notes().back(), "Copying interrupted by user. Warning: Copying incomplete!");
+    EXPECT_FALSE(Exists(Out("TABLES/A.tab")));  // the current table gets no stub
+    EXPECT_FALSE(Exists(Out("TABLES/DATA/B")));
+    EXPECT_FALSE(Exists(Out("W.wor")));
+}
+
+TEST_F(CopyRunTest, FallbackStubClosesLayerSoTheNextTableIsFinished) {
+    Table("D/Bad");
+    Write("D/Bad.infofail", "");  // opens, then fails while being finished
+    Table("D/Seam");
+    Table("D/t1");
+    Write("D/Seam.tiles", "t1.TAB\n");
+    Workspace("W.wor", "Open Table \"D/Seam\" As Seam\r\nOpen Table \"D/Bad\" As Bad\r\nOpen Table \"D/Seam\" As Seam2\r\n");
+    // Bad fails after MapInfo opened it; LAYER must be free again for Seam2.
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
+    EXPECT_EQ(ReadText(Out("TABLES/Bad.tab")),
+              "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \".\\DATA\\Bad\\Bad.TAB\" As Bad\r\n");
+    EXPECT_TRUE(Exists(Out("TABLES/Seam2.Tab")));  // finished as seamless after the failure
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Seam2/Seam.tiles")), "t1.TAB\n");
+    EXPECT_TRUE(ui.Notes() == std::vector<std::string>{"Finished Copying!"});
+}
+
+TEST_F(CopyRunTest, SeamlessCommitFailureFallsBackToThePlainStub) {
+    Table("D/Seam");
+    Table("D/t1");
+    Write("D/Seam.tiles", src + "/D/t1.TAB\n");
+    Write("D/Seam.commitfail", "");
+    Workspace("W.wor", "Open Table \"D/Seam\" As Seam\r\n");
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Seam/Seam.tiles")), src + "/D/t1.TAB\n");  // not committed
+    auto stubs = platform::FindFiles(Out("TABLES"), "Seam.tab");
+    ASSERT_EQ(stubs.size(), 1u);
+    EXPECT_NE(ReadText(Out("TABLES/" + stubs[0].name)).find("Open Table"), std::string::npos);
+}
+
+TEST_F(CopyRunTest, CdStepWritesAutorunAndCopiesTheStartProgram) {
+    Table("D/Roads");
+    Workspace("W.wor", "Open Table \"D/Roads\" As Roads\r\n");
+    Write("prog/Startup.exe", "MZ start program");
+    state.options.cd = true;
+    state.options.autoRun = true;
+    state.options.zip = true;
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
+    EXPECT_EQ(ReadText(Out("AUTORUN.INF")), "[autorun]\r\nOPEN=startup.exe\r\n");
+    EXPECT_EQ(ReadText(Out("startup.exe")), "MZ start program");
+    EXPECT_EQ(std::vector<std::string>(archive.end() - 2, archive.end()),
+              (std::vector<std::string>{Out("Startup.exe"), Out("AUTORUN.INF")}));
+
+    // Without the start program beside the program: reported, the run goes on.
+    ::unlink((src + "/prog/Startup.exe").c_str());
+    ::unlink(Out("startup.exe").c_str());
+    ui.events.clear();
+    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    ASSERT_EQ(ui.Notes().size(), 2u);
+    EXPECT_EQ(ui.Notes()[0].rfind("Error copying file " + src + "/prog/Startup.exe\r", 0), 0u);
+    // Only one of the two CD boxes: no CD files.
+    state.options.autoRun = false;
+    ::unlink(Out("AUTORUN.INF").c_str());
+    copyrun::btnCopyClick(state, context);
+    EXPECT_FALSE(Exists(Out("AUTORUN.INF")));
+}
+
+TEST_F(CopyRunTest, SingleTableAndSecondRunIntoTheSameTarget) {
+    Table("D/Roads");
+    Write("G.3tf", "graph");
+    ASSERT_EQ(::chmod((src + "/G.3tf").c_str(), 0444), 0);
+    Workspace("W.wor", "Open Table \"D/Roads\" As Roads\r\nUsing \"G.3tf\"\r\n");
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
+    EXPECT_EQ(ui.events.front().value, 0);  // bar maximum 0
+    // A graph file keeps its read-only attribute.
+    EXPECT_EQ(platform::GetFileAttributes(Out("G.3tf")) & platform::kAttrReadOnly, platform::kAttrReadOnly);
+    Write("D/Roads.DAT", "changed");
+    testing_support::WriteText(Out("TABLES/DATA/Old/Old.DAT"), "stays");
+    ASSERT_EQ(::chmod(Out("G.3tf").c_str(), 0644), 0);
+    ui.events.clear();
+    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Roads/Roads.DAT")), "changed");
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Old/Old.DAT")), "stays");
+    EXPECT_EQ(ui.Notes(), std::vector<std::string>{"Finished Copying!"});
+}
+
+}  // namespace
