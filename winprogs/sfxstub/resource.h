@@ -1,0 +1,20 @@
+// Identifiers of the self-extractor's windows.
+#define IDD_MAIN 100
+#define IDD_PROGRESS 101
+#define IDD_OVERWRITE 102
+#define IDD_COMMAND 103
+
+#define IDC_FOLDER 1001
+#define IDC_BROWSE 1002
+#define IDC_OVERWRITE_GROUP 1003
+#define IDC_OVR_ALWAYS 1004
+#define IDC_OVR_NEVER 1005
+#define IDC_OVR_ASK 1006
+#define IDC_FILES_LABEL 1007
+#define IDC_FILES 1008
+#define IDC_STATUS 1009
+#define IDC_PROGRESS 1010
+#define IDC_QUESTION 1011
+#define IDC_YESALL 1012
+#define IDC_NOALL 1013
+#define IDC_COMMAND 1014
