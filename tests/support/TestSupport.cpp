@@ -78,6 +78,19 @@ bool HaveTool(const std::string& tool) {
 }
 
 namespace {
+
+// Every test program starts with the environment a ctest run would give it, so a test
+// binary started by hand behaves the same.
+struct TestEnvironment {
+    TestEnvironment() {
+        setenv("TALLOMIR_BIN_DIR", TALLOMIR_DEFAULT_BIN_DIR, 0);
+        setenv("TALLOMIR_TEST_BIN_DIR", TALLOMIR_DEFAULT_TEST_BIN_DIR, 0);
+        setenv("TALLOMIR_SOURCE_DIR", TALLOMIR_DEFAULT_SOURCE_DIR, 0);
+        setenv("TALLOMIR_AUTOMATION_PATH", TALLOMIR_DEFAULT_AUTOMATION_DIR, 0);
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    }
+} g_testEnvironment;
+
 std::string EnvOr(const char* name, const std::string& fallback) {
     const char* v = std::getenv(name);
     return v && *v ? std::string(v) : fallback;

@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+using testing_support::Exists;
+using testing_support::ReadText;
+using testing_support::RunCommand;
+using testing_support::TempDir;
+
+namespace {
+
+// The sample project, copied into a temporary folder so that tests may change it.
+class BatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::copy(testing_support::SourceDir() + "/examples", dir / "src", fs::copy_options::recursive);
+        city = dir / "src/City.WOR";
+        rural = dir / "src/Rural/Rural.WOR";
+    }
+    testing_support::CommandResult Batch(const std::string& args) {
+        return RunCommand(testing_support::BinDir() + "/tallomir-batch " + args + " 2>" + dir / "stderr.txt");
+    }
+    std::string Stderr() { return ReadText(dir / "stderr.txt"); }
+
+    TempDir dir;
+    std::string city, rural;
+};
+
+TEST_F(BatchTest, ListPrintsTablesGraphsAndSize) {
+    auto r = Batch("--list " + city + " " + rural);
+    ASSERT_EQ(r.status, 0) << Stderr();
+    const std::string src = dir / "src";
+    EXPECT_NE(r.output.find("TABLE Streets " + src + "/Data/Streets\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("TABLE Parcels " + src + "/Parcels/Parcels\n"), std::string::npos);
+    EXPECT_NE(r.output.find("GRAPH 0 " + src + "/Column.3tf\n"), std::string::npos);
+    EXPECT_NE(r.output.find("\nSIZE "), std::string::npos);
+    EXPECT_NE(r.output.find(" KiloBytes\n"), std::string::npos);
+    EXPECT_FALSE(Exists(dir / "out"));
+    // Each table once, although both workspaces open some of them.
+    EXPECT_EQ(r.output.find("TABLE Districts "), r.output.rfind("TABLE Districts "));
+}
+
+TEST_F(BatchTest, CopiesTheSampleIntoAFolderThatOpensOnItsOwn) {
+    const auto before = testing_support::TreeSnapshot(dir / "src");
+    auto r = Batch("--to " + dir / "out --no-printer " + city + " " + rural);
+    ASSERT_EQ(r.status, 0) << Stderr();
+    EXPECT_EQ(testing_support::TreeSnapshot(dir / "src"), before);  // the source is untouched
+    EXPECT_TRUE(Exists(dir / "out/City.WOR"));
+    EXPECT_TRUE(Exists(dir / "out/Rural.WOR"));
+    EXPECT_TRUE(Exists(dir / "out/Column.3tf"));
+    const std::string cityCopy = ReadText(dir / "out/City.WOR");
+    EXPECT_NE(cityCopy.find("Open Table \"TABLES\\Streets\" Interactive\r\n"), std::string::npos);
+    EXPECT_EQ(cityCopy.find("Printer"), std::string::npos);
+    EXPECT_EQ(ReadText(dir / "out/TABLES/Streets.tab"),
+              "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\n"
+              "Open Table \".\\DATA\\Streets\\Streets.TAB\" As Streets\r\n");
+    EXPECT_TRUE(Exists(dir / "out/TABLES/Parcels.Tab"));
+    EXPECT_TRUE(Exists(dir / "out/TABLES/DATA/Parcels/Seamless.wor"));
+
+    // GDAL opens every native table of the copy after the source has gone away.
+    fs::rename(dir / "src", dir / "gone");
+    if (!testing_support::HaveTool("ogrinfo")) GTEST_SKIP() << "ogrinfo not installed";
+    for (const char* table : {"Streets/Streets.TAB", "Districts/Districts.TAB", "Farms/Farms.TAB", "Wells/Wells.TAB"}) {
+        auto info = RunCommand("ogrinfo -ro -so -al " + dir / "out/TABLES/DATA/" + table + " 2>&1");
+        EXPECT_EQ(info.status, 0) << table << "\n" << info.output;
+        EXPECT_NE(info.output.find("Feature Count"), std::string::npos) << table;
+    }
+}
+
+TEST_F(BatchTest, ExitStatusesForUsageProblemsAndStops) {
+    EXPECT_EQ(Batch(city).status, 2);                                   // no --to
+    EXPECT_EQ(Batch("--frobnicate --to x " + city).status, 2);          // unknown option
+    EXPECT_EQ(Batch("--to " + dir / "out " + dir / "none.WOR").status, 2);  // no such workspace
+    EXPECT_EQ(Batch("--help").status, 0);
+    EXPECT_EQ(Batch("--version").output, "tallomir-batch 2.0.7\n");
+
+    testing_support::WriteText(dir / "file", "");
+    auto r = Batch("--to " + dir / "file/out " + city);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(Stderr().find("note: Error creating directory. Cannot continue."), std::string::npos);
+
+    // A duplicate workspace and a missing table are problem notes: status 1.
+    std::string lower = city.substr(0, city.size() - 8) + "city.wor";
+    testing_support::WriteText(dir / "src/Extra.WOR", "Open Table \"Nowhere\" As Nowhere\r\n");
+    r = Batch("--to " + dir / "out " + city + " " + lower + " " + dir / "src/Extra.WOR");
+    EXPECT_EQ(r.status, 1) << Stderr();
+    EXPECT_NE(Stderr().find("note: Workspace already exists in the list!"), std::string::npos);
+    EXPECT_NE(Stderr().find("note: The workspace references a table that does not exist. "), std::string::npos);
+}
+
+TEST_F(BatchTest, WithoutMapInfoTheRunDoesNotStart) {
+    // A copy of the program has no automation folder beside it.
+    fs::copy_file(testing_support::BinDir() + "/tallomir-batch", dir / "tallomir-batch");
+    auto r = RunCommand("env -u TALLOMIR_AUTOMATION_PATH " + dir / "tallomir-batch" + " --to " + dir / "out " + city +
+                        " 2>" + dir / "stderr.txt");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(Stderr().find("MapInfo is required to run Tallomir.\nCannot find MapInfo on this computer."),
+              std::string::npos);
+}
+
+TEST_F(BatchTest, InterruptStopsTheTablePhase) {
+    // A named pipe among the first table's files blocks its copy until the signal comes.
+    ASSERT_EQ(::mkfifo((dir / "src/Data/Streets.pipe").c_str(), 0644), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        std::string out = dir / "out", err = dir / "stderr.txt";
+        if (!std::freopen(err.c_str(), "w", stderr)) ::_exit(99);
+        std::string program = testing_support::BinDir() + "/tallomir-batch";
+        ::execl(program.c_str(), program.c_str(), "--to", out.c_str(), city.c_str(), static_cast<char*>(nullptr));
+        ::_exit(98);
+    }
+    // Wait until the run has reached the pipe (its table folder exists), then interrupt.
+    for (int i = 0; i < 200 && !Exists(dir / "out/TABLES/DATA/Streets"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130) << Stderr();
+    EXPECT_NE(Stderr().find("Copying interrupted by user. Warning: Copying incomplete!"), std::string::npos);
+    EXPECT_FALSE(Exists(dir / "out/TABLES/Streets.tab"));  // no stub for the current table
+    EXPECT_FALSE(Exists(dir / "out/City.WOR"));            // workspaces not written
+}
+
+}  // namespace
