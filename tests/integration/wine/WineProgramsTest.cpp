@@ -1,0 +1,142 @@
+// The two Windows programs as Windows runs them, under Wine: the self-extractor stub
+// extracting silently, and the CD start program finding the workspaces beside it. Also
+// checks that both are x86-64 PE files that import nothing beyond Windows' own libraries.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "SfxArchive.h"
+#include "SfxTestKit.h"
+#include "TestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace {
+
+std::string StubPath() { return BinDir() + "/SFXStub.bin"; }
+std::string StartupPath() { return BinDir() + "/Startup.exe"; }
+
+std::string WineLoader() {
+    if (HaveTool("wine")) return "wine";
+    if (::access("/usr/lib/wine/wine64", X_OK) == 0) return "/usr/lib/wine/wine64";
+    return {};
+}
+
+// A Windows path for a Linux one, through Wine's Z: drive.
+std::string WinPath(const std::string& path) {
+    std::string p = "Z:" + fs::absolute(path).string();
+    std::replace(p.begin(), p.end(), '/', '\\');
+    return p;
+}
+
+// Runs a Windows program in the tests' own Wine prefix (in the build tree), one at a
+// time: the first run creates the prefix. Standard output only.
+CommandResult RunWine(const std::string& exe, const std::string& args, const std::string& cwd) {
+    const std::string prefix = fs::absolute(TestBinDir() + "/../wineprefix").string();
+    return RunCommand("cd '" + cwd + "' && WINEPREFIX='" + prefix +
+                      "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' flock '" + prefix + ".lock' " + WineLoader() +
+                      " '" + exe + "' " + args + " 2>/dev/null");
+}
+
+#define REQUIRE_WINDOWS_PROGRAM(path)                                                   \
+    if (!Exists(path)) GTEST_SKIP() << path << " is not built (MinGW-w64 missing?)";   \
+    if (WineLoader().empty()) GTEST_SKIP() << "wine is not installed"
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+}  // namespace
+
+TEST(WindowsPrograms, ArePe64AndImportOnlySystemLibraries) {
+    if (!HaveTool("x86_64-w64-mingw32-objdump")) GTEST_SKIP() << "MinGW-w64 objdump is not installed";
+    const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL", "SHELL32.DLL", "COMDLG32.DLL",
+                                           "OLE32.DLL",    "GDI32.DLL",  "COMCTL32.DLL", "ADVAPI32.DLL"};
+    for (const std::string& file : {StubPath(), StartupPath()}) {
+        if (!Exists(file)) GTEST_SKIP() << file << " is not built";
+        CommandResult r = RunCommand("x86_64-w64-mingw32-objdump -p " + Quote(file));
+        ASSERT_EQ(r.status, 0) << file;
+        EXPECT_NE(r.output.find("file format pei-x86-64"), std::string::npos) << file;
+        EXPECT_NE(r.output.find("Magic\t\t\t020b"), std::string::npos) << file << ": not PE32+";
+        std::istringstream lines(r.output);
+        int dlls = 0;
+        for (std::string line; std::getline(lines, line);) {
+            size_t at = line.find("DLL Name: ");
+            if (at == std::string::npos) continue;
+            std::string dll = line.substr(at + 10);
+            std::transform(dll.begin(), dll.end(), dll.begin(), ::toupper);
+            EXPECT_TRUE(allowed.count(dll)) << file << " imports " << dll;
+            ++dlls;
+        }
+        EXPECT_GT(dlls, 0) << file;
+    }
+}
+
+TEST(WineStub, ExtractsSilentlyWithIdenticalBytes) {
+    REQUIRE_WINDOWS_PROGRAM(StubPath());
+    if (!HaveTool("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+    TempDir tmp;
+    WriteText(tmp / "src/Roads.WOR", "!Workspace\r\n!Version 600\r\nOpen Table \"TABLES\\Roads\" As Roads\r\n");
+    std::string noise;
+    for (int i = 0; i < 200000; ++i) noise += char((i * 2654435761u) >> 13);
+    WriteText(tmp / "src/TABLES/DATA/Roads/roads.MAP", noise);
+    WriteText(tmp / "src/TABLES/DATA/Roads/roads.DAT", std::string(100000, ' '));
+    WriteText(tmp / "src/Read Me.txt", "hello\r\n");
+    const std::string file = sfxtest::MakeSfx(ReadText(StubPath()), sfxtest::Header(sfx::SfxOverwriteAlways, "notepad.exe|><readme.txt"),
+                                              sfxtest::InfoZipFolder(tmp / "src"));
+    WriteText(tmp / "Package.exe", file);
+
+    CommandResult r = RunWine(tmp / "Package.exe", "-s " + Quote(WinPath(tmp / "out folder")), tmp.path());
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(TreeSnapshot(tmp / "src"), TreeSnapshot(tmp / "out folder"));
+}
+
+TEST(WineStub, RefusesEntriesOutsideTheFolderAndSaysSoInItsStatus) {
+    REQUIRE_WINDOWS_PROGRAM(StubPath());
+    TempDir tmp;
+    const std::string zip = sfxtest::BuildZip({{"good.txt", "fine"}, {"..\\evil.txt", "evil"}, {"a/../../evil2.txt", "evil"}});
+    WriteText(tmp / "Package.exe", sfxtest::MakeSfx(ReadText(StubPath()), sfxtest::Header(sfx::SfxOverwriteAlways), zip));
+    CommandResult r = RunWine(tmp / "Package.exe", "-s " + Quote(WinPath(tmp / "work/out")), tmp.path());
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_EQ(ReadText(tmp / "work/out/good.txt"), "fine");
+    EXPECT_FALSE(Exists(tmp / "work/evil.txt"));
+    EXPECT_FALSE(Exists(tmp / "evil2.txt"));
+    EXPECT_FALSE(Exists(tmp / "work/evil2.txt"));
+}
+
+TEST(WineStub, TheBareStubIsNoArchive) {
+    REQUIRE_WINDOWS_PROGRAM(StubPath());
+    TempDir tmp;
+    WriteText(tmp / "stub.exe", ReadText(StubPath()));
+    CommandResult r = RunWine(tmp / "stub.exe", "-s " + Quote(WinPath(tmp / "out")), tmp.path());
+    EXPECT_EQ(r.status, 2) << r.output;
+    EXPECT_FALSE(Exists(tmp / "out"));
+}
+
+TEST(WineStartup, ListsEveryWorkspaceBesideIt) {
+    REQUIRE_WINDOWS_PROGRAM(StartupPath());
+    TempDir tmp;
+    WriteText(tmp / "cd/startup.exe", ReadText(StartupPath()));
+    WriteText(tmp / "cd/AUTORUN.INF", "[autorun]\r\nOPEN=startup.exe\r\n");
+    WriteText(tmp / "cd/Roads.WOR", "!Workspace\r\n");
+    WriteText(tmp / "cd/towns.wor", "!Workspace\r\n");
+    WriteText(tmp / "cd/notes.WORX", "not a workspace");
+    WriteText(tmp / "cd/TABLES/Roads.tab", "!table\r\n");
+    // Started from elsewhere, as Windows may: it looks beside itself, not in the current folder.
+    CommandResult r = RunWine(tmp / "cd/startup.exe", "/list", tmp.path());
+    EXPECT_EQ(r.status, 0) << r.output;
+    const std::string folder = WinPath(tmp / "cd") + "\\";
+    EXPECT_EQ(r.output, folder + "Roads.WOR\r\n" + folder + "towns.wor\r\n");
+}
+
+TEST(WineStartup, SaysSoWhenThereIsNoWorkspace) {
+    REQUIRE_WINDOWS_PROGRAM(StartupPath());
+    TempDir tmp;
+    WriteText(tmp / "cd/startup.exe", ReadText(StartupPath()));
+    CommandResult r = RunWine(tmp / "cd/startup.exe", "/list", tmp.path());
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_EQ(r.output, "");
+}
