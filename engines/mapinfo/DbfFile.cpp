@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -75,10 +76,15 @@ DbfLayout ParseDbfHeader(std::string_view bytes, std::uint64_t fileSize, const s
     if (layout.recordLength < 1) throw MapInfoError(Damaged(what, "its record length is zero"));
 
     std::size_t offset = 0;
-    while (cur.pos() + kDescriptorSize <= layout.headerLength) {
+    bool ended = false;
+    while (cur.pos() < layout.headerLength) {
+        if (static_cast<char>(bytes[cur.pos()]) == kHeaderEnd) {
+            ended = true;
+            break;
+        }
+        if (cur.pos() + kDescriptorSize > layout.headerLength) break;
         ByteCursor desc(cur.Bytes(kDescriptorSize));
         std::string_view raw = desc.Bytes(11);
-        if (raw.empty() || raw[0] == kHeaderEnd) break;
         DbfField f;
         f.name = std::string(raw.substr(0, std::min(raw.find('\0'), raw.size())));
         f.type = static_cast<char>(desc.U8());
@@ -91,6 +97,7 @@ DbfLayout ParseDbfHeader(std::string_view bytes, std::uint64_t fileSize, const s
         offset += f.width;
         layout.fields.push_back(std::move(f));
     }
+    if (!ended) throw MapInfoError(Damaged(what, "its field list has no end mark"));
     if (1 + offset != layout.recordLength)
         throw MapInfoError(Damaged(what, "its record length does not match its fields"));
     std::uint64_t need = std::uint64_t{layout.headerLength} +
@@ -157,19 +164,37 @@ std::uint32_t DbfFile::NextLiveRecord(std::uint32_t after) {
 std::string DbfFile::FieldText(std::string_view record, const DbfField& field) {
     if (1 + field.offset + field.width > record.size()) return {};
     std::string_view raw = record.substr(1 + field.offset, field.width);
+    ByteCursor c(raw);
     switch (field.type) {
         case 'C': return Trimmed(raw, false);
+        // MapInfo keeps Integer, SmallInt, LargeInt and Float columns as little-endian
+        // binary values, although the descriptor calls them character fields.
         case 'I':
-        case 'S': {
-            // Binary little-endian integers (4 and 2 bytes) as MapInfo stores Integer and
-            // SmallInt columns.
-            ByteCursor c(raw);
             if (field.width == 4) return std::to_string(static_cast<std::int32_t>(c.U32LE()));
+            break;
+        case 'S':
             if (field.width == 2) return std::to_string(static_cast<std::int16_t>(c.U16LE()));
-            return Trimmed(raw, true);
-        }
-        default: return Trimmed(raw, true);
+            break;
+        case 'J':
+            if (field.width == 8) {
+                std::uint64_t lo = c.U32LE(), hi = c.U32LE();
+                return std::to_string(static_cast<std::int64_t>(lo | (hi << 32)));
+            }
+            break;
+        case 'B':
+            if (field.width == 8) {
+                std::uint64_t lo = c.U32LE(), hi = c.U32LE();
+                std::uint64_t bits = lo | (hi << 32);
+                double v;
+                std::memcpy(&v, &bits, sizeof v);
+                char text[64];
+                std::snprintf(text, sizeof text, "%.15g", v);
+                return text;
+            }
+            break;
+        default: break;
     }
+    return Trimmed(raw, true);
 }
 
 std::string DbfFile::WithFieldText(std::string_view record, const DbfField& field, const std::string& value) {
@@ -180,7 +205,9 @@ std::string DbfFile::WithFieldText(std::string_view record, const DbfField& fiel
                            std::to_string(field.width) + " characters).");
     if (1 + field.offset + field.width > record.size()) throw MapInfoError("The row is shorter than its columns.");
     std::string out(record);
-    std::string padded = value + std::string(field.width - value.size(), ' ');
+    // Native tables pad character fields with NULs; readers that do not trim blanks (GDAL's
+    // among them) would otherwise see the padding as part of the value.
+    std::string padded = value + std::string(field.width - value.size(), '\0');
     out.replace(1 + field.offset, field.width, padded);
     return out;
 }

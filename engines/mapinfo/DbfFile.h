@@ -16,7 +16,9 @@ namespace mapinfo {
 
 struct DbfField {
     std::string name;        // as stored (at most 10 characters)
-    char type = 'C';         // dBase type letter: C, N, F, L, D, I, ...
+    // dBase type letter as stored (C, N, F, L, D, ...); the engine replaces it with the
+    // type the table header declares: C char, I/S/J binary integers, B binary float.
+    char type = 'C';
     std::size_t offset = 0;  // within the record, after the flag byte
     std::size_t width = 0;
     int decimals = 0;
@@ -52,9 +54,10 @@ public:
     std::uint32_t NextLiveRecord(std::uint32_t after);
 
     // The value of a field of a record as text: character fields lose trailing blanks and
-    // NULs; numbers lose surrounding blanks; binary integers (I, S) become decimal text.
+    // NULs; binary integers and floats (I, S, J, B) become decimal text; anything else
+    // loses surrounding blanks.
     static std::string FieldText(std::string_view record, const DbfField& field);
-    // The record with a character field replaced by `value`, padded with blanks. Throws
+    // The record with a character field replaced by `value`, padded with NULs. Throws
     // MapInfoError when the value is wider than the field or the field is not character.
     static std::string WithFieldText(std::string_view record, const DbfField& field,
                                      const std::string& value);

@@ -1,5 +1,6 @@
 #include "engines/mapinfo/MapInfoEngine.h"
 
+#include <optional>
 #include <vector>
 
 #include "engines/mapinfo/DbfFile.h"
@@ -36,6 +37,22 @@ std::optional<std::string> LocateTableFile(const std::string& path, std::string&
     return std::nullopt;
 }
 
+struct ColumnType {
+    const char* name;
+    char letter;
+};
+// Header column types and how their values are stored in the .DAT.
+constexpr ColumnType kColumnTypes[] = {
+    {"CHAR", 'C'},    {"INTEGER", 'I'}, {"SMALLINT", 'S'}, {"LARGEINT", 'J'},
+    {"FLOAT", 'B'},   {"DECIMAL", 'N'}, {"LOGICAL", 'L'},  {"DATE", 'D'},
+};
+
+char ColumnTypeLetter(const std::string& headerType, char stored) {
+    for (const ColumnType& t : kColumnTypes)
+        if (EqualNoCase(headerType, t.name)) return t.letter;
+    return stored == 'C' ? 'X' : stored;  // an unknown type is never written as text
+}
+
 }  // namespace
 
 struct Engine::Table {
@@ -46,6 +63,7 @@ struct Engine::Table {
     TableHeader header;
     std::unique_ptr<DbfFile> dat;          // native tables only
     std::vector<std::string> columnNames;  // by position in the .DAT
+    std::vector<DbfField> columns;         // the .DAT's fields, typed as the header says
     bool readOnly = false;
     bool seamlessOn = true;
     Cursor cursor = Cursor::BeforeFirst;
@@ -138,8 +156,11 @@ void Engine::Table::Load(const std::string& path, int depth) {
                                    std::to_string(header.fields.size()) + " fields, its data file holds " +
                                    std::to_string(fields.size()) + ".");
             columnNames.clear();
-            for (std::size_t i = 0; i < fields.size(); ++i)
+            columns = fields;
+            for (std::size_t i = 0; i < fields.size(); ++i) {
                 columnNames.push_back(header.hasFieldList ? header.fields[i].name : fields[i].name);
+                if (header.hasFieldList) columns[i].type = ColumnTypeLetter(header.fields[i].type, fields[i].type);
+            }
             return;
         }
     }
@@ -214,7 +235,7 @@ void Engine::Do(std::string_view text) {
         std::string record = t.Record(s->rowId);
         if (DbfFile::IsDeleted(record))
             throw MapInfoError("Row " + std::to_string(s->rowId) + " of table " + t.alias + " is deleted.");
-        t.changed[s->rowId] = DbfFile::WithFieldText(record, rows.Layout().fields[column], s->value);
+        t.changed[s->rowId] = DbfFile::WithFieldText(record, t.columns[column], s->value);
         return;
     }
     if (auto* s = std::get_if<CommitStmt>(&statement)) {
@@ -263,11 +284,11 @@ std::string Engine::Eval(std::string_view text) {
     }
     if (auto* e = std::get_if<ColumnExpr>(&expression)) {
         Table& t = Find(e->alias);
-        DbfFile& rows = t.Rows();
+        t.Rows();
         if (EqualNoCase(e->column, "ROWID")) return std::to_string(t.CurrentRow());
         std::size_t column = t.Column(e->column);
         std::uint32_t row = t.CurrentRow();
-        return DbfFile::FieldText(t.Record(row), rows.Layout().fields[column]);
+        return DbfFile::FieldText(t.Record(row), t.columns[column]);
     }
     if (auto* e = std::get_if<SystemInfoExpr>(&expression)) {
         if (e->code == 5) return kCharset;
