@@ -1,0 +1,263 @@
+// Packs a generated project of about 1 GB with the zip engine (through its C entry point),
+// with Info-ZIP `zip -9 -r` and with `7z a -tzip -mx=9`, one after the other on the same
+// files, and prints times, archive sizes, ratios and peak memory.
+//
+//   zip_bench [--keep] [WORK_DIR]       default WORK_DIR: /tmp/tallomir-zipbench
+//
+// The project is generated under WORK_DIR/project on the first run and reused afterwards.
+// Each packer runs in a child process, so its peak memory is its own.
+#include <dlfcn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <cstdlib>
+#include <vector>
+
+#include "zip/ZipEngine.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Rng {
+    uint64_t s;
+    uint64_t Next() {
+        s ^= s << 13;
+        s ^= s >> 7;
+        s ^= s << 17;
+        return s;
+    }
+};
+
+void WriteFile(const fs::path& p, const std::string& bytes) {
+    fs::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::string TableText(Rng& r, size_t size) {
+    static const char* words[] = {"Roads", "Rivers", "Parcel", "Owner", "Street", "North", "South", "Zone",
+                                  "Residential", "Commercial", "Industrial", "Forest", "Water", "Meadow"};
+    std::string s;
+    s.reserve(size + 64);
+    while (s.size() < size) {
+        s += words[r.Next() % 14];
+        s.append(size_t(r.Next() % 12), ' ');
+        s += std::to_string(r.Next() % 100000);
+        if (r.Next() % 4 == 0) s += "\r\n";
+    }
+    s.resize(size);
+    return s;
+}
+
+// Coordinates that wander: the shape of a vector map file, moderately compressible.
+std::string MapBinary(Rng& r, size_t size) {
+    std::string s(size, '\0');
+    int32_t x = 1000000, y = 2000000;
+    for (size_t i = 0; i + 8 <= size; i += 8) {
+        x += int32_t(r.Next() % 201) - 100;
+        y += int32_t(r.Next() % 201) - 100;
+        std::memcpy(&s[i], &x, 4);
+        std::memcpy(&s[i + 4], &y, 4);
+    }
+    return s;
+}
+
+void Generate(const fs::path& root) {
+    std::printf("Generating the project in %s ...\n", root.c_str());
+    Rng r{0x9E3779B97F4A7C15ull};
+    uint64_t total = 0;
+    // Many small tables: header, data, map and index files.
+    for (int t = 0; t < 320; ++t) {
+        fs::path dir = root / "TABLES" / "DATA" / ("T" + std::to_string(t));
+        std::string name = "Table" + std::to_string(t);
+        std::string tab = "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n  Type NATIVE Charset \"WindowsLatin1\"\r\n  Fields 3\r\n    Name Char (40) ;\r\n    Kind Char (20) ;\r\n    Area Float ;\r\n";
+        size_t dat = 20000 + size_t(r.Next() % 900000), map = 10000 + size_t(r.Next() % 500000);
+        WriteFile(dir / (name + ".TAB"), tab);
+        WriteFile(dir / (name + ".DAT"), TableText(r, dat));
+        WriteFile(dir / (name + ".MAP"), MapBinary(r, map));
+        WriteFile(dir / (name + ".ID"), MapBinary(r, map / 8));
+        total += tab.size() + dat + map + map / 8;
+    }
+    // A compressible raster: smooth terrain with a little texture.
+    {
+        const size_t w = 16384, h = 18000;
+        fs::create_directories(root / "RASTERS");
+        std::ofstream out(root / "RASTERS" / "terrain.tif", std::ios::binary);
+        std::string row(w, '\0');
+        for (size_t y = 0; y < h; ++y) {
+            for (size_t x = 0; x < w; ++x)
+                row[x] = char(((x / 64 + y / 48) & 0x3F) + ((r.Next() & 7) == 0 ? 1 : 0) + ((x * y / 4096) & 0x70));
+            out.write(row.data(), std::streamsize(w));
+        }
+        total += w * h;
+    }
+    // A noisy raster: a gradient under strong sensor noise (only entropy coding helps).
+    {
+        const size_t size = size_t(200) << 20;
+        std::ofstream out(root / "RASTERS" / "scan_noisy.tif", std::ios::binary);
+        std::string block(1 << 20, '\0');
+        for (size_t done = 0; done < size; done += block.size()) {
+            for (size_t i = 0; i < block.size(); ++i) {
+                uint64_t n = r.Next();
+                int noise = int(n & 31) + int((n >> 5) & 31) + int((n >> 10) & 31) - 46;
+                block[i] = char(((done + i) / 4096 & 0x7F) + noise);
+            }
+            out.write(block.data(), std::streamsize(block.size()));
+        }
+        total += size;
+    }
+    // An already compressed raster: deflate output of varied data.
+    {
+        const size_t size = size_t(150) << 20;
+        std::ofstream out(root / "RASTERS" / "ortho.ecw", std::ios::binary);
+        std::string raw;
+        std::vector<unsigned char> packed;
+        size_t written = 0;
+        while (written < size) {
+            raw = TableText(r, 1 << 20);
+            for (auto& c : raw) c = char(c ^ char(r.Next() & 0x0F));
+            uLongf n = compressBound(uLong(raw.size()));
+            packed.resize(n);
+            compress2(packed.data(), &n, reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()), 1);
+            size_t take = std::min<size_t>(n, size - written);
+            out.write(reinterpret_cast<const char*>(packed.data()), std::streamsize(take));
+            written += take;
+        }
+        total += size;
+    }
+    WriteFile(root / "Project.WOR", "!Workspace\r\n!Version 600\r\n!Charset WindowsLatin1\r\nOpen Table \"TABLES\\Table1\" As Table1\r\n");
+    std::printf("Generated %.1f MB.\n", double(total) / 1e6);
+}
+
+uint64_t DirectoryBytes(const fs::path& root) {
+    uint64_t total = 0;
+    for (auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file()) total += e.file_size();
+    return total;
+}
+
+// Runs the engine on every file below the current folder (the child process's work).
+int EngineChild(const std::string& library, const std::string& archive) {
+    void* lib = dlopen(library.c_str(), RTLD_NOW);
+    if (!lib) {
+        std::fprintf(stderr, "cannot load %s: %s\n", library.c_str(), dlerror());
+        return 2;
+    }
+    auto exec = reinterpret_cast<ZipEngineExecFunc>(dlsym(lib, ZIPENGINE_EXEC_NAME));
+    if (!exec) return 2;
+    std::string spec = "*";
+    FileSpecEntry entry;
+    std::memset(&entry, 0, sizeof entry);
+    entry.spec = spec.data();
+    std::string name = archive;
+    EngineCallRecord record;
+    std::memset(&record, 0, sizeof record);
+    record.head.recordVersion = ZIPENGINE_RECORD_VERSION;
+    record.head.noDirEntries = ZIPENGINE_FLAG_ON;
+    record.head.alwaysOn56 = ZIPENGINE_FLAG_ON;
+    record.head.alwaysOn80 = ZIPENGINE_FLAG_ON;
+    record.head.compLevel = 9;
+    record.head.recurse = ZIPENGINE_RECURSE_ON;
+    record.head.specCount = 1;
+    record.head.archiveName = name.data();
+    record.fileSpecs = &entry;
+    record.tag = ZIPENGINE_RECORD_TAG;
+    int32_t n = exec(&record);
+    return n > 0 ? 0 : 1;
+}
+
+struct Run {
+    std::string name;
+    double seconds = 0;
+    long peakKb = 0;
+    uint64_t size = 0;
+    int status = -1;
+};
+
+Run RunChild(const std::string& name, const fs::path& folder, const std::vector<std::string>& argv,
+             const fs::path& archive) {
+    Run run;
+    run.name = name;
+    fs::remove(archive);
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(127);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    run.peakKb = usage.ru_maxrss;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::error_code ec;
+    run.size = fs::file_size(archive, ec);
+    std::printf("  %-28s %8.1f s  %10.1f MB  peak %7.1f MB  exit %d\n", name.c_str(), run.seconds,
+                double(run.size) / 1e6, double(run.peakKb) / 1024.0, run.status);
+    std::fflush(stdout);
+    return run;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::string(argv[1]) == "--engine-child") return EngineChild(argv[2], argv[3]);
+    bool keep = false;
+    fs::path work = "/tmp/tallomir-zipbench";
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--keep") keep = true;
+        else work = argv[i];
+    }
+    fs::path self = fs::canonical("/proc/self/exe");
+    std::string library;
+    if (const char* bin = std::getenv("TALLOMIR_BIN_DIR")) library = std::string(bin) + "/libzipengine.so";
+    if (library.empty() || !fs::exists(library)) library = (self.parent_path().parent_path().parent_path() / "bin" / "libzipengine.so").string();
+    if (!fs::exists(library)) {
+        std::fprintf(stderr, "libzipengine.so not found (set TALLOMIR_BIN_DIR)\n");
+        return 2;
+    }
+    fs::path project = work / "project";
+    if (!fs::exists(project / "Project.WOR")) Generate(project);
+    const uint64_t input = DirectoryBytes(project);
+    std::printf("Project: %.1f MB in %s; %u cores\nRuns:\n", double(input) / 1e6, project.c_str(),
+                std::thread::hardware_concurrency());
+
+    std::vector<Run> runs;
+    runs.push_back(RunChild("zip engine (level 9)", project, {self.string(), "--engine-child", library, (work / "engine.zip").string()},
+                            work / "engine.zip"));
+    runs.push_back(RunChild("Info-ZIP zip -9 -r", project, {"zip", "-9", "-r", "-q", (work / "infozip.zip").string(), "."},
+                            work / "infozip.zip"));
+    runs.push_back(RunChild("7z a -tzip -mx=9", project,
+                            {"7z", "a", "-tzip", "-mx=9", "-bd", "-bso0", "-bsp0", (work / "7z.zip").string(), "."},
+                            work / "7z.zip"));
+    int check = std::system(("unzip -tqq '" + (work / "engine.zip").string() + "' >/dev/null").c_str());
+    std::printf("\nEngine archive checked by unzip -t: %s\n\n", check == 0 ? "OK" : "FAILED");
+    std::printf("%-28s %9s %12s %10s %14s %14s\n", "packer", "time s", "size MB", "ratio", "engine speed", "engine size");
+    for (const Run& r : runs) {
+        std::printf("%-28s %9.1f %12.1f %10.4f %13.2fx %13.4fx\n", r.name.c_str(), r.seconds, double(r.size) / 1e6,
+                    double(r.size) / double(input), r.seconds / runs[0].seconds,
+                    r.size ? double(runs[0].size) / double(r.size) : 0.0);
+    }
+    std::printf("\nEngine peak memory: %.1f MB\n", double(runs[0].peakKb) / 1024.0);
+    if (!keep)
+        for (const char* a : {"engine.zip", "infozip.zip", "7z.zip"}) fs::remove(work / a);
+    return 0;
+}

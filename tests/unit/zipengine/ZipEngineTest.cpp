@@ -1,0 +1,500 @@
+// The engine through its C entry point: archives judged by independent readers, and the
+// effects of each flag of the call record.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+#include "EngineHarness.h"
+#include "TestSupport.h"
+#include "zip/ZipEngine.h"
+
+extern "C" int32_t GetZipEngineVersion(void);
+
+using namespace zipengine_test;
+using testing_support::Exists;
+using testing_support::ReadText;
+using testing_support::TempDir;
+using testing_support::WriteText;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kChunk = size_t(4) << 20;  // the engine's piece size; boundaries are tested
+
+class ZipEngineTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(m_dir / "proj");
+        m_cd = std::make_unique<ScopedChdir>(m_dir / "proj");
+    }
+    void TearDown() override { m_cd.reset(); }
+
+    std::string Proj(const std::string& rel) const { return m_dir / ("proj/" + rel); }
+    std::string Archive() const { return m_dir / "out.zip"; }
+
+    EngineCall Call(std::vector<std::string> specs) const {
+        EngineCall c;
+        c.archive = Archive();
+        c.specs = std::move(specs);
+        return c;
+    }
+
+    // Every checker accepts the archive; returns its entries.
+    std::map<std::string, ListedEntry> Checked(const std::string& archive) {
+        ArchiveCheck check = CheckArchive(archive);
+        EXPECT_TRUE(check.pythonOk) << check.report;
+        EXPECT_TRUE(check.unzipOk) << check.report;
+        EXPECT_TRUE(check.sevenZipOk) << check.report;
+        return check.ByName();
+    }
+
+    std::vector<std::string> Names(const std::string& archive) {
+        std::vector<std::string> names;
+        for (const auto& e : CheckArchive(archive, false).entries) names.push_back(e.name);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    // Files left in the archive's folder besides the archive (temporary files must not stay).
+    std::vector<std::string> Leftovers() const {
+        std::vector<std::string> out;
+        for (auto& e : fs::directory_iterator(m_dir.path()))
+            if (e.path().filename() != "proj" && e.path().string() != Archive()) out.push_back(e.path().filename());
+        return out;
+    }
+
+    TempDir m_dir;
+    std::unique_ptr<ScopedChdir> m_cd;
+};
+
+TEST(ZipEngineVersion, SelectsTheRecordWithTheFileSpecificationArray) {
+    EXPECT_GE(GetZipEngineVersion(), ZIPENGINE_FILESPEC_ARRAY_VERSION);
+}
+
+TEST_F(ZipEngineTest, NewArchiveOfAwkwardFilesPassesEveryChecker) {
+    struct Case {
+        std::string name;
+        std::string content;
+        int method;  // expected compression method
+    };
+    const std::vector<Case> cases = {
+        {"empty.dat", "", 0},
+        {"tiny.txt", "x", 0},
+        {"text.tab", TextBytes(100000, 1), 8},
+        {"block64k.dat", TextBytes(65536, 2), 8},
+        {"chunk.dat", TextBytes(kChunk, 3), 8},
+        {"chunkplus1.dat", TextBytes(kChunk + 1, 4), 8},
+        {"big.tif", TextBytes(3 * kChunk + 12345, 5), 8},
+        {"noise.ecw", RandomBytes(kChunk + 4096, 6), 0},
+        {"noise-small.bin", RandomBytes(70000, 7), 0},
+        {"DATA/Roads/roads.map", TextBytes(5000, 8), 8},
+    };
+    std::vector<std::string> specs;
+    for (const auto& c : cases) {
+        WriteText(Proj(c.name), c.content);
+        specs.push_back(c.name);
+    }
+    EngineResult r = RunEngine(Call(specs));
+    EXPECT_EQ(r.count, int32_t(cases.size())) << ::testing::PrintToString(r.Messages());
+    auto entries = Checked(Archive());
+    ASSERT_EQ(entries.size(), cases.size());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ListedEntry& e = entries[c.name];
+        EXPECT_EQ(e.size, c.content.size());
+        EXPECT_EQ(e.sha256, Sha256(c.content));
+        EXPECT_EQ(e.method, c.method);
+        EXPECT_EQ(e.system, 11);  // NTFS: DOS attributes, names left as stored
+        if (c.method == 8) {
+            EXPECT_LT(e.compressedSize, c.content.size());
+        }
+    }
+    // Reports: totals first, each file as it starts, the end last.
+    auto actions = r.Actions();
+    ASSERT_GE(actions.size(), 3u);
+    EXPECT_EQ(actions[0], ecbTotalFiles);
+    EXPECT_EQ(r.events[0].number, int32_t(cases.size()));
+    EXPECT_EQ(actions[1], ecbTotalSize);
+    EXPECT_EQ(actions.back(), ecbEndOfBatch);
+    EXPECT_EQ(std::count(actions.begin(), actions.end(), ecbNewFile), long(cases.size()));
+    int64_t progressed = 0;
+    for (const auto& e : r.events)
+        if (e.action == ecbProgress) progressed += e.number;
+    EXPECT_EQ(progressed, r.events[1].number);
+    EXPECT_TRUE(Leftovers().empty()) << ::testing::PrintToString(Leftovers());
+}
+
+TEST_F(ZipEngineTest, StoredLevelZeroAndNamesAttributesAndTimes) {
+    WriteText(Proj("Straße/Café.tab"), "Café");
+    WriteText(Proj("readonly.txt"), "locked");
+    chmod(Proj("readonly.txt").c_str(), 0444);
+    SetTime(Proj("readonly.txt"), 1700000000);  // 2023-11-14 22:13:20 UTC
+    EngineCall c = Call({"Straße/Café.tab", "readonly.txt"});
+    c.level = 0;
+    EXPECT_EQ(RunEngine(c).count, 2);
+    auto entries = Checked(Archive());
+    ASSERT_EQ(entries.count("Straße/Café.tab"), 1u);
+    EXPECT_EQ(entries["Straße/Café.tab"].flags & 0x800, 0x800);  // UTF-8 name
+    EXPECT_EQ(entries["readonly.txt"].flags & 0x800, 0);
+    EXPECT_EQ(entries["readonly.txt"].attributes & 0x01, 0x01u);  // read-only
+    EXPECT_EQ(entries["Straße/Café.tab"].attributes & 0x01, 0u);
+    for (const auto& [name, e] : entries) EXPECT_EQ(e.method, 0) << name;
+    // unzip restores the modification time (from the extended timestamp) and the read-only flag.
+    fs::create_directories(m_dir / "x");
+    auto r = testing_support::RunCommand("cd '" + (m_dir / "x") + "' && unzip -qq '" + Archive() + "' 2>&1");
+    ASSERT_EQ(r.status, 0) << r.output;
+    struct stat st {};
+    ASSERT_EQ(stat((m_dir / "x/readonly.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1700000000);
+    EXPECT_EQ(st.st_mode & 0222, 0u);
+    EXPECT_EQ(ReadText(m_dir / "x/Straße/Café.tab"), "Café");
+}
+
+TEST_F(ZipEngineTest, UpdateFreshenAndPlainAddTreatEntriesAsAsked) {
+    struct Case {
+        const char* what;
+        bool update, freshen;
+        int32_t count;
+        std::vector<std::string> replaced;  // entries with new content
+        std::vector<std::string> kept;      // entries whose bytes are unchanged
+        bool newAdded;
+    };
+    const std::vector<Case> cases = {
+        {"update", true, false, 2, {"a.txt"}, {"b.txt", "other.txt"}, true},
+        {"freshen", false, true, 1, {"a.txt"}, {"b.txt", "other.txt"}, false},
+        {"update wins over freshen", true, true, 2, {"a.txt"}, {"b.txt", "other.txt"}, true},
+        {"plain add", false, false, 3, {"a.txt", "b.txt"}, {"other.txt"}, true},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.what);
+        for (auto n : {"a.txt", "b.txt", "other.txt", "c.txt"}) fs::remove(Proj(n));
+        fs::remove(Archive());
+        WriteText(Proj("a.txt"), "old a");
+        WriteText(Proj("b.txt"), "b stays");
+        WriteText(Proj("other.txt"), "not named again");
+        for (auto n : {"a.txt", "b.txt", "other.txt"}) SetTime(Proj(n), 1600000000);
+        ASSERT_EQ(RunEngine(Call({"a.txt", "b.txt", "other.txt"})).count, 3);
+        const std::string before = ReadText(Archive());
+        auto old = CheckArchive(Archive()).ByName();
+
+        WriteText(Proj("a.txt"), "new a, newer");
+        SetTime(Proj("a.txt"), 1600000100);
+        WriteText(Proj("c.txt"), "brand new");
+        EngineCall c = Call({"a.txt", "b.txt", "c.txt"});
+        c.update = tc.update;
+        c.freshen = tc.freshen;
+        EngineResult r = RunEngine(c);
+        EXPECT_EQ(r.count, tc.count) << ::testing::PrintToString(r.Messages());
+        auto now = Checked(Archive());
+        for (const auto& n : tc.replaced) EXPECT_EQ(now[n].sha256, Sha256(ReadText(Proj(n)))) << n;
+        for (const auto& n : tc.kept) {
+            // Kept byte for byte: the same local record (header, name, extra, data).
+            const ListedEntry &o = old[n], &e = now[n];
+            size_t length = 30 + n.size() + 9 + o.compressedSize;
+            EXPECT_EQ(before.substr(o.headerOffset, length), ReadText(Archive()).substr(e.headerOffset, length)) << n;
+        }
+        EXPECT_EQ(now.count("c.txt"), tc.newAdded ? 1u : 0u);
+    }
+}
+
+TEST_F(ZipEngineTest, NothingToDoLeavesTheArchiveUntouched) {
+    WriteText(Proj("a.txt"), "a");
+    ASSERT_EQ(RunEngine(Call({"a.txt"})).count, 1);
+    const std::string before = ReadText(Archive());
+    EngineCall c = Call({"a.txt"});
+    c.update = true;
+    EngineResult r = RunEngine(c);
+    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(ReadText(Archive()), before);
+    EXPECT_EQ(r.Actions().back(), ecbEndOfBatch);
+}
+
+TEST_F(ZipEngineTest, MissingFilesAreWarnedAndSkipped) {
+    WriteText(Proj("here.txt"), "here");
+    EngineResult r = RunEngine(Call({"here.txt", "gone.txt", "nothing*.tab"}));
+    EXPECT_EQ(r.count, 1);
+    auto messages = r.Messages();
+    ASSERT_EQ(messages.size(), 2u) << ::testing::PrintToString(messages);
+    EXPECT_NE(messages[0].find("1: "), std::string::npos);
+    EXPECT_NE(messages[0].find("gone.txt"), std::string::npos);
+    EXPECT_NE(messages[1].find("nothing*.tab"), std::string::npos);
+    EXPECT_EQ(Names(Archive()), std::vector<std::string>{"here.txt"});
+}
+
+TEST_F(ZipEngineTest, SelectionFlagsDecideWhatIsStoredUnderWhichName) {
+    struct Case {
+        const char* what;
+        std::vector<std::string> specs;
+        bool dirNames, recurse, hidden, separateDirs, forceDos;
+        std::vector<std::string> names;
+    };
+    const std::vector<Case> cases = {
+        {"wildcard, this folder", {"*.tab"}, true, false, false, false, false, {"Roads.TAB", "rivers.tab"}},
+        {"wildcard, recursed", {"*.tab"}, true, true, false, false, false,
+         {"Roads.TAB", "TABLES/DATA/parcels.tab", "TABLES/t.tab", "rivers.tab"}},
+        {"question mark, case ignored", {"TABLES/?.TAB"}, true, false, false, false, false, {"TABLES/t.tab"}},
+        {"folder names dropped", {"TABLES/DATA/parcels.tab", "TABLES/t.tab"}, false, false, false, false, false,
+         {"parcels.tab", "t.tab"}},
+        {"folder entries of their own", {"TABLES/DATA/parcels.tab"}, true, false, false, true, false,
+         {"TABLES/", "TABLES/DATA/", "TABLES/DATA/parcels.tab"}},
+        {"folder recursed", {"TABLES"}, true, true, false, false, false,
+         {"TABLES/DATA/parcels.tab", "TABLES/t.tab"}},
+        {"hidden left out", {"*"}, true, true, false, false, false,
+         {"Long File Name.table", "Long File Name2.table", "Roads.TAB", "TABLES/DATA/parcels.tab",
+          "TABLES/t.tab", "notes.txt", "rivers.tab"}},
+        {"hidden taken", {"*"}, true, true, true, false, false,
+         {".cache/x.tab", ".hidden.txt", "Long File Name.table", "Long File Name2.table", "Roads.TAB", "TABLES/DATA/parcels.tab", "TABLES/t.tab", "notes.txt",
+          "rivers.tab"}},
+        {"hidden named on its own", {".hidden.txt", ".cache/x.tab"}, true, false, false, false, false, {}},
+        {"forced 8.3 names", {"Long File Name.table", "Long File Name2.table", "TABLES/DATA/parcels.tab"}, true,
+         false, false, false, true, {"LONG_F~1.TAB", "LONG_FIL.TAB", "TABLES/DATA/PARCELS.TAB"}},
+        {"current-folder prefix and backslashes", {".\\TABLES\\t.tab"}, true, false, false, false, false,
+         {"TABLES/t.tab"}},
+    };
+    WriteText(Proj("Roads.TAB"), "r");
+    WriteText(Proj("rivers.tab"), "r");
+    WriteText(Proj("notes.txt"), "n");
+    WriteText(Proj("TABLES/t.tab"), "t");
+    WriteText(Proj("TABLES/DATA/parcels.tab"), "p");
+    WriteText(Proj(".hidden.txt"), "h");
+    WriteText(Proj(".cache/x.tab"), "h");
+    WriteText(Proj("Long File Name.table"), "l1");
+    WriteText(Proj("Long File Name2.table"), "l2");
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.what);
+        fs::remove(Archive());
+        EngineCall c = Call(tc.specs);
+        c.dirNames = tc.dirNames;
+        c.recurse = tc.recurse;
+        c.hidden = tc.hidden;
+        c.separateDirs = tc.separateDirs;
+        c.forceDos = tc.forceDos;
+        EngineResult r = RunEngine(c);
+        if (tc.names.empty()) {
+            EXPECT_EQ(r.count, 0);
+            EXPECT_FALSE(Exists(Archive()));
+            continue;
+        }
+        EXPECT_EQ(r.count, int32_t(tc.names.size())) << ::testing::PrintToString(r.Messages());
+        auto names = Names(Archive());
+        std::vector<std::string> expected = tc.names;
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(names, expected);
+    }
+}
+
+TEST_F(ZipEngineTest, TheArchiveNeverPacksItself) {
+    WriteText(Proj("a.txt"), "a");
+    EngineCall c = Call({"*"});
+    c.archive = Proj("work.zip");
+    ASSERT_EQ(RunEngine(c).count, 1);
+    c.update = false;
+    WriteText(Proj("b.txt"), "b");
+    ASSERT_EQ(RunEngine(c).count, 2);
+    EXPECT_EQ(Names(Proj("work.zip")), (std::vector<std::string>{"a.txt", "b.txt"}));
+}
+
+TEST_F(ZipEngineTest, CancelAtAnyPointLeavesTheOldArchiveByteIdentical) {
+    WriteText(Proj("first.txt"), "first");
+    ASSERT_EQ(RunEngine(Call({"first.txt"})).count, 1);
+    const std::string before = ReadText(Archive());
+    WriteText(Proj("big.dat"), TextBytes(2 * kChunk + 100, 9));
+    WriteText(Proj("second.txt"), "second");
+    for (int32_t stopAt : {ecbTotalFiles, ecbTotalSize, ecbNewFile, ecbProgress}) {
+        SCOPED_TRACE(stopAt);
+        EngineCall c = Call({"first.txt", "big.dat", "second.txt"});
+        c.move = true;
+        c.answer = [stopAt](const EngineEvent& e) { return e.action == stopAt ? -1 : 0; };
+        EngineResult r = RunEngine(c);
+        EXPECT_LE(r.count, 0);
+        EXPECT_EQ(ReadText(Archive()), before);
+        EXPECT_TRUE(Exists(Proj("big.dat")));  // a move deletes nothing when stopped
+        EXPECT_TRUE(Leftovers().empty()) << ::testing::PrintToString(Leftovers());
+        EXPECT_EQ(r.Actions().back(), ecbEndOfBatch);
+    }
+}
+
+TEST_F(ZipEngineTest, DamagedArchiveIsReportedAndLeftAlone) {
+    WriteText(Proj("a.txt"), TextBytes(5000, 10));
+    WriteText(Proj("b.txt"), "b");
+    ASSERT_EQ(RunEngine(Call({"a.txt"})).count, 1);
+    const std::string good = ReadText(Archive());
+    const std::vector<std::pair<const char*, std::string>> damaged = {
+        {"cut in its data", good.substr(0, 100)},
+        {"end record only half there", good.substr(0, good.size() - 10)},
+        {"not an archive", "just some text that is long enough to be looked at"},
+        {"directory offset too large", [&] {
+             std::string d = good;
+             d[d.size() - 3] = char(0x7F);
+             return d;
+         }()},
+    };
+    for (const auto& [what, bytes] : damaged) {
+        SCOPED_TRACE(what);
+        WriteText(Archive(), bytes);
+        EngineResult r = RunEngine(Call({"b.txt"}));
+        EXPECT_EQ(r.count, 0);
+        EXPECT_EQ(ReadText(Archive()), bytes);
+        auto messages = r.Messages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].substr(0, 3), "3: ") << messages[0];
+        EXPECT_TRUE(Leftovers().empty());
+    }
+}
+
+TEST_F(ZipEngineTest, FailureToWriteLeavesTheOldArchiveAlone) {
+    WriteText(Proj("a.txt"), "a");
+    ASSERT_EQ(RunEngine(Call({"a.txt"})).count, 1);
+    const std::string before = ReadText(Archive());
+    WriteText(Proj("noise.bin"), RandomBytes(400000, 15));
+    // A file-size limit makes the temporary archive's writes fail part way (also for root).
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    auto previous = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    EngineCall c = Call({"a.txt", "noise.bin"});
+    c.move = true;
+    EngineResult r = RunEngine(c);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, previous);
+    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(ReadText(Archive()), before);
+    EXPECT_TRUE(Exists(Proj("noise.bin")));
+    EXPECT_TRUE(Leftovers().empty()) << ::testing::PrintToString(Leftovers());
+    ASSERT_FALSE(r.Messages().empty());
+    EXPECT_EQ(r.Messages().back().substr(0, 3), "6: ") << r.Messages().back();
+}
+
+TEST_F(ZipEngineTest, TemporaryFolderIsUsedAndLeftClean) {
+    WriteText(Proj("a.txt"), TextBytes(1000, 11));
+    fs::create_directories(m_dir / "tmp");
+    EngineCall c = Call({"a.txt"});
+    c.tempDir = m_dir / "tmp";
+    EXPECT_EQ(RunEngine(c).count, 1);
+    Checked(Archive());
+    EXPECT_TRUE(fs::is_empty(m_dir / "tmp"));
+}
+
+TEST_F(ZipEngineTest, PrefixIsKeptAndOffsetsStayAsTheyWere) {
+    // A stub and its 256-byte header in front of the archive, as a self-extractor carries them.
+    const std::string prefix = "MZ" + RandomBytes(998, 12) + std::string(256, '\0');
+    WriteText(Proj("a.txt"), TextBytes(3000, 13));
+    WriteText(Proj("b.txt"), TextBytes(4000, 14));
+    ASSERT_EQ(RunEngine(Call({"a.txt"})).count, 1);
+    const std::string plain = ReadText(Archive());
+
+    struct Case {
+        const char* what;
+        std::string file;
+        bool shifted;  // offsets count from the start of the file
+    };
+    // The empty archive a self-extractor is created with: stub, header, end record whose
+    // directory offset is the prefix length.
+    std::string emptyEnd = std::string("PK\x05\x06", 4) + std::string(12, '\0');
+    uint32_t at = uint32_t(prefix.size());
+    emptyEnd += std::string{char(at & 0xFF), char((at >> 8) & 0xFF), char((at >> 16) & 0xFF), char(at >> 24)};
+    emptyEnd += std::string(2, '\0');
+    const std::vector<Case> cases = {
+        {"unshifted (prefix put in front)", prefix + plain, false},
+        {"empty self-extractor", prefix + emptyEnd, true},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.what);
+        WriteText(Archive(), tc.file);
+        EngineResult r = RunEngine(Call({"b.txt"}));
+        ASSERT_EQ(r.count, 1) << ::testing::PrintToString(r.Messages());
+        const std::string now = ReadText(Archive());
+        EXPECT_EQ(now.substr(0, prefix.size()), prefix);
+        ArchiveCheck check = CheckArchive(Archive());
+        EXPECT_TRUE(check.pythonOk) << check.report;
+        EXPECT_EQ(check.ByName().count("b.txt"), 1u);
+        // The end record's directory offset, against where the directory really is.
+        uint32_t stored = 0, size = 0;
+        const auto* end = reinterpret_cast<const unsigned char*>(now.data() + now.size() - 22);
+        for (int i = 3; i >= 0; --i) stored = (stored << 8) | end[16 + i];
+        for (int i = 3; i >= 0; --i) size = (size << 8) | end[12 + i];
+        uint32_t actual = uint32_t(now.size() - 22 - size);
+        EXPECT_EQ(actual - stored, tc.shifted ? 0u : prefix.size());
+        if (tc.shifted) {
+            // unzip and 7-Zip read only archives whose offsets count from the file start (7-Zip
+            // refuses the unshifted layout whoever wrote it).
+            EXPECT_TRUE(check.unzipOk) << check.report;
+            EXPECT_TRUE(check.sevenZipOk) << check.report;
+        }
+        // A second round keeps the prefix again and finds the first round's entries.
+        WriteText(Proj("c.txt"), "c");
+        ASSERT_EQ(RunEngine(Call({"c.txt"})).count, 1);
+        EXPECT_EQ(ReadText(Archive()).substr(0, prefix.size()), prefix);
+        EXPECT_EQ(CheckArchive(Archive()).ByName().count("b.txt"), 1u);
+        fs::remove(Proj("c.txt"));
+    }
+}
+
+TEST_F(ZipEngineTest, MoveDeletesSourcesOnlyOnceTheArchiveIsInPlace) {
+    WriteText(Proj("m1.txt"), "one");
+    WriteText(Proj("sub/m2.txt"), "two");
+    WriteText(Proj("keep.txt"), "not named");
+    EngineCall c = Call({"m1.txt", "sub/m2.txt"});
+    c.move = true;
+    EXPECT_EQ(RunEngine(c).count, 2);
+    EXPECT_EQ(Names(Archive()), (std::vector<std::string>{"m1.txt", "sub/m2.txt"}));
+    EXPECT_FALSE(Exists(Proj("m1.txt")));
+    EXPECT_FALSE(Exists(Proj("sub/m2.txt")));
+    EXPECT_TRUE(Exists(Proj("keep.txt")));
+}
+
+TEST_F(ZipEngineTest, ArchiveTimeIsTheNewestEntrysTime) {
+    WriteText(Proj("old.txt"), "o");
+    WriteText(Proj("new.txt"), "n");
+    SetTime(Proj("old.txt"), 1500000000);
+    SetTime(Proj("new.txt"), 1600000000);
+    EngineCall c = Call({"old.txt", "new.txt"});
+    c.zipTime = true;
+    ASSERT_EQ(RunEngine(c).count, 2);
+    struct stat st {};
+    ASSERT_EQ(stat(Archive().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1600000000);
+}
+
+TEST_F(ZipEngineTest, EncryptionIsRefusedClearly) {
+    WriteText(Proj("a.txt"), "a");
+    EngineCall c = Call({"a.txt"});
+    c.encrypt = true;
+    EngineResult r = RunEngine(c);
+    EXPECT_EQ(r.count, 0);
+    EXPECT_FALSE(Exists(Archive()));
+    ASSERT_EQ(r.Messages().size(), 1u);
+    EXPECT_EQ(r.Messages()[0].substr(0, 3), "9: ");
+}
+
+TEST_F(ZipEngineTest, FilesOf4GiBAreRefusedUpFront) {
+    WriteText(Proj("a.txt"), "a");
+    ASSERT_EQ(RunEngine(Call({"a.txt"})).count, 1);
+    const std::string before = ReadText(Archive());
+    // Sparse: costs no disk space and is never read.
+    for (uint64_t size : {uint64_t(1) << 32, (uint64_t(1) << 32) - 100}) {
+        SCOPED_TRACE(size);
+        int fd = open(Proj("huge.img").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, off_t(size)), 0);
+        close(fd);
+        EngineResult r = RunEngine(Call({"a.txt", "huge.img"}));
+        EXPECT_EQ(r.count, 0);
+        EXPECT_EQ(ReadText(Archive()), before);
+        ASSERT_FALSE(r.Messages().empty());
+        EXPECT_EQ(r.Messages().back().substr(0, 3), "5: ") << r.Messages().back();
+        // Refused before anything was announced or read.
+        auto actions = r.Actions();
+        EXPECT_EQ(std::count(actions.begin(), actions.end(), ecbNewFile), 0);
+    }
+}
+
+}  // namespace
