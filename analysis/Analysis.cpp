@@ -40,11 +40,9 @@ struct FoundFile {
 };
 
 std::optional<FoundFile> FindFile(const std::string& path) {
-    std::string folder = pm::FolderOf(path);
-    auto resolved = platform::ResolveCase(path);
-    if (!resolved) return std::nullopt;
-    auto size = platform::FileSize(*resolved);
-    return FoundFile{folder, pm::FileNameOf(*resolved), size.value_or(0)};
+    auto entry = platform::StatEntry(path);
+    if (!entry) return std::nullopt;
+    return FoundFile{pm::FolderOf(path), entry->name, entry->size};
 }
 
 // Where a file named in a header lies, as a full host path: an absolute name (drive, root,
@@ -140,9 +138,11 @@ void Analysis::ReadWorkspace(int position) {
 
 // ---- table file sets -----------------------------------------------------------------------
 
-std::string Analysis::TableFile(const std::string& header) {
+namespace {
+
+std::string TableFileIn(const std::vector<std::string>& lines, const std::string& header) {
     std::string result;
-    for (const std::string& line : ReadLines(header)) {
+    for (const std::string& line : lines) {
         const std::string upper = pm::UpperAscii(line);
         if (upper.find("OPEN TABLE ") == std::string::npos || upper.find(" AS ") == std::string::npos)
             continue;
@@ -154,16 +154,30 @@ std::string Analysis::TableFile(const std::string& header) {
     return result.empty() ? header : result;
 }
 
-bool Analysis::IsRasterTable(const std::string& header) {
-    for (const std::string& line : ReadLines(header))
+bool IsRasterIn(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
         if (IsRasterLine(pm::UpperAscii(line))) return true;
     return false;
+}
+
+}  // namespace
+
+std::string Analysis::TableFile(const std::string& header) { return TableFileIn(ReadLines(header), header); }
+
+bool Analysis::IsRasterTable(const std::string& header) { return IsRasterIn(ReadLines(header)); }
+
+const std::vector<std::string>& Analysis::HeaderLines(const std::string& path) {
+    if (!m_keepHeader || !pm::EqualNoCase(path, m_headerPath)) {
+        m_headerLines = ReadLines(path);
+        m_headerPath = path;
+    }
+    return m_headerLines;
 }
 
 std::uint64_t Analysis::GetTableSize(const std::string& path) {
     const std::string folder = pm::FolderOf(path);
     const std::string header = path + ".tab";
-    const std::vector<std::string> lines = ReadLines(header);
+    const std::vector<std::string> lines = HeaderLines(header);
     bool raster = false, access = false;
     for (const auto& line : lines) {
         const std::string upper = pm::UpperAscii(line);
@@ -199,7 +213,14 @@ void Analysis::TableInfo(int index) {
     std::string name = pm::FileNameOf(tablePath);
     info.description = alias;
 
-    const std::string main = TableFile(folder + name + ".tab");
+    // The header is read once for its table, its files and its kind, within this call only.
+    struct KeepHeader {
+        Analysis& a;
+        explicit KeepHeader(Analysis& an) : a(an) { a.m_keepHeader = true; a.m_headerPath.clear(); }
+        ~KeepHeader() { a.m_keepHeader = false; a.m_headerPath.clear(); a.m_headerLines.clear(); }
+    } keep(*this);
+    const std::string mainHeader = folder + name + ".tab";
+    const std::string main = TableFileIn(HeaderLines(mainHeader), mainHeader);
     folder = app::MapInfoApp().Eval("PathToDirectory$(\"" + main + "\")");
     name = pm::WithoutExtension(pm::FileNameOf(main));
 
@@ -213,7 +234,7 @@ void Analysis::TableInfo(int index) {
     info.mainFile = folder + name + ".TAB";
     std::uint64_t total = GetTableSize(folder + name);
     info.fileSize = std::to_string(total);
-    if (IsRasterTable(folder + name + ".TAB")) return;
+    if (IsRasterIn(HeaderLines(folder + name + ".TAB"))) return;
 
     // The seamless check: a seamless table brings the files of every tile its rows name.
     // LAYER is always closed again once it opened, so one damaged table cannot leave it

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "analysis/CopyFormState.h"
 
@@ -49,7 +50,14 @@ public:
     CopyFormState& State() { return m_state; }
 
 private:
+    // The lines of a header. Within one TableInfo call the last header read is kept, so a
+    // header that is asked for its table, its files and its kind is read once.
+    const std::vector<std::string>& HeaderLines(const std::string& path);
+
     CopyFormState& m_state;
+    bool m_keepHeader = false;
+    std::string m_headerPath;
+    std::vector<std::string> m_headerLines;
 };
 
 }  // namespace analysis

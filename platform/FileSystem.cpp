@@ -20,6 +20,8 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <unordered_map>
+#include <time.h>
 
 namespace platform {
 namespace {
@@ -202,52 +204,143 @@ std::string ExpandFileName(const std::string& path) {
 
 // ---- lookups ------------------------------------------------------------------------------
 
-std::optional<std::string> ResolveCase(const std::string& path) {
-    std::string full = ExpandFileName(path);
+namespace {
+
+// The names of one folder, in directory order, with a case-folded index. Listings are kept
+// between calls: a listing is used again only while the folder's modification time is
+// unchanged and lies clearly before the moment of listing (file-system clocks are coarse,
+// so a change in the same tick as the listing could otherwise go unseen).
+struct DirListing {
+    struct timespec mtime {};
+    struct timespec listedAt {};
+    std::vector<std::string> names;
+    std::unordered_map<std::string, std::size_t> byLowerName;  // first in directory order
+};
+
+std::mutex g_listingMutex;
+std::unordered_map<std::string, std::shared_ptr<const DirListing>> g_listings;
+constexpr std::size_t kMaxListings = 4096;
+constexpr long long kTrustMarginNs = 50'000'000;  // 50 ms
+
+long long Nanos(const struct timespec& t) { return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec; }
+
+bool Trusted(const DirListing& l, const struct stat& st) {
+    return Nanos(l.mtime) == Nanos(st.st_mtim) && Nanos(l.mtime) < Nanos(l.listedAt) - kTrustMarginNs;
+}
+
+std::shared_ptr<const DirListing> ListDirectory(const std::string& dir) {
     struct stat st;
-    if (::lstat(full.c_str(), &st) == 0) return full;  // the exact spelling exists
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+    {
+        std::lock_guard lock(g_listingMutex);
+        auto it = g_listings.find(dir);
+        if (it != g_listings.end() && Trusted(*it->second, st)) return it->second;
+    }
+    auto listing = std::make_shared<DirListing>();
+    listing->mtime = st.st_mtim;
+    ::clock_gettime(CLOCK_REALTIME, &listing->listedAt);
+    DirHandle handle(::opendir(dir.c_str()));
+    if (!handle) return nullptr;
+    while (dirent* e = ::readdir(handle.get())) {
+        std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        listing->byLowerName.emplace(LowerText(name), listing->names.size());
+        listing->names.push_back(std::move(name));
+    }
+    std::lock_guard lock(g_listingMutex);
+    if (g_listings.size() >= kMaxListings) g_listings.clear();
+    g_listings[dir] = listing;
+    return listing;
+}
+
+// The on-disk spelling of `name` inside the existing folder `dir` ("" = root).
+std::optional<std::string> FindEntryNoCase(const std::string& dir, const std::string& name) {
+    auto listing = ListDirectory(dir.empty() ? "/" : dir);
+    if (!listing) return std::nullopt;
+    auto it = listing->byLowerName.find(LowerText(name));
+    if (it == listing->byLowerName.end()) return std::nullopt;
+    return listing->names[it->second];
+}
+
+}  // namespace
+
+namespace {
+
+// ResolveCase that also hands back the status of what it found (links followed), so the
+// common questions cost as few system calls as possible. False when nothing matches.
+bool ResolveWithStat(const std::string& path, std::string& resolved, struct stat& st) {
+    std::string full = ExpandFileName(path);
+    if (::stat(full.c_str(), &st) == 0) {  // the exact spelling exists
+        resolved = std::move(full);
+        return true;
+    }
     bool trailing = full.size() > 1 && full.back() == '/';
+    if (trailing) full.pop_back();
+    std::size_t slash = full.rfind('/');
+    std::string parent = full.substr(0, slash);
     std::string current;  // resolved so far, "" = root
     std::size_t start = 1;
+    bool lastOnly = false;
+    if (!parent.empty() && ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        current = parent;  // only the last name differs in letter case
+        start = slash + 1;
+        lastOnly = true;
+    }
     while (start <= full.size()) {
         std::size_t end = full.find('/', start);
         if (end == std::string::npos) end = full.size();
         std::string part = full.substr(start, end - start);
         start = end + 1;
         if (part.empty()) continue;
-        std::string exact = current + "/" + part;
-        if (::lstat(exact.c_str(), &st) == 0) {
-            current = exact;
-            continue;
-        }
-        DirHandle dir(::opendir(current.empty() ? "/" : current.c_str()));
-        if (!dir) return std::nullopt;
-        bool found = false;
-        while (dirent* e = ::readdir(dir.get())) {
-            if (EqualNoCase(e->d_name, part)) {
-                current += "/";
-                current += e->d_name;
-                found = true;
-                break;
+        if (!lastOnly) {
+            std::string exact = current + "/" + part;
+            if (::lstat(exact.c_str(), &st) == 0) {
+                current = std::move(exact);
+                continue;
             }
         }
-        if (!found) return std::nullopt;
+        lastOnly = false;
+        auto found = FindEntryNoCase(current, part);
+        if (!found) return false;
+        current += "/" + *found;
     }
     if (current.empty()) current = "/";
+    if (::stat(current.c_str(), &st) != 0 && ::lstat(current.c_str(), &st) != 0) return false;
     if (trailing && current != "/") current += '/';
-    return current;
+    resolved = std::move(current);
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> ResolveCase(const std::string& path) {
+    std::string resolved;
+    struct stat st;
+    if (!ResolveWithStat(path, resolved, st)) return std::nullopt;
+    return resolved;
+}
+
+std::optional<DirEntry> StatEntry(const std::string& path) {
+    std::string resolved;
+    struct stat st;
+    if (!ResolveWithStat(path, resolved, st)) return std::nullopt;
+    DirEntry entry;
+    std::string trimmed = resolved.size() > 1 && resolved.back() == '/' ? resolved.substr(0, resolved.size() - 1) : resolved;
+    entry.name = trimmed.substr(trimmed.rfind('/') + 1);
+    entry.isDirectory = S_ISDIR(st.st_mode);
+    entry.isHidden = !entry.name.empty() && entry.name[0] == '.';
+    entry.size = entry.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
+    return entry;
 }
 
 bool FileExists(const std::string& path) {
-    auto r = ResolveCase(path);
-    struct stat st;
-    return r && StatPath(*r, st) && !S_ISDIR(st.st_mode);
+    auto e = StatEntry(path);
+    return e && !e->isDirectory;
 }
 
 bool DirectoryExists(const std::string& path) {
-    auto r = ResolveCase(path);
-    struct stat st;
-    return r && StatPath(*r, st) && S_ISDIR(st.st_mode);
+    auto e = StatEntry(path);
+    return e && e->isDirectory;
 }
 
 bool PathExists(const std::string& path) { return ResolveCase(path).has_value(); }
@@ -277,20 +370,21 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
     std::vector<DirEntry> out;
     auto dirPath = ResolveCase(folder);
     if (!dirPath) return out;
-    DirHandle dir(::opendir(dirPath->c_str()));
-    if (!dir) return out;
-    int dfd = ::dirfd(dir.get());
-    while (dirent* e = ::readdir(dir.get())) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
+    auto listing = ListDirectory(*dirPath);
+    if (!listing) return out;
+    Fd dfd(::open(dirPath->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dfd.fd < 0) return out;
+    for (const std::string& name : listing->names) {
         if (!WildcardMatch(pattern, name)) continue;
         DirEntry entry;
         entry.name = name;
         entry.isHidden = name[0] == '.';
         struct stat st;
-        if (::fstatat(dfd, e->d_name, &st, 0) == 0) {
+        if (::fstatat(dfd.fd, name.c_str(), &st, 0) == 0) {
             entry.isDirectory = S_ISDIR(st.st_mode);
             entry.size = entry.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
+        } else if (::fstatat(dfd.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            continue;  // gone since the folder was listed
         }
         out.push_back(std::move(entry));
     }
@@ -298,10 +392,9 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
 }
 
 std::optional<std::uint64_t> FileSize(const std::string& path) {
-    auto r = ResolveCase(path);
-    struct stat st;
-    if (!r || !StatPath(*r, st) || S_ISDIR(st.st_mode)) return std::nullopt;
-    return static_cast<std::uint64_t>(st.st_size);
+    auto e = StatEntry(path);
+    if (!e || e->isDirectory) return std::nullopt;
+    return e->size;
 }
 
 // ---- changes --------------------------------------------------------------------------------

@@ -62,6 +62,8 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 std::optional<std::uint64_t> FileSize(const std::string& path);
+// The on-disk name, size and kind of one path (letter case ignored); links are followed.
+std::optional<DirEntry> StatEntry(const std::string& path);
 
 // ---- changes ----------------------------------------------------------------------------
 

@@ -222,7 +222,8 @@ TEST_F(CopyRunTest, UnwritableTargetStopsBeforeAnything) {
     ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::NotStarted);
     EXPECT_EQ(ui.Notes(), std::vector<std::string>{"Error creating directory. Cannot continue."});
     EXPECT_EQ(shown, 1);
-    EXPECT_EQ(std::count(ui.Kinds().begin(), ui.Kinds().end(), "begin"), 0);
+    const auto kinds = ui.Kinds();
+    EXPECT_EQ(std::count(kinds.begin(), kinds.end(), "begin"), 0);
 }
 
 TEST_F(CopyRunTest, CancelStopsTheTablePhase) {
