@@ -1,4 +1,5 @@
-// Start-up of the wizard: connect to MapInfo, then hand over to the windows.
+// Tallomir: the wizard that packages MapInfo workspaces. The command line is not read and
+// the exit code is always 0; the start-up sequence and the windows live in ui/.
 #include <QApplication>
 #include <QMessageBox>
 
@@ -13,13 +14,12 @@ int main(int argc, char* argv[]) {
 #ifdef TALLOMIR_HAVE_UI
     return ui::RunStartup(application);
 #else
+    // Built without the windows: only the connection check.
     if (!app::ConnectMapInfo()) {
         QMessageBox::critical(nullptr, "Error",
                               "MapInfo is required to run Tallomir.\rCannot find MapInfo on this computer.");
         return 0;
     }
-    QApplication::setApplicationName("Tallomir");
-    QMessageBox::information(nullptr, "Tallomir", "Connected to MapInfo. The wizard is not built yet.");
     app::MapInfoApp().Release();
     return 0;
 #endif

@@ -1,0 +1,93 @@
+// "Copy Workspaces" from the wizard over the sample project, with the windows answering.
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "GuiTestSupport.h"
+#include "ui/GuiUserInterface.h"
+#include "ui/NoteFrm.h"
+#include "ui/ProgressFrm.h"
+
+using gui_test::WizardTest;
+using testing_support::TempDir;
+
+namespace {
+
+struct SeenNote {
+    QString text;
+    bool wizardLocked = false;
+    bool cancelLive = false;
+};
+
+}  // namespace
+
+class CopyRunTest : public WizardTest {
+protected:
+    void SetUp() override {
+        WizardTest::SetUp();
+#ifndef TALLOMIR_HAVE_COPYRUN
+        GTEST_SKIP() << "the copy run is not part of this build";
+#endif
+        if (!ConnectMapInfo()) GTEST_SKIP() << "MapInfo engine plugin not built";
+        Open().show();
+        form->AddWorkSpace(ExampleWorkspace());
+        app::SetUserInterface(&gui);
+    }
+    void TearDown() override {
+        app::SetUserInterface(&recorder);
+        delete ui::NoteForm;
+        ui::NoteForm = nullptr;
+        delete ui::ProgressForm;
+        ui::ProgressForm = nullptr;
+        WizardTest::TearDown();
+    }
+    // Presses "Copy Workspaces", answering every note; returns the notes seen.
+    std::vector<SeenNote> RunCopy() {
+        std::vector<SeenNote> notes;
+        gui_test::ModalResponder responder([&](QWidget* modal) {
+            SeenNote seen;
+            if (auto* memo = modal->findChild<QPlainTextEdit*>("memNote")) seen.text = memo->toPlainText();
+            seen.wizardLocked = form->CopyRunning() && !W<QWidget>("pnlCopy")->isEnabled() &&
+                                !W<QPushButton>("btnExit")->isEnabled() && !W<QPushButton>("btnHelp")->isEnabled();
+            seen.cancelLive = ui::ProgressForm &&
+                              gui_test::Find<QPushButton>(ui::ProgressForm, "btnCancel")->isEnabled();
+            notes.push_back(seen);
+            static_cast<QDialog*>(modal)->close();
+        });
+        W<QPushButton>("btnCopy")->click();
+        return notes;
+    }
+
+    ui::TGuiUserInterface gui;
+};
+
+TEST_F(CopyRunTest, TheWizardIsLockedDuringTheRunAndFreedAfterIt) {
+    TempDir target;
+    W<QLineEdit>("edtPath")->setText(QString::fromStdString(target / "out"));
+    std::vector<SeenNote> notes = RunCopy();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes.back().text, "Finished Copying!");
+    for (const SeenNote& note : notes) {
+        EXPECT_TRUE(note.wizardLocked) << note.text.toStdString();
+        EXPECT_TRUE(note.cancelLive) << note.text.toStdString();
+    }
+    EXPECT_FALSE(form->CopyRunning());
+    EXPECT_TRUE(W<QWidget>("pnlCopy")->isEnabled());
+    EXPECT_TRUE(W<QPushButton>("btnExit")->isEnabled());
+    EXPECT_TRUE(platform::FileExists(target / "out/City.WOR"));
+    EXPECT_TRUE(platform::DirectoryExists(target / "out/TABLES/DATA"));
+    // the close box is refused only while the run goes on
+    EXPECT_TRUE(form->close());
+}
+
+TEST_F(CopyRunTest, AFolderThatCannotBeCreatedLeadsBackToThePathField) {
+    TempDir target;
+    testing_support::WriteText(target / "file", "not a folder");
+    W<QLineEdit>("edtPath")->setText(QString::fromStdString(target / "file/out"));
+    std::vector<SeenNote> notes = RunCopy();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0].text, "Error creating directory. Cannot continue.");
+    EXPECT_EQ(W<QTabWidget>("pgcCopy")->currentIndex(), 1);
+    EXPECT_EQ(form->focusWidget(), W<QLineEdit>("edtPath"));
+}
