@@ -117,6 +117,15 @@ std::string LookupDrive(const std::string& key) {
 
 // Folds "." and ".." of an absolute '/'-separated path.
 std::string FoldPath(const std::string& path) {
+    // Most paths need no folding: no "//", no "." or ".." component.
+    bool clean = path.find("//") == std::string::npos;
+    for (std::size_t dot = path.find("/."); clean && dot != std::string::npos; dot = path.find("/.", dot + 1)) {
+        std::size_t after = dot + 2;
+        if (after == path.size() || path[after] == '/' ||
+            (path[after] == '.' && (after + 1 == path.size() || path[after + 1] == '/')))
+            clean = false;
+    }
+    if (clean && !path.empty()) return path;
     bool trailing = path.size() > 1 && path.back() == '/';
     std::vector<std::string> parts;
     std::size_t start = 0;
@@ -215,6 +224,7 @@ struct DirListing {
     struct timespec listedAt {};
     std::vector<std::string> names;
     std::unordered_map<std::string, std::size_t> byLowerName;  // first in directory order
+    std::vector<std::pair<std::string, std::size_t>> sortedLower;  // for prefix searches
 };
 
 std::mutex g_listingMutex;
@@ -244,9 +254,12 @@ std::shared_ptr<const DirListing> ListDirectory(const std::string& dir) {
     while (dirent* e = ::readdir(handle.get())) {
         std::string name = e->d_name;
         if (name == "." || name == "..") continue;
-        listing->byLowerName.emplace(LowerText(name), listing->names.size());
+        std::string lower = LowerText(name);
+        listing->byLowerName.emplace(lower, listing->names.size());
+        listing->sortedLower.emplace_back(std::move(lower), listing->names.size());
         listing->names.push_back(std::move(name));
     }
+    std::sort(listing->sortedLower.begin(), listing->sortedLower.end());
     std::lock_guard lock(g_listingMutex);
     if (g_listings.size() >= kMaxListings) g_listings.clear();
     g_listings[dir] = listing;
@@ -374,7 +387,17 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
     if (!listing) return out;
     Fd dfd(::open(dirPath->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dfd.fd < 0) return out;
-    for (const std::string& name : listing->names) {
+    // Only names that begin with the pattern's literal prefix can match: find them in the
+    // sorted index, then keep directory order.
+    const std::string prefix = LowerText(pattern.substr(0, pattern.find_first_of("*?")));
+    std::vector<std::size_t> candidates;
+    for (auto it = std::lower_bound(listing->sortedLower.begin(), listing->sortedLower.end(),
+                                    std::make_pair(prefix, std::size_t{0}));
+         it != listing->sortedLower.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
+        candidates.push_back(it->second);
+    std::sort(candidates.begin(), candidates.end());
+    for (std::size_t index : candidates) {
+        const std::string& name = listing->names[index];
         if (!WildcardMatch(pattern, name)) continue;
         DirEntry entry;
         entry.name = name;
