@@ -82,10 +82,10 @@ bool FindEndRecord(const ByteSource& source, bool exactEnd, EndRecord& end) {
     if (!source.ReadAt(size - tail, buf.data(), tail)) return false;
     bool found = false;
     for (size_t i = tail - kEndSize + 1; i-- > 0;) {
-        if (buf[i] != 0x50 || buf[i + 1] != 0x4B || buf[i + 2] != 0x05 || buf[i + 3] != 0x06) continue;
+        if (buf[i] != 0x50 || buf[i + 1] != 0x4B) continue;
         Cursor c(buf.data() + i, tail - i);
         EndRecord e;
-        c.u32();
+        if (c.u32() != kEndSig) continue;
         e.disk = c.u16();
         e.cdDisk = c.u16();
         e.diskEntries = c.u16();

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -12,36 +15,16 @@
 #include "SfxArchive.h"
 #include "SfxTestKit.h"
 #include "TestSupport.h"
+#include "WineSupport.h"
 
 namespace fs = std::filesystem;
 using namespace testing_support;
+using namespace winetest;
 
 namespace {
 
 std::string StubPath() { return BinDir() + "/SFXStub.bin"; }
 std::string StartupPath() { return BinDir() + "/Startup.exe"; }
-
-std::string WineLoader() {
-    if (HaveTool("wine")) return "wine";
-    if (::access("/usr/lib/wine/wine64", X_OK) == 0) return "/usr/lib/wine/wine64";
-    return {};
-}
-
-// A Windows path for a Linux one, through Wine's Z: drive.
-std::string WinPath(const std::string& path) {
-    std::string p = "Z:" + fs::absolute(path).string();
-    std::replace(p.begin(), p.end(), '/', '\\');
-    return p;
-}
-
-// Runs a Windows program in the tests' own Wine prefix (in the build tree), one at a
-// time: the first run creates the prefix. Standard output only.
-CommandResult RunWine(const std::string& exe, const std::string& args, const std::string& cwd) {
-    const std::string prefix = fs::absolute(TestBinDir() + "/../wineprefix").string();
-    return RunCommand("cd '" + cwd + "' && WINEPREFIX='" + prefix +
-                      "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' flock '" + prefix + ".lock' " + WineLoader() +
-                      " '" + exe + "' " + args + " 2>/dev/null");
-}
 
 #define REQUIRE_WINDOWS_PROGRAM(path)                                                   \
     if (!Exists(path)) GTEST_SKIP() << path << " is not built (MinGW-w64 missing?)";   \
@@ -114,6 +97,24 @@ TEST(WineStub, TheBareStubIsNoArchive) {
     CommandResult r = RunWine(tmp / "stub.exe", "-s " + Quote(WinPath(tmp / "out")), tmp.path());
     EXPECT_EQ(r.status, 2) << r.output;
     EXPECT_FALSE(Exists(tmp / "out"));
+}
+
+TEST(WineStub, AutoRunExtractsIntoTheDefaultFolderAndRunsTheCommand) {
+    REQUIRE_WINDOWS_PROGRAM(StubPath());
+    if (!HaveTool("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+    TempDir tmp;
+    // The default folder lies beside the program and holds a blank, so the expanded
+    // arguments must be quoted for the command to find its files.
+    sfx::SfxHeader h = sfxtest::Header(sfx::SfxOverwriteAlways | sfx::SfxAutoRun, "cmd.exe|/c copy ><readme.txt ><copied.txt");
+    h.defaultDir = "My Package";
+    WriteText(tmp / "Package.exe", sfxtest::MakeSfx(ReadText(StubPath()), h, sfxtest::BuildZip({{"readme.txt", "read me"}})));
+    CommandResult r = RunWine(tmp / "Package.exe", "", tmp.path(), true);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ReadText(tmp / "My Package/readme.txt"), "read me");
+    // The command runs on its own; give it a moment.
+    for (int i = 0; i < 100 && !Exists(tmp / "My Package/copied.txt"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(Exists(tmp / "My Package/copied.txt"));
 }
 
 TEST(WineStartup, ListsEveryWorkspaceBesideIt) {

@@ -1,0 +1,32 @@
+#include "WineSupport.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace testing_support;
+
+namespace winetest {
+
+std::string WineLoader() {
+    if (HaveTool("wine")) return "wine";
+    if (::access("/usr/lib/wine/wine64", X_OK) == 0) return "/usr/lib/wine/wine64";
+    return {};
+}
+
+std::string WinPath(const std::string& path) {
+    std::string p = "Z:" + fs::absolute(path).string();
+    std::replace(p.begin(), p.end(), '/', '\\');
+    return p;
+}
+
+CommandResult RunWine(const std::string& exe, const std::string& args, const std::string& cwd, bool display) {
+    const std::string prefix = fs::absolute(TestBinDir() + "/../wineprefix").string();
+    return RunCommand("cd '" + cwd + "' && WINEPREFIX='" + prefix +
+                      "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' flock '" + prefix + ".lock' " +
+                      (display ? "xvfb-run -a " : "") + WineLoader() + " '" + exe + "' " + args + " 2>/dev/null");
+}
+
+}  // namespace winetest

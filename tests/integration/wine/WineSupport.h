@@ -1,0 +1,18 @@
+#pragma once
+// Running the Windows programs under Wine in the tests' own prefix (in the build tree).
+#include <string>
+
+#include "TestSupport.h"
+
+namespace winetest {
+
+// "wine", or the wine64 loader; empty when Wine is not installed.
+std::string WineLoader();
+// A Windows path for a Linux one, through Wine's Z: drive.
+std::string WinPath(const std::string& path);
+// Runs a Windows program, one Wine run at a time (the first creates the prefix); standard
+// output only. `display`: under a virtual X server, for programs that open windows.
+testing_support::CommandResult RunWine(const std::string& exe, const std::string& args, const std::string& cwd,
+                                       bool display = false);
+
+}  // namespace winetest
