@@ -161,6 +161,15 @@ void Engine::Table::Load(const std::string& path, int depth) {
                 columnNames.push_back(header.hasFieldList ? header.fields[i].name : fields[i].name);
                 if (header.hasFieldList) columns[i].type = ColumnTypeLetter(header.fields[i].type, fields[i].type);
             }
+            // A seamless table names its tiles in a character column "Table"; one without
+            // it is refused here rather than failing later, row by row.
+            if (header.seamless) {
+                bool named = false;
+                for (std::size_t i = 0; i < columns.size(); ++i)
+                    named = named || (EqualNoCase(columnNames[i], "Table") && columns[i].type == 'C');
+                if (!named)
+                    throw MapInfoError("Seamless table " + *located + " has no character column Table naming its tiles.");
+            }
             return;
         }
     }

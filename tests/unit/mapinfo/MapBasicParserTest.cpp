@@ -37,23 +37,6 @@ TEST(MapBasicParser, TheProgramsStatementsParse) {
     EXPECT_EQ(std::get<CloseStmt>(ParseStatement("close table Layer")).alias, "Layer");
 }
 
-TEST(MapBasicParser, TheProgramsExpressionsParse) {
-    auto p = std::get<PathFunctionExpr>(ParseExpression("PathToTableName$(\"C:\\Data\\World\")"));
-    EXPECT_EQ(p.function, PathFunction::PathToTableName);
-    EXPECT_EQ(p.argument, "C:\\Data\\World");
-    EXPECT_EQ(std::get<PathFunctionExpr>(ParseExpression("pathtodirectory$ ( \"x\" )")).function, PathFunction::PathToDirectory);
-    EXPECT_EQ(std::get<PathFunctionExpr>(ParseExpression("FileExists(\"C:\\a.TAB\")")).function, PathFunction::FileExists);
-    auto ti = std::get<TableInfoExpr>(ParseExpression("TableInfo(LAYER,24)"));
-    EXPECT_EQ(ti.alias, "LAYER");
-    EXPECT_EQ(ti.code, 24u);
-    EXPECT_EQ(std::get<TableInfoExpr>(ParseExpression("tableinfo ( layer , 3 )")).code, 3u);
-    EXPECT_EQ(std::get<EotExpr>(ParseExpression("EOT(LAYER)")).alias, "LAYER");
-    auto col = std::get<ColumnExpr>(ParseExpression("LAYER.Table"));
-    EXPECT_EQ(col.column, "Table");
-    EXPECT_EQ(std::get<ColumnExpr>(ParseExpression(" layer . rowid ")).column, "rowid");
-    EXPECT_EQ(std::get<SystemInfoExpr>(ParseExpression("SystemInfo(5)")).code, 5u);
-}
-
 TEST(MapBasicParser, AnythingElseIsRefusedWithTheTextQuoted) {
     const char* statements[] = {
         "", "Open", "Open Table", "Open Table Roads", "Open Table \"Roads", "Open Table \"x\" As", "Open Table \"x\" As L Bogus",

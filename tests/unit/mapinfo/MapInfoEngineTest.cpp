@@ -101,6 +101,7 @@ TEST_F(EngineTest, TableTypesAndSeamlessFlagOfTheSample) {
         m_engine.Do("Open Table \"" + m_sample + "/" + c.table + "\" As LAYER");
         EXPECT_EQ(m_engine.Eval("TableInfo(LAYER,3)"), c.type);
         EXPECT_EQ(m_engine.Eval("TableInfo(LAYER,24)"), c.seamless);
+        EXPECT_EQ(m_engine.Eval(" tableinfo ( layer , 3 ) "), c.type);
         EXPECT_NE(EvalErrorOf("TableInfo(LAYER,1)").find("code 1 "), std::string::npos);
         m_engine.Do("Close Table LAYER");
     }
@@ -168,6 +169,7 @@ TEST_F(EngineTest, OpenFailsWithAMessageForEveryMisuse) {
     WriteText(d + "/mismatch.TAB", mapinfo_test::NativeHeader({{"A", 4}, {"B", 4}}));
     WriteText(d + "/mismatch.DAT", mapinfo_test::MakeDat({{"A", 4}}, {{"x"}}));
     WriteText(d + "/loop.TAB", "!Table\r\nOpen Table \"loop\" As loop\r\n");
+    WriteNativeTable(d, "notiles", {{"Tile", 10}}, {{"a.TAB"}}, kSeamlessMetadata);
     const std::pair<std::string, std::string> cases[] = {
         {"does not exist", "missing.TAB"},
         {"is not a MapInfo table", "garbage"},
@@ -179,6 +181,7 @@ TEST_F(EngineTest, OpenFailsWithAMessageForEveryMisuse) {
         {"data file", "nodat"},
         {"declares 2 fields", "mismatch"},
         {"too deeply", "loop"},
+        {"no character column Table", "notiles"},
     };
     for (const auto& [expected, table] : cases) {
         SCOPED_TRACE(table);
