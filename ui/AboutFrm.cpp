@@ -31,7 +31,8 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent), m_ui(std::make_unique
     m_ui->lblNotice->setText(QString::fromUtf8(kNotice));
     m_ui->lblUrl->setText(QString::fromUtf8(kWebAddress));
     m_ui->pgcAbout->setStyleSheet(QStringLiteral("QTabBar::tab { width: 150px; }"));
-    m_ui->sbHelpContents->setStyleSheet(QStringLiteral("background: white;"));
+    m_ui->sbHelpContents->setAutoFillBackground(true);
+    m_ui->sbHelpContents->setPalette(palette());
 
     InitTallomirResources();
     QFile license(QStringLiteral(":/tallomir/License.txt"));

@@ -68,8 +68,11 @@ TCopyForm::TCopyForm(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
     m_ui->imgBanner->setPixmap(artwork::Banner(m_ui->imgBanner->size()));
     m_ui->imgLogo->setPixmap(artwork::Logo(m_ui->imgLogo->width()));
     m_ui->Image2->setPixmap(artwork::Logo(m_ui->Image2->width()));
-    m_ui->pgcCopy->setStyleSheet(QStringLiteral("QTabWidget#pgcCopy > QTabBar::tab { width: 90px; height: 20px; }"));
-    for (QWidget* page : {m_ui->tabWorkspace, m_ui->tabCopy, m_ui->tabCD, m_ui->tabZip}) page->setAutoFillBackground(true);
+    // Tabs of 90 by 20 pixels on the outer page control; every page white.
+    m_ui->pgcCopy->setStyleSheet(QStringLiteral(
+        "QTabWidget#pgcCopy > QTabBar::tab { width: 90px; height: 20px; }"
+        "#tabWorkspace, #tabCopy, #tabCD, #tabZip, #TabWorkspaces, #TabTables, #TabHidden, #tabGraphs"
+        " { background: white; }"));
     m_ui->pgcWorkspaces->setTabVisible(kTabTables, false);
     m_ui->pgcWorkspaces->setTabVisible(kTabHidden, false);
     m_ui->pgcWorkspaces->setTabVisible(kTabGraphs, false);

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -19,6 +20,7 @@
 #include "ui/CopyFrm.h"
 #include "ui/NoteFrm.h"
 #include "ui/ProgressFrm.h"
+#include "ui/Startup.h"
 
 namespace {
 
@@ -99,6 +101,13 @@ int main(int argc, char* argv[]) {
     form.acUpdateButtonsExecute(nullptr);
     Save(&form, "wizard-zip-only-zip-options");
     form.hide();
+
+    QMessageBox error(QMessageBox::Critical, ui::kNoMapInfoTitle, ui::kNoMapInfoText, QMessageBox::Ok);
+    QTimer::singleShot(0, &error, [&] {
+        Save(&error, "startup-error");
+        error.accept();
+    });
+    error.exec();
 
     ui::TNoteForm note;
     QTimer::singleShot(0, &note, [&] {
