@@ -137,14 +137,31 @@ void DbfFile::Load() {
     m_layout = ParseDbfHeader(head, m_size, what);
 }
 
+bool DbfFile::ReadAt(std::uint64_t at, char* out, std::size_t n) {
+    // Rows are read in file order, so a window of the file serves most reads from memory.
+    if (at < m_windowStart || at + n > m_windowStart + m_window.size()) {
+        if (at + n > m_size) return false;
+        std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(kWindowBytes, n), m_size - at));
+        m_window.resize(length);
+        m_stream->clear();
+        m_stream->seekg(static_cast<std::streamoff>(at));
+        m_stream->read(m_window.data(), static_cast<std::streamsize>(length));
+        if (!*m_stream) {
+            m_window.clear();
+            return false;
+        }
+        m_windowStart = at;
+    }
+    std::memcpy(out, m_window.data() + (at - m_windowStart), n);
+    return true;
+}
+
 std::string DbfFile::ReadRecord(std::uint32_t n) {
     if (n < 1 || n > m_layout.recordCount) throw MapInfoError("Row " + std::to_string(n) + " does not exist.");
     std::uint64_t at = m_layout.headerLength + std::uint64_t{n - 1} * m_layout.recordLength;
     std::string record(m_layout.recordLength, '\0');
-    m_stream->clear();
-    m_stream->seekg(static_cast<std::streamoff>(at));
-    m_stream->read(record.data(), static_cast<std::streamsize>(record.size()));
-    if (!*m_stream) throw MapInfoError("Unable to read row " + std::to_string(n) + " of " + m_path + ".");
+    if (!ReadAt(at, record.data(), record.size()))
+        throw MapInfoError("Unable to read row " + std::to_string(n) + " of " + m_path + ".");
     return record;
 }
 
@@ -152,10 +169,8 @@ std::uint32_t DbfFile::NextLiveRecord(std::uint32_t after) {
     for (std::uint64_t n = std::uint64_t{after} + 1; n <= m_layout.recordCount; ++n) {
         std::uint64_t at = m_layout.headerLength + (n - 1) * m_layout.recordLength;
         char flag = 0;
-        m_stream->clear();
-        m_stream->seekg(static_cast<std::streamoff>(at));
-        m_stream->read(&flag, 1);
-        if (!*m_stream) throw MapInfoError("Unable to read row " + std::to_string(n) + " of " + m_path + ".");
+        if (!ReadAt(at, &flag, 1))
+            throw MapInfoError("Unable to read row " + std::to_string(n) + " of " + m_path + ".");
         if (flag != '*') return static_cast<std::uint32_t>(n);
     }
     return 0;
@@ -275,6 +290,7 @@ void DbfFile::Commit(const std::map<std::uint32_t, std::string>& changed) {
 #endif
     // The reader lets go of the old file before it is replaced.
     m_stream.reset();
+    m_window.clear();
     platform::SysError err = platform::RenameFile(temp, m_path);
     auto reopened = std::make_unique<std::ifstream>(m_path, std::ios::binary);
     m_stream = std::move(reopened);

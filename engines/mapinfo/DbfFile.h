@@ -70,11 +70,17 @@ public:
 private:
     DbfFile() = default;
     void Load();  // reads and checks the header from m_stream
+    // Reads n bytes at `at` through the window; false when the file cannot give them.
+    bool ReadAt(std::uint64_t at, char* out, std::size_t n);
+
+    static constexpr std::size_t kWindowBytes = 64 * 1024;
 
     std::string m_path;  // empty for a file held in memory
     std::unique_ptr<std::istream> m_stream;
     std::uint64_t m_size = 0;
     DbfLayout m_layout;
+    std::string m_window;  // bytes of the file from m_windowStart
+    std::uint64_t m_windowStart = 0;
 };
 
 }  // namespace mapinfo

@@ -66,6 +66,24 @@ TEST(DbfFile, ReadsRecordsFieldsAndSkipsDeletedRows) {
     EXPECT_THROW(f->ReadRecord(4), MapInfoError);
 }
 
+TEST(DbfFile, LargeFilesAreWalkedAcrossReadWindows) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<bool> deleted;
+    for (int i = 1; i <= 3000; ++i) {
+        rows.push_back({"tile" + std::to_string(i) + ".TAB", std::to_string(i)});
+        deleted.push_back(i % 7 == 0);
+    }
+    auto f = DbfFile::FromBytes(MakeDat({{"Table", 90}, {"N", 9}}, rows, deleted));  // 300 KB
+    int seen = 0;
+    for (std::uint32_t n = f->NextLiveRecord(0); n != 0; n = f->NextLiveRecord(n)) {
+        ASSERT_NE(n % 7, 0u);
+        ASSERT_EQ(DbfFile::FieldText(f->ReadRecord(n), f->Layout().fields[1]), std::to_string(n));
+        ++seen;
+    }
+    EXPECT_EQ(seen, 3000 - 3000 / 7);
+    EXPECT_EQ(DbfFile::FieldText(f->ReadRecord(5), f->Layout().fields[0]), "tile5.TAB");  // back again
+}
+
 TEST(DbfFile, FieldTextKeepsLeadingBlanksAndDecodesBinaryNumbers) {
     mapinfo::DbfField f{"X", 'C', 0, 6, 0};
     EXPECT_EQ(DbfFile::FieldText(" " + std::string("  ab  "), f), "  ab");
