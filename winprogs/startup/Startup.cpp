@@ -80,29 +80,27 @@ std::wstring ErrorText(DWORD code) {
     return text;
 }
 
+// Opens the workspace the way Explorer would; without an associated program, says so.
 int OpenWorkspace(const std::wstring& folder, const std::wstring& name) {
     const std::wstring path = folder + name;
-    wchar_t program[MAX_PATH] = L"";
-    if (reinterpret_cast<INT_PTR>(FindExecutableW(path.c_str(), folder.c_str(), program)) <= 32 || !program[0]) {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = path.c_str();
+    info.lpDirectory = folder.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (ShellExecuteExW(&info)) return 0;
+    const DWORD error = GetLastError();
+    if (error == ERROR_NO_ASSOCIATION || reinterpret_cast<INT_PTR>(info.hInstApp) == SE_ERR_NOASSOC) {
         std::wstring text = L"No program on this computer is set up to open MapInfo workspaces (.WOR files), so\n" + path +
                             L"\ncannot be opened.\n\nPlease install MapInfo Professional or its viewer, then open the "
                             L"workspace from this disc.";
         MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONWARNING);
-        return 2;
-    }
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOASYNC;
-    info.lpVerb = L"open";
-    info.lpFile = path.c_str();
-    info.lpDirectory = folder.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    if (!ShellExecuteExW(&info)) {
-        std::wstring text = L"Cannot open\n" + path + L"\n\n" + ErrorText(GetLastError());
+    } else {
+        std::wstring text = L"Cannot open\n" + path + L"\n\n" + ErrorText(error);
         MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONERROR);
-        return 2;
     }
-    return 0;
+    return 2;
 }
 
 struct ChooseState {

@@ -133,6 +133,25 @@ TEST(WineStartup, ListsEveryWorkspaceBesideIt) {
     EXPECT_EQ(r.output, folder + "Roads.WOR\r\n" + folder + "towns.wor\r\n");
 }
 
+TEST(WineStartup, OpensTheOnlyWorkspaceWithItsAssociatedProgram) {
+    REQUIRE_WINDOWS_PROGRAM(StartupPath());
+    if (!HaveTool("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
+    TempDir tmp;
+    // In the tests' prefix, workspaces open with a command that leaves a mark beside them.
+    ASSERT_EQ(RunWine("reg", "add 'HKCR\\.wor' /ve /d TallomirTest.Workspace /f", tmp.path()).status, 0);
+    ASSERT_EQ(RunWine("reg", "add 'HKCR\\TallomirTest.Workspace\\shell\\open\\command' /ve /d 'cmd.exe /c copy \"%1\" \"%1.opened\"' /f",
+                      tmp.path())
+                  .status,
+              0);
+    WriteText(tmp / "cd/startup.exe", ReadText(StartupPath()));
+    WriteText(tmp / "cd/Only.WOR", "!Workspace\r\n");
+    CommandResult r = RunWine(tmp / "cd/startup.exe", "", tmp.path(), true);
+    EXPECT_EQ(r.status, 0) << r.output;
+    for (int i = 0; i < 100 && !Exists(tmp / "cd/Only.WOR.opened"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ReadText(tmp / "cd/Only.WOR.opened"), "!Workspace\r\n");
+}
+
 TEST(WineStartup, SaysSoWhenThereIsNoWorkspace) {
     REQUIRE_WINDOWS_PROGRAM(StartupPath());
     TempDir tmp;
