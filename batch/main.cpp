@@ -15,7 +15,9 @@
 #include "app/Globals.h"
 #include "app/pmUtils.h"
 #include "copyrun/CopyRun.h"
+#include "copyrun/ZipStep.h"
 #include "platform/FileSystem.h"
+#include "zip/ZipArchiver.h"
 
 namespace {
 
@@ -44,6 +46,18 @@ struct Options {
     analysis::CopyOptions copy;
     std::vector<std::string> workspaces;
 };
+
+// The wizard's rule for the zip name: empty gives "Tallomir.zip"; a name whose extension
+// (after the last '\', '/' or ':') is not exactly ".zip" loses it and gains ".zip".
+std::string ZipNameRule(std::string name) {
+    if (name.empty()) return "Tallomir.zip";
+    std::size_t start = name.find_last_of("\\/:");
+    std::size_t dot = name.rfind('.');
+    bool hasExt = dot != std::string::npos && (start == std::string::npos || dot > start);
+    if (hasExt && name.substr(dot) == ".zip") return name;
+    if (hasExt) name.resize(dot);
+    return name + ".zip";
+}
 
 int UsageError(const std::string& text) {
     std::fprintf(stderr, "tallomir-batch: %s\nTry 'tallomir-batch --help'.\n", text.c_str());
@@ -99,10 +113,13 @@ int Parse(int argc, char* argv[], Options& o) {
     }
     if (o.workspaces.empty()) return UsageError("no workspace given");
     if (!o.list && !haveTarget) return UsageError("--to DIR is required");
-    if (o.zipRequested) {
-        std::fputs("tallomir-batch: the zip options are not available yet\n", stderr);
-        return kUsage;
+    if (o.zipRequested && !o.copy.zip) return UsageError("--remove-files, --exe and --message go with --zip");
+    if (!o.messageFile.empty()) {
+        auto text = platform::ReadFile(o.messageFile);
+        if (!text.bytes) return UsageError("cannot read " + o.messageFile + ": " + text.error.message);
+        o.copy.readmeText = *text.bytes;
     }
+    o.copy.zipFile = ZipNameRule(o.copy.zipFile);
     return -1;
 }
 
@@ -116,6 +133,10 @@ public:
     void ShowNote(const std::string& text) override {
         if (!IsEndMessage(text)) ++problems;
         ConsoleUserInterface::ShowNote(text);
+    }
+    void ShowMessage(const std::string& text) override {  // the zip component's reports
+        ++problems;
+        ConsoleUserInterface::ShowMessage(text);
     }
     int problems = 0;
 };
@@ -171,9 +192,18 @@ int main(int argc, char* argv[]) {
         return kUsage;
     }
 
-    std::vector<std::string> archiveList;
+    zip::TZipArchiver zip;
+    copyrun::ConfigureZipComponent(zip, platform::ProgramDir());
+    // The engine's warnings (a listed file that is missing, say) are problems to report.
+    zip.OnMessage = [&ui](zip::TZipArchiver&, std::int32_t errCode, const std::string& message) {
+        if (errCode == 0 || message.empty()) return;
+        ++ui.problems;
+        std::fprintf(stderr, "zip: %s\n", app::ConsoleUserInterface::WithLineBreaks(message).c_str());
+    };
+    zip.LoadEngine();
     copyrun::CopyRunContext context;
-    context.archiveList = &archiveList;
+    context.archiveList = &zip.FSpecArgs();
+    context.zipStep = [&] { copyrun::ZipStep(state, zip); };
     copyrun::RunOutcome outcome;
     try {
         outcome = copyrun::btnCopyClick(state, context);

@@ -1,0 +1,160 @@
+#include "copyrun/ZipStep.h"
+
+#include <algorithm>
+
+#include "analysis/TextFile.h"
+#include "app/UserInterface.h"
+#include "app/pmUtils.h"
+#include "copyrun/CopyRun.h"
+#include "platform/FileSystem.h"
+#include "zip/ZipArchiver.h"
+
+namespace copyrun {
+namespace {
+
+// The part of `path` below `target` ("TABLES/DATA/Roads/roads.TAB"); the path itself when
+// it does not lie below T.
+std::string RelativeToTarget(const std::string& path, const std::string& target) {
+    const std::string prefix = target + "/";
+    if (path.size() > prefix.size() && path.compare(0, prefix.size(), prefix) == 0) return path.substr(prefix.size());
+    return path;
+}
+
+// The relative name as it lies on disk (a CD start program listed as "Startup.exe" is
+// "startup.exe"), so the engine finds it on a file system that minds letter case.
+std::string OnDiskRelative(const std::string& path, const std::string& target) {
+    auto resolved = platform::ResolveCase(path);
+    return RelativeToTarget(resolved ? *resolved : path, target);
+}
+
+std::string WithBackslashes(std::string s) {
+    std::replace(s.begin(), s.end(), '/', '\\');
+    return s;
+}
+
+// True when every listed file that exists lies in the archive the component read last.
+bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string>& relative,
+                     const std::string& target, std::string& missing) {
+    for (const std::string& rel : relative) {
+        if (!platform::FileExists(target + "/" + rel)) continue;  // reported by the engine
+        const std::string want = WithBackslashes(rel);
+        bool found = std::any_of(zip.Entries().begin(), zip.Entries().end(), [&](const zip::ZipDirEntry& e) {
+            return pm::EqualNoCase(WithBackslashes(e.FileName), want);
+        });
+        if (!found) {
+            missing = want;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+void ConfigureZipComponent(zip::TZipArchiver& zip, const std::string& programDir) {
+    zip.AddCompLevel = 9;
+    zip.AddOptions = zip::AddOpts{zip::AddDirNames, zip::AddUpdate, zip::AddZipTime, zip::AddHiddenFiles};
+    zip.ExtrOptions = zip::ExtrOpts{zip::ExtrDirNames};
+    zip.Unattended = false;
+    zip.Verbose = false;
+    zip.Trace = false;
+    zip.SFXOverWriteMode = zip::OvrAlways;
+    zip.SFXCaption = kSfxCaption;
+    zip.KeepFreeOnDisk1 = 0;
+    zip.SFXPath = programDir + "SFXStub.bin";
+    zip.SetDLLDirectory(programDir);
+}
+
+std::string TargetFolder(const analysis::CopyOptions& options) {
+    std::string target = platform::ExpandFileName(options.path);
+    while (target.size() > 1 && target.back() == '/') target.pop_back();
+    return target;
+}
+
+std::string ArchivePath(const analysis::CopyOptions& options) {
+    const std::string target = TargetFolder(options);
+    if (platform::IsAbsoluteText(options.zipFile)) return platform::ExpandFileName(options.zipFile);
+    return platform::ExpandFileName(target + "/" + options.zipFile);
+}
+
+std::vector<std::string> ReadmeLines(const std::string& message, const std::vector<std::string>& files,
+                                     const std::string& target) {
+    std::vector<std::string> lines = message.empty() ? std::vector<std::string>{} : analysis::SplitLines(message);
+    lines.push_back("");
+    lines.push_back(std::string(53, '-'));
+    lines.push_back("List of Files Extracted:");
+    for (const auto& f : files) lines.push_back("  " + WithBackslashes(RelativeToTarget(f, target)));
+    lines.push_back("");
+    lines.push_back(std::string(61, '-'));
+    lines.push_back(std::string("Visit ") + kWebAddress + " for more information.");
+    lines.push_back(std::string(61, '-'));
+    return lines;
+}
+
+void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip) {
+    const analysis::CopyOptions& options = state.options;
+    const std::string target = TargetFolder(options);
+    const std::string archive = ArchivePath(options);
+    const std::string work = target + "/~temp.zip";
+
+    // 1.-3. The work archive, the copied-file list, the archive list made relative to T.
+    zip.TempDir = target;
+    zip.SetZipFilename(work);
+    std::vector<std::string> copied = zip.FSpecArgs();
+    std::vector<std::string> relative;
+    for (const std::string& path : copied) relative.push_back(OnDiskRelative(path, target));
+
+    // 4. The read-me, for a self-extracting archive with a message.
+    if (options.exe && options.readme) {
+        copied.push_back(target + "/ReadMe.txt");
+        relative.push_back("ReadMe.txt");
+        std::string text;
+        for (const auto& line : ReadmeLines(options.readmeText, copied, target)) text += line + "\r\n";
+        if (auto err = platform::WriteFile(target + "/ReadMe.txt", text))
+            throw CopyRunError("Cannot create " + target + "/ReadMe.txt. " + err.message);
+        zip.SFXCommandLine = kReadmeCommand;
+    } else {
+        zip.SFXCommandLine.clear();
+    }
+    zip.SetFSpecArgs(relative);
+
+    // 5.-6. Pack from T.
+    if (auto err = platform::SetCurrentDir(target)) throw CopyRunError("Cannot open " + target + ". " + err.message);
+    zip.Add();
+
+    // Nothing the user had is given up unless the work archive really holds the files.
+    zip.SetZipFilename(work);
+    std::string missing;
+    if (!platform::FileExists(work) || !ArchiveHoldsAll(zip, relative, target, missing)) {
+        std::string why = zip.Message();
+        if (why.empty()) why = missing.empty() ? "The engine wrote no archive." : "The archive lacks " + missing + ".";
+        app::UI().ShowNote("The zip archive " + archive + " could not be made.\r" + why);
+        return;
+    }
+
+    // 7.-8. The work archive takes the final name.
+    if (archive != work) {
+        platform::DeleteFile(archive);
+        if (auto err = platform::RenameFile(work, archive)) {
+            // The archive is whole under its work name; say where, rather than nothing.
+            app::UI().ShowNote("The zip archive could not be named " + archive + "; it was left as " + work +
+                               ".\r" + err.message);
+        }
+    }
+    // 9. Only the archive is left.
+    if (options.removeFiles) {
+        for (const std::string& path : copied) {
+            platform::DeleteFile(path);
+            platform::RemoveDir(pm::FolderOf(path));
+        }
+        platform::RemoveDir(target + "/TABLES/DATA");
+        platform::RemoveDir(target + "/TABLES");
+    }
+    // 10. The self-extracting executable beside the archive.
+    if (options.exe) {
+        zip.SetZipFilename(archive);
+        zip.ConvertToSFX();
+    }
+}
+
+}  // namespace copyrun
