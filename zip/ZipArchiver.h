@@ -305,6 +305,10 @@ public:
     bool Seek(std::int64_t offset);           // from the start; false for a negative offset
     bool Skip(std::int64_t count);            // from the current position
     std::int64_t Size() const;                // -1 when unknown
+    // Copies up to `size` bytes from this file's position to the target's in the kernel:
+    // bytes copied (0 at the end of the file), -1 on failure, -2 when the system offers no
+    // in-kernel copy between these two files.
+    std::int64_t CopyTo(ArchiveFile& target, std::int64_t size);
     // Closes the file; false when the final close reported an error.
     bool Close();
 

@@ -118,6 +118,18 @@ bool ArchiveFile::Skip(std::int64_t count) {
     return m_fd >= 0 && ::lseek(m_fd, count, SEEK_CUR) >= 0;
 }
 
+std::int64_t ArchiveFile::CopyTo(ArchiveFile& target, std::int64_t size) {
+    if (m_fd < 0 || target.m_fd < 0 || size < 0) return -1;
+    for (;;) {
+        ssize_t n = ::copy_file_range(m_fd, nullptr, target.m_fd, nullptr, static_cast<std::size_t>(size), 0);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        if (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)
+            return -2;
+        return -1;
+    }
+}
+
 std::int64_t ArchiveFile::Size() const {
     struct stat st;
     if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return -1;
