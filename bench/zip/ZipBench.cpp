@@ -250,9 +250,9 @@ int main(int argc, char** argv) {
                             work / "7z.zip"));
     int check = std::system(("unzip -tqq '" + (work / "engine.zip").string() + "' >/dev/null").c_str());
     std::printf("\nEngine archive checked by unzip -t: %s\n\n", check == 0 ? "OK" : "FAILED");
-    std::printf("%-28s %9s %12s %10s %14s %14s\n", "packer", "time s", "size MB", "ratio", "engine speed", "engine size");
+    std::printf("%-28s %9s %12s %10s %16s %16s\n", "packer", "time s", "size MB", "ratio", "its time/engine", "engine size/its");
     for (const Run& r : runs) {
-        std::printf("%-28s %9.1f %12.1f %10.4f %13.2fx %13.4fx\n", r.name.c_str(), r.seconds, double(r.size) / 1e6,
+        std::printf("%-28s %9.1f %12.1f %10.4f %15.2fx %15.4fx\n", r.name.c_str(), r.seconds, double(r.size) / 1e6,
                     double(r.size) / double(input), r.seconds / runs[0].seconds,
                     r.size ? double(runs[0].size) / double(r.size) : 0.0);
     }

@@ -26,10 +26,11 @@ namespace {
 
 enum Action : int32_t { kNewFile = 1, kProgress = 2, kEndOfBatch = 3, kMessage = 4, kTotalFiles = 5, kTotalSize = 6 };
 
+// A trial compression looks at up to three pieces of this size (start, middle, end).
 constexpr size_t kProbeSample = size_t(64) << 10;
-// A trial compression that leaves more than this of the samples marks data that deflate
-// cannot usefully shrink (already compressed or noise): it is stored without compressing.
-constexpr double kIncompressible = 0.985;
+// Files smaller than this get no trial of their own: they follow the choice made for files of
+// their extension, or the fast level when there is none yet.
+constexpr size_t kProbeMinimum = size_t(64) << 10;
 
 std::string Upper(std::string s) {
     for (char& c : s)
@@ -114,6 +115,7 @@ private:
     std::string CentralHeader(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed,
                               uint64_t localPosition) const;
     bool PutInPlace();
+    int LevelFor(const SelectedItem& item, int fd, int requested);
 
     const JobOptions& m_o;
     Reporter& m_reporter;
@@ -131,6 +133,8 @@ private:
 
     OutputFile m_out;
     std::vector<std::string> m_central;
+    StrategyChooser m_chooser;
+    std::map<std::string, int> m_levelByExtension;  // choices of trial compressions, by extension
     std::string m_failure;  // set when writing went wrong
     int32_t m_failureCode = 0;
 
@@ -386,10 +390,10 @@ bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
         m_w = Writing{};
         m_w.item = chunk->item;
         m_w.headerPosition = m_out.Position();
-        m_w.deflate = chunk->deflate;
+        m_w.deflate = chunk->level > 0;
         if (chunk->last) {
             // The whole file is here: store it when deflate did not make it smaller.
-            m_w.deflate = chunk->deflate && chunk->output.size() < chunk->input.size();
+            m_w.deflate = m_w.deflate && chunk->output.size() < chunk->input.size();
         }
         m_out.Write(LocalHeader(item, m_w.deflate ? kMethodDeflated : kMethodStored, 0, 0));
         m_w.dataStart = m_out.Position();
@@ -408,6 +412,34 @@ bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
     m_out.Patch(m_w.headerPosition, header.data(), kLocalHeaderSize);
     m_central.push_back(CentralHeader(item, method, m_w.crc, m_w.compressed, m_w.headerPosition));
     return true;
+}
+
+// The libdeflate level for a file (0: store it). Large files are each tried on samples of
+// their start, middle and end; smaller ones follow the last trial of a file with their
+// extension, since files of one kind (table data, map objects, indexes) compress alike.
+int Job::LevelFor(const SelectedItem& item, int fd, int requested) {
+    if (requested <= 0) return 0;
+    size_t dot = item.source.rfind('.');
+    size_t slash = item.source.rfind('/');
+    std::string extension = (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+                                ? std::string()
+                                : Upper(item.source.substr(dot));
+    auto known = m_levelByExtension.find(extension);
+    if (item.size <= kChunkSize && known != m_levelByExtension.end()) return known->second;
+    if (item.size < kProbeMinimum) return std::min(requested, kFastLevel);
+    std::vector<unsigned char> sample;
+    std::vector<uint64_t> places = {0};
+    if (item.size > 3 * kProbeSample) places = {0, item.size / 2, item.size - kProbeSample};
+    for (uint64_t at : places) {
+        size_t old = sample.size();
+        size_t want = size_t(std::min<uint64_t>(places.size() == 1 ? 3 * kProbeSample : kProbeSample, item.size - at));
+        sample.resize(old + want);
+        ssize_t n = pread(fd, sample.data() + old, want, off_t(at));
+        sample.resize(old + size_t(std::max<ssize_t>(n, 0)));
+    }
+    int level = m_chooser.Choose(sample.data(), sample.size(), requested).level;
+    m_levelByExtension[extension] = level;
+    return level;
 }
 
 // The deflate data of a file came out no smaller than the file: store the file instead.
@@ -455,7 +487,7 @@ bool Job::WriteAll() {
 
     const int level = std::clamp(m_o.level, 0, 9);
     unsigned threads = m_o.threads ? m_o.threads : std::max(1u, std::thread::hardware_concurrency());
-    CompressionPipeline pipeline(level == 0 ? 1 : level, threads);
+    CompressionPipeline pipeline(threads);
 
     // What is to be written next, in archive order: kept entries, entries without data, and
     // the chunks handed to the pipeline (taken back from it in the same order).
@@ -464,7 +496,7 @@ bool Job::WriteAll() {
     size_t slot = 0;
     int fd = -1;
     uint64_t offset = 0;  // read position in the file being cut into chunks
-    bool deflate = true;
+    int chunkLevel = 0;
     struct FdCloser {
         int& fd;
         ~FdCloser() {
@@ -495,18 +527,7 @@ bool Job::WriteAll() {
                     return false;
                 }
                 offset = 0;
-                deflate = level > 0;
-                if (deflate && item.size > kChunkSize) {
-                    // Probe the start, middle and end: data deflate cannot shrink is stored.
-                    std::vector<unsigned char> sample;
-                    for (uint64_t at : {uint64_t(0), item.size / 2, item.size - kProbeSample}) {
-                        size_t old = sample.size();
-                        sample.resize(old + kProbeSample);
-                        ssize_t n = pread(fd, sample.data() + old, kProbeSample, off_t(at));
-                        sample.resize(old + size_t(std::max<ssize_t>(n, 0)));
-                    }
-                    deflate = SampleRatio(sample.data(), sample.size()) <= kIncompressible;
-                }
+                chunkLevel = LevelFor(item, fd, level);
                 posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
             }
             auto chunk = pipeline.Recycled();
@@ -514,7 +535,7 @@ bool Job::WriteAll() {
             chunk->item = s.index;
             chunk->first = offset == 0;
             chunk->last = offset + n == item.size;
-            chunk->deflate = deflate;
+            chunk->level = chunkLevel;
             chunk->input.resize(n);
             if (!ReadFully(fd, chunk->input.data(), n)) {
                 m_failureCode = kCodeReadFailed;

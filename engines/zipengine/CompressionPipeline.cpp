@@ -3,7 +3,10 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 
 namespace zipengine {
 
@@ -75,16 +78,65 @@ bool DeflateChunk(void* compressor, const unsigned char* input, size_t size, boo
     return true;
 }
 
-double SampleRatio(const unsigned char* data, size_t size) {
-    if (size == 0) return 0;
-    std::unique_ptr<libdeflate_compressor, CompressorDeleter> c(libdeflate_alloc_compressor(1));
-    if (!c) return 0;
-    std::vector<unsigned char> out(libdeflate_deflate_compress_bound(c.get(), size));
-    size_t n = libdeflate_deflate_compress(c.get(), data, size, out.data(), out.size());
-    return n == 0 ? 1.0 : double(n) / double(size);
+namespace {
+// A trial that leaves more than this of the sample marks data deflate cannot usefully shrink
+// (already compressed, or noise): it is stored.
+constexpr double kIncompressible = 0.985;
+// The thorough level is taken when it saves at least this fraction over the fast one...
+constexpr double kThoroughGain = 0.04;
+// ...and costs at most this many times the fast one's time.
+constexpr double kThoroughCost = 6.0;
+
+double ThreadSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+}  // namespace
+
+StrategyChooser::StrategyChooser() = default;
+
+StrategyChooser::~StrategyChooser() {
+    for (void* c : m_compressors)
+        if (c) libdeflate_free_compressor(static_cast<libdeflate_compressor*>(c));
 }
 
-CompressionPipeline::CompressionPipeline(int level, unsigned threads) : m_level(level) {
+size_t StrategyChooser::Trial(int level, const unsigned char* data, size_t size, double& seconds) {
+    if (!m_compressors[level]) m_compressors[level] = libdeflate_alloc_compressor(level);
+    auto* c = static_cast<libdeflate_compressor*>(m_compressors[level]);
+    if (!c) return size;
+    std::vector<unsigned char> out(libdeflate_deflate_compress_bound(c, size));
+    if (!m_warm[level]) {
+        // The first run touches the compressor's tables; timing it would count page faults.
+        libdeflate_deflate_compress(c, data, size, out.data(), out.size());
+        m_warm[level] = true;
+    }
+    double start = ThreadSeconds();
+    size_t n = libdeflate_deflate_compress(c, data, size, out.data(), out.size());
+    seconds = ThreadSeconds() - start;
+    return n == 0 ? size : n;
+}
+
+Strategy StrategyChooser::Choose(const unsigned char* sample, size_t size, int requested) {
+    Strategy s;
+    s.level = std::clamp(std::min(requested, kFastLevel), 0, 12);
+    if (size == 0 || requested <= 0) return s;
+    double fastTime = 0, thoroughTime = 0;
+    size_t fast = Trial(s.level, sample, size, fastTime);
+    if (double(fast) > kIncompressible * double(size)) {
+        s.level = 0;
+        return s;
+    }
+    if (requested >= 8) {
+        size_t thorough = Trial(kThoroughLevel, sample, size, thoroughTime);
+        if (double(thorough) <= (1.0 - kThoroughGain) * double(fast) &&
+            thoroughTime <= kThoroughCost * std::max(fastTime, 1e-6))
+            s.level = kThoroughLevel;
+    }
+    return s;
+}
+
+CompressionPipeline::CompressionPipeline(unsigned threads) {
     if (threads == 0) threads = 1;
     m_maxInFlight = size_t(threads) * 2 + 2;
     for (unsigned i = 0; i < threads; ++i) m_threads.emplace_back([this] { Work(); });
@@ -140,7 +192,8 @@ void CompressionPipeline::Recycle(std::unique_ptr<Chunk> chunk) {
 }
 
 void CompressionPipeline::Work() {
-    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(libdeflate_alloc_compressor(m_level));
+    // One compressor per level in use, made when first needed.
+    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressors[13];
     for (;;) {
         Chunk* chunk = nullptr;
         {
@@ -151,7 +204,10 @@ void CompressionPipeline::Work() {
             m_work.pop_front();
         }
         chunk->crc = uint32_t(libdeflate_crc32(0, chunk->input.data(), chunk->input.size()));
-        if (chunk->deflate) {
+        if (chunk->level > 0) {
+            const int level = std::clamp(chunk->level, 1, 12);
+            auto& compressor = compressors[level];
+            if (!compressor) compressor.reset(libdeflate_alloc_compressor(level));
             chunk->failed = !compressor || !DeflateChunk(compressor.get(), chunk->input.data(), chunk->input.size(),
                                                          chunk->last, chunk->output);
         }

@@ -21,7 +21,7 @@ struct Chunk {
     size_t item = 0;            // which file of the job
     bool first = false;         // the file's first chunk
     bool last = false;          // the file's last chunk
-    bool deflate = true;        // false: stored, only the CRC is computed
+    int level = 6;              // libdeflate level 1 to 12; 0: stored, only the CRC is computed
     std::vector<unsigned char> input;
     std::vector<unsigned char> output;  // the deflate data (deflate only)
     uint32_t crc = 0;           // CRC-32 of `input`
@@ -31,8 +31,8 @@ struct Chunk {
 
 class CompressionPipeline {
 public:
-    // `level` 1 to 12 (libdeflate levels); `threads` workers, at least one.
-    CompressionPipeline(int level, unsigned threads);
+    // `threads` workers, at least one.
+    explicit CompressionPipeline(unsigned threads);
     ~CompressionPipeline();
     CompressionPipeline(const CompressionPipeline&) = delete;
     CompressionPipeline& operator=(const CompressionPipeline&) = delete;
@@ -50,7 +50,6 @@ public:
 private:
     void Work();
 
-    int m_level;
     size_t m_maxInFlight;
     mutable std::mutex m_mutex;
     std::condition_variable m_workReady;
@@ -68,7 +67,36 @@ private:
 bool DeflateChunk(void* compressor, const unsigned char* input, size_t size, bool final,
                   std::vector<unsigned char>& output);
 
-// Fraction (0 to 1+) that a quick trial compression leaves of the given samples.
-double SampleRatio(const unsigned char* data, size_t size);
+// How a file is compressed: libdeflate levels of 6 and below are fast hash-chain parsers;
+// 10 to 12 parse near-optimally, and pay off on some data (binary tables) at a few times the
+// cost, while on other data (smooth rasters, text) they cost many times more for little.
+// For the requested levels 8 and 9 (best compression) a trial on a sample of the data picks
+// the thorough level only where it is clearly smaller for a bounded extra cost.
+struct Strategy {
+    int level = 6;  // 0: store, deflate would not make the data usefully smaller
+};
+constexpr int kFastLevel = 6;
+constexpr int kThoroughLevel = 10;
+// Tries samples with both strategies and keeps the compressors for the next trial. Times are
+// the thread's CPU time, so other processes on the machine do not sway the choice.
+class StrategyChooser {
+public:
+    StrategyChooser();
+    ~StrategyChooser();
+    StrategyChooser(const StrategyChooser&) = delete;
+    StrategyChooser& operator=(const StrategyChooser&) = delete;
+    // `requested` is the call's level (1 to 9).
+    Strategy Choose(const unsigned char* sample, size_t size, int requested);
+
+private:
+    size_t Trial(int level, const unsigned char* data, size_t size, double& seconds);
+    void* m_compressors[13] = {};
+    bool m_warm[13] = {};
+};
+
+inline Strategy ChooseStrategy(const unsigned char* sample, size_t size, int requested) {
+    StrategyChooser chooser;
+    return chooser.Choose(sample, size, requested);
+}
 
 }  // namespace zipengine

@@ -61,15 +61,19 @@ TEST(DeflateChunk, PiecesJoinIntoOneStreamForEveryKindOfData) {
     }
 }
 
-TEST(DeflateChunk, ProbeTellsNoiseFromText) {
+TEST(ChooseStrategy, NoiseIsStoredAndOnlyLevelsEightAndNineTryTheThoroughParser) {
     auto noise = zipengine_test::RandomBytes(196608, 6);
     auto text = zipengine_test::TextBytes(196608, 7);
-    EXPECT_GT(SampleRatio(reinterpret_cast<const unsigned char*>(noise.data()), noise.size()), 0.985);
-    EXPECT_LT(SampleRatio(reinterpret_cast<const unsigned char*>(text.data()), text.size()), 0.6);
+    auto p = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); };
+    EXPECT_EQ(ChooseStrategy(p(noise), noise.size(), 9).level, 0);
+    EXPECT_EQ(ChooseStrategy(p(noise), noise.size(), 1).level, 0);
+    for (int requested : {1, 3, 6, 7}) EXPECT_EQ(ChooseStrategy(p(text), text.size(), requested).level, std::min(requested, kFastLevel));
+    int best = ChooseStrategy(p(text), text.size(), 9).level;
+    EXPECT_TRUE(best == kFastLevel || best == kThoroughLevel) << best;
 }
 
 TEST(CompressionPipeline, ResultsComeBackInOrderWithTheirCrc) {
-    CompressionPipeline pipeline(6, 3);
+    CompressionPipeline pipeline(3);
     std::vector<std::string> inputs;
     for (int i = 0; i < 20; ++i) inputs.push_back(zipengine_test::TextBytes(size_t(1000 + i * 5000), uint32_t(i)));
     size_t next = 0, taken = 0;
@@ -78,7 +82,7 @@ TEST(CompressionPipeline, ResultsComeBackInOrderWithTheirCrc) {
             auto chunk = pipeline.Recycled();
             chunk->item = next;
             chunk->first = chunk->last = true;
-            chunk->deflate = next % 3 != 0;
+            chunk->level = int(next % 3) * 5;  // stored, level 5 and level 10
             chunk->input.assign(inputs[next].begin(), inputs[next].end());
             pipeline.Submit(std::move(chunk));
             ++next;
@@ -87,7 +91,7 @@ TEST(CompressionPipeline, ResultsComeBackInOrderWithTheirCrc) {
         ASSERT_NE(chunk, nullptr);
         EXPECT_EQ(chunk->item, taken);
         EXPECT_EQ(chunk->crc, crc32(0, reinterpret_cast<const Bytef*>(inputs[taken].data()), uInt(inputs[taken].size())));
-        if (chunk->deflate) {
+        if (chunk->level > 0) {
             EXPECT_EQ(InflateRaw(chunk->output, inputs[taken].size()), inputs[taken]);
         }
         pipeline.Recycle(std::move(chunk));
