@@ -43,11 +43,6 @@ std::string MessageWithArgument(int number, const std::string& argument) {
 
 int32_t Flag(bool on) { return on ? ZIPENGINE_FLAG_ON : ZIPENGINE_FLAG_OFF; }
 
-// The engine's callback may not let a C++ exception cross its C frames: one raised by an
-// event handler is kept here, the engine is asked to stop, and Add raises it again once
-// ZipEngineExec has returned.
-std::exception_ptr g_callbackError;
-
 }  // namespace
 
 // ---- EZipArchiver -----------------------------------------------------------------------
@@ -272,7 +267,7 @@ void TZipArchiver::CallEngine() {
         head.archiveName = archiveName.data();
     };
 
-    g_callbackError = nullptr;
+    m_callbackError = nullptr;
     std::int32_t result = 0;
     if (fileSpecArray) {
         auto record = std::make_unique<EngineCallRecord>();  // zero-filled
@@ -290,9 +285,9 @@ void TZipArchiver::CallEngine() {
         for (std::size_t i = 0; i < count; ++i) record->specs[i] = specs[i].data();
         result = m_exec(reinterpret_cast<EngineCallRecord*>(record.get()));
     }
-    if (g_callbackError) {
-        std::exception_ptr error = g_callbackError;
-        g_callbackError = nullptr;
+    if (m_callbackError) {
+        std::exception_ptr error = m_callbackError;
+        m_callbackError = nullptr;
         std::rethrow_exception(error);
     }
     m_addedCount = result;
@@ -305,14 +300,14 @@ std::int32_t TZipArchiver::EngineCallback(EngineCallbackRecord* record) {
     auto* self = static_cast<TZipArchiver*>(record->caller);
     // A caller that is no live component means the engine is confused: ask it to stop.
     if (!LiveArchivers().count(self)) return -1;
-    if (g_callbackError) return -1;  // a handler failed earlier in this call
+    if (self->m_callbackError) return -1;  // a handler failed earlier in this call
     try {
         self->HandleCallback(*record);
         const std::int32_t answer = self->m_cancel ? -1 : 0;
         app::UI().ProcessMessages();
         return answer;
     } catch (...) {
-        g_callbackError = std::current_exception();
+        self->m_callbackError = std::current_exception();
         return -1;
     }
 }

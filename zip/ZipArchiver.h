@@ -6,6 +6,7 @@
 // numbered messages, shown through app::UI().ShowMessage unless Unattended, and handed to
 // OnMessage.
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -269,6 +270,11 @@ private:
     bool m_creatingSFX = false;
     std::int32_t m_addedCount = 0;
     std::uint32_t m_totalSize = 0;
+
+    // The engine's callback may not let a C++ exception cross the engine's C frames: one
+    // raised by an event handler is kept here, the engine is asked to stop, and Add raises
+    // it again once ZipEngineExec has returned.
+    std::exception_ptr m_callbackError;
 
     std::unique_ptr<platform::DynamicLibrary> m_engine;
     ZipEngineExecFunc m_exec = nullptr;
