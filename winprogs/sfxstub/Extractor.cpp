@@ -121,8 +121,21 @@ ExtractReport ExtractAll(const ByteSource& source, const SfxArchive& archive, co
             problem("cannot create " + path + ": " + err);
             continue;
         }
-        std::string err = ExtractEntryData(source, archive, entry,
-                                           [&](const uint8_t* data, size_t n) { return out.Write(data, n); });
+        // The window stays responsive and Cancel works within a large file too.
+        uint64_t sinceCheck = 0;
+        bool stopped = false;
+        std::string err = ExtractEntryData(source, archive, entry, [&](const uint8_t* data, size_t n) {
+            if ((sinceCheck += n) >= (uint64_t(1) << 20)) {
+                sinceCheck = 0;
+                if (ui.Cancelled()) return !(stopped = true);
+            }
+            return out.Write(data, n);
+        });
+        if (stopped) {
+            out.Discard();
+            report.cancelled = true;
+            return report;
+        }
         if (err == "write error") err = "cannot write " + path + " (is the disk full?)";
         if (err.empty()) err = out.Commit(entry);
         if (!err.empty()) {
