@@ -119,9 +119,29 @@ void Engine::Table::Load(const std::string& path, int depth) {
                 throw MapInfoError("Table " + *located + " opens other tables too deeply (a loop?).");
             Load(NextToHeader(*located, header.redirectTable), depth + 1);
             return;
-        case TableKind::Workspace:
-            throw MapInfoError("Table " + *located + " runs the workspace \"" + header.runApplication +
-                               "\"; this runtime opens tables, not workspaces.");
+        case TableKind::Workspace: {
+            // A stub that runs a small workspace (as a relocated seamless table has): the
+            // table that workspace opens is opened in its place.
+            if (depth >= kMaxRedirects)
+                throw MapInfoError("Table " + *located + " opens other tables too deeply (a loop?).");
+            std::string workspace = NextToHeader(*located, header.runApplication);
+            auto wsPath = platform::ResolveCase(workspace);
+            auto wsSize = wsPath ? platform::FileSize(*wsPath) : std::nullopt;
+            if (!wsSize || *wsSize > kMaxHeaderBytes)
+                throw MapInfoError("Unable to run the workspace " + workspace + " that table " + *located + " names.");
+            platform::FileBytes text = platform::ReadFile(*wsPath);
+            if (!text.bytes) throw MapInfoError("Unable to read the workspace " + *wsPath + ": " + text.error.message + ".");
+            for (std::string_view line : SplitLines(*text.bytes)) {
+                std::string_view trimmed = TrimBlanks(line);
+                if (UpperAscii(trimmed.substr(0, 10)) != "OPEN TABLE") continue;
+                std::size_t open = trimmed.find('"');
+                std::size_t close = open == std::string_view::npos ? open : trimmed.find('"', open + 1);
+                if (close == std::string_view::npos || close == open + 1) continue;
+                Load(NextToHeader(*wsPath, std::string(trimmed.substr(open + 1, close - open - 1))), depth + 1);
+                return;
+            }
+            throw MapInfoError("The workspace " + *wsPath + " that table " + *located + " runs opens no table.");
+        }
         case TableKind::Access:
         case TableKind::Linked:
         case TableKind::Foreign:

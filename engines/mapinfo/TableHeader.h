@@ -15,7 +15,7 @@ enum class TableKind {
     Linked,    // Type LINKED: a table linked to a remote database
     Foreign,   // another Type (DBF, ASCII, ODBC, ...)
     Redirect,  // a header that only opens another table (Open Table "..." As ...)
-    Workspace  // a header that runs a workspace (Run Application "...")
+    Workspace  // a header that runs a workspace (Run Application "...") opening the table
 };
 
 struct HeaderField {

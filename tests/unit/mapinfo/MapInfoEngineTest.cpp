@@ -175,7 +175,7 @@ TEST_F(EngineTest, OpenFailsWithAMessageForEveryMisuse) {
         {"is not a MapInfo table", "garbage"},
         {"Microsoft Access", "access"},
         {"linked", "linked"},
-        {"workspace", "runs"},
+        {"Unable to run the workspace", "runs"},
         {"Nowhere", "view"},
         {"image file", "photo"},
         {"data file", "nodat"},
@@ -198,6 +198,17 @@ TEST_F(EngineTest, AStubThatOpensAnotherTableOpensThatTable) {
     WriteText(m_dir / "TABLES/Parcels.tab",
               "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \"..\\sample\\Parcels\\Parcels.TAB\" As Parcels\r\n");
     m_engine.Do("Open Table \"" + (m_dir / "TABLES/Parcels") + "\" As LAYER");
+    EXPECT_EQ(m_engine.Eval("TableInfo(LAYER,24)"), "T");
+    m_engine.Do("Close Table LAYER");
+
+    // The stub of a relocated seamless table runs a workspace beside the table.
+    std::filesystem::create_directories(m_dir / "TABLES/DATA");
+    std::filesystem::copy(m_sample + "/Parcels", m_dir / "TABLES/DATA/Lots");
+    WriteText(m_dir / "TABLES/Lots.Tab", "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\n"
+                                         "Run Application \".\\DATA\\Lots\\Seamless.Wor\"\r\n");
+    WriteText(m_dir / "TABLES/DATA/Lots/Seamless.wor",
+              "!Workspace\r\n!Version 400\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \"Parcels\" As Lots\r\n");
+    m_engine.Do("Open Table \"" + (m_dir / "TABLES/Lots") + "\" As LAYER");
     EXPECT_EQ(m_engine.Eval("TableInfo(LAYER,24)"), "T");
 }
 
