@@ -16,7 +16,7 @@ namespace ui {
 
 TAboutForm* AboutForm = nullptr;
 
-const char* const TAboutForm::kWebAddress = "https://tallomir.example.org/";
+const char* const TAboutForm::kWebAddress = "https://tallomir.example.org";
 const char* const TAboutForm::kNotice =
     "Copyright (C) 2026 the Tallomir developers. Licensed under the agreement below.";
 

@@ -20,6 +20,7 @@
 
 #ifdef TALLOMIR_HAVE_COPYRUN
 #include "copyrun/CopyRun.h"
+#include "copyrun/ZipStep.h"
 #endif
 
 namespace ui {
@@ -96,19 +97,9 @@ TCopyForm::TCopyForm(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
     // Opening: the zip component, then the settings; whatever happens, page 0 and the rules.
     Guarded([&] {
 #ifdef TALLOMIR_HAVE_ZIP
-        m_zip.AddCompLevel = 9;
-        m_zip.AddOptions = zip::AddOpts{zip::AddDirNames, zip::AddUpdate, zip::AddZipTime, zip::AddHiddenFiles};
-        m_zip.ExtrOptions = zip::ExtrOpts{zip::ExtrDirNames};
-        m_zip.Unattended = false;
-        m_zip.Verbose = false;
-        m_zip.Trace = false;
-        m_zip.SFXOverWriteMode = zip::OvrAlways;
-        m_zip.SFXCaption = "Tallomir Self-Extracting Archive";
-        m_zip.KeepFreeOnDisk1 = 0;
         // Engine and self-extractor stub ship in the program's folder; a failure to load
         // is reported by the component and the window opens all the same.
-        m_zip.SetDLLDirectory(platform::ProgramDir());
-        m_zip.SFXPath = platform::ProgramDir() + "SFXStub.bin";
+        copyrun::ConfigureZipComponent(m_zip, platform::ProgramDir());
         m_zip.LoadEngine();
 #endif
         LoadSettings();
@@ -404,10 +395,10 @@ void TCopyForm::btnCopyClick() {
     OptionsFromControls();
     bool showCopyDetails = false;
     copyrun::CopyRunContext context;
-    context.archiveList = &m_archiveList;
+    context.archiveList = &m_zip.FSpecArgs();
     context.programDir = platform::ProgramDir();
     context.showCopyDetails = [&] { showCopyDetails = true; };
-    // The zip packaging step is handed to the run here once it is part of the build.
+    context.zipStep = [this] { copyrun::ZipStep(m_state, m_zip); };
     {
         struct Running {
             TCopyForm* form;

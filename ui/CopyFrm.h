@@ -91,11 +91,10 @@ public:
     bool CopyRunning() const { return m_copyRunning; }
 
 #ifdef TALLOMIR_HAVE_ZIP
-    // The zip component, with the design settings the zip packaging relies on.
+    // The zip component, with the design settings the zip packaging relies on; its file
+    // list is the copy run's archive list.
     zip::TZipArchiver& Zip() { return m_zip; }
 #endif
-    // The archive list of the last copy run: every file it produced while zipping.
-    const std::vector<std::string>& ArchiveList() const { return m_archiveList; }
 
 signals:
     // The window has closed (however): the program's message loop ends.
@@ -123,7 +122,6 @@ private:
     bool m_inButtonRules = false;
     bool m_navigating = false;
     bool m_copyRunning = false;
-    std::vector<std::string> m_archiveList;
 #ifdef TALLOMIR_HAVE_ZIP
     zip::TZipArchiver m_zip{this};
 #endif

@@ -1,4 +1,5 @@
 // "Copy Workspaces" from the wizard over the sample project, with the windows answering.
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -91,3 +92,28 @@ TEST_F(CopyRunTest, AFolderThatCannotBeCreatedLeadsBackToThePathField) {
     EXPECT_EQ(W<QTabWidget>("pgcCopy")->currentIndex(), 1);
     EXPECT_EQ(form->focusWidget(), W<QLineEdit>("edtPath"));
 }
+
+#ifdef TALLOMIR_HAVE_ZIP
+TEST_F(CopyRunTest, WithTheZipOptionTheRunLeavesAnArchive) {
+    // The engine ships beside the program; the test program lives elsewhere.
+    form->Zip().SetDLLDirectory(testing_support::BinDir());
+    form->Zip().LoadEngine();
+    if (!form->Zip().EngineLoaded()) GTEST_SKIP() << "zip engine not built";
+    TempDir target;
+    W<QLineEdit>("edtPath")->setText(QString::fromStdString(target / "out"));
+    W<QCheckBox>("cbZip")->setChecked(true);
+    W<QCheckBox>("cbRemoveFiles")->setChecked(true);
+    W<QLineEdit>("edtZip")->setText("Pack.zip");
+    std::vector<SeenNote> notes = RunCopy();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes.back().text, "Finished Copying!");
+    ASSERT_TRUE(platform::FileExists(target / "out/Pack.zip"));
+    EXPECT_FALSE(platform::FileExists(target / "out/City.WOR")) << "copied files removed";
+    if (testing_support::HaveTool("unzip")) {
+        auto listing = testing_support::RunCommand("unzip -l '" + target / "out/Pack.zip" + "'");
+        EXPECT_EQ(listing.status, 0);
+        EXPECT_NE(listing.output.find("City.WOR"), std::string::npos) << listing.output;
+        EXPECT_EQ(testing_support::RunCommand("unzip -tq '" + target / "out/Pack.zip" + "'").status, 0);
+    }
+}
+#endif
