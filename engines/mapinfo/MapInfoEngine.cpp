@@ -1,6 +1,8 @@
 #include "engines/mapinfo/MapInfoEngine.h"
 
+#include <filesystem>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "engines/mapinfo/DbfFile.h"
@@ -35,6 +37,13 @@ std::optional<std::string> LocateTableFile(const std::string& path, std::string&
     if (platform::FileExists(tried)) return platform::ResolveCase(tried);
     if (HasExtension(path) && platform::FileExists(path + ".TAB")) return platform::ResolveCase(path + ".TAB");
     return std::nullopt;
+}
+
+// Only regular files are read: a device or a pipe named by a hostile header would never end
+// or never answer.
+bool IsRegularFile(const std::string& hostPath) {
+    std::error_code ec;
+    return std::filesystem::is_regular_file(hostPath, ec);
 }
 
 struct ColumnType {
@@ -105,6 +114,7 @@ void Engine::Table::Load(const std::string& path, int depth) {
     std::string tried;
     auto located = LocateTableFile(path, tried);
     if (!located) throw MapInfoError("Unable to open table " + tried + ": the file does not exist.");
+    if (!IsRegularFile(*located)) throw MapInfoError("File " + *located + " is not a MapInfo table: it is no regular file.");
     auto size = platform::FileSize(*located);
     if (size && *size > kMaxHeaderBytes)
         throw MapInfoError("File " + *located + " is not a MapInfo table: it is far too large for a table header.");
@@ -127,7 +137,7 @@ void Engine::Table::Load(const std::string& path, int depth) {
             std::string workspace = NextToHeader(*located, header.runApplication);
             auto wsPath = platform::ResolveCase(workspace);
             auto wsSize = wsPath ? platform::FileSize(*wsPath) : std::nullopt;
-            if (!wsSize || *wsSize > kMaxHeaderBytes)
+            if (!wsSize || *wsSize > kMaxHeaderBytes || !IsRegularFile(*wsPath))
                 throw MapInfoError("Unable to run the workspace " + workspace + " that table " + *located + " names.");
             platform::FileBytes text = platform::ReadFile(*wsPath);
             if (!text.bytes) throw MapInfoError("Unable to read the workspace " + *wsPath + ": " + text.error.message + ".");
@@ -167,7 +177,7 @@ void Engine::Table::Load(const std::string& path, int depth) {
             std::string stem = FolderOf(*located) + FileNameOf(*located);
             stem = stem.substr(0, stem.rfind('.'));
             auto datPath = platform::ResolveCase(stem + ".DAT");
-            if (!datPath || !platform::FileExists(*datPath))
+            if (!datPath || !IsRegularFile(*datPath))
                 throw MapInfoError("Unable to open the data file " + stem + ".DAT of table " + *located + ".");
             dat = DbfFile::Open(*datPath);
             const auto& fields = dat->Layout().fields;

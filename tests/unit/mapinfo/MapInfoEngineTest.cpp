@@ -170,6 +170,10 @@ TEST_F(EngineTest, OpenFailsWithAMessageForEveryMisuse) {
     WriteText(d + "/mismatch.DAT", mapinfo_test::MakeDat({{"A", 4}}, {{"x"}}));
     WriteText(d + "/loop.TAB", "!Table\r\nOpen Table \"loop\" As loop\r\n");
     WriteNativeTable(d, "notiles", {{"Tile", 10}}, {{"a.TAB"}}, kSeamlessMetadata);
+    std::filesystem::create_symlink("/dev/zero", d + "/zero.TAB");
+    WriteText(d + "/device.TAB", "!Table\r\nOpen Table \"zero\" As z\r\n");
+    WriteText(d + "/pipe.TAB", mapinfo_test::NativeHeader({{"Table", 10}}));
+    ASSERT_EQ(::mkfifo((d + "/pipe.DAT").c_str(), 0600), 0);
     const std::pair<std::string, std::string> cases[] = {
         {"does not exist", "missing.TAB"},
         {"is not a MapInfo table", "garbage"},
@@ -182,6 +186,8 @@ TEST_F(EngineTest, OpenFailsWithAMessageForEveryMisuse) {
         {"declares 2 fields", "mismatch"},
         {"too deeply", "loop"},
         {"no character column Table", "notiles"},
+        {"no regular file", "device"},
+        {"data file", "pipe"},
     };
     for (const auto& [expected, table] : cases) {
         SCOPED_TRACE(table);
