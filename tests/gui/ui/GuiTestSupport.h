@@ -2,6 +2,7 @@
 // Helpers of the window tests: a wizard under a recording user interface with its settings
 // in a folder of its own, widgets found by object name, modal windows driven by timers.
 #include <QApplication>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
@@ -27,6 +28,14 @@ inline void WhenModal(std::function<void(QWidget*)> action) {
             timer->stop();
             timer->deleteLater();
             action(modal);
+            // A window the action left open would hang the test: close it and fail.
+            QPointer<QWidget> left(modal);
+            QTimer::singleShot(5000, [left] {
+                if (left && left->isVisible() && QApplication::activeModalWidget() == left) {
+                    ADD_FAILURE() << "modal window " << left->objectName().toStdString() << " left open";
+                    left->close();
+                }
+            });
         } else if (--*deadline == 0) {
             timer->stop();
             timer->deleteLater();
