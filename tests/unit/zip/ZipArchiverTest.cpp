@@ -59,23 +59,6 @@ private:
     void* m_handle = nullptr;
 };
 
-TEST_F(ZipArchiverTest, DefaultsAreTheComponentsOwn) {
-    TZipArchiver fresh;
-    EXPECT_EQ(fresh.AddCompLevel, 9);
-    EXPECT_TRUE(fresh.AddOptions.Empty());
-    EXPECT_EQ(fresh.SFXOptions, SFXOpts{SFXCheckSize});
-    EXPECT_EQ(fresh.SFXPath, "SFXStub.bin");
-    EXPECT_EQ(fresh.SFXOverWriteMode, OvrConfirm);
-    EXPECT_EQ(fresh.SFXCaption, "Self-extracting Archive");
-    EXPECT_EQ(fresh.MinFreeVolumeSize, 65536);
-    EXPECT_TRUE(fresh.ConfirmErase);
-    EXPECT_EQ(fresh.CodePage, cpAuto);
-    EXPECT_EQ(fresh.HowToDelete, htdAllowUndo);
-    fresh.SetVersionInfo("9.9");
-    EXPECT_EQ(fresh.VersionInfo(), "1.0.0");
-    EXPECT_FALSE(fresh.EngineLoaded());
-}
-
 TEST_F(ZipArchiverTest, DLLDirectoryDropsOneTrailingBackslash) {
     zip.SetDLLDirectory("C:\\Engines\\");
     EXPECT_EQ(zip.DLLDirectory(), "C:\\Engines");
