@@ -105,8 +105,9 @@ public:
         return m_cancelled;
     }
 
+    void SetCaption(const std::string& caption) override { m_caption = Widen(caption); }
+
     bool Choose(const sfx::SfxArchive& archive, sfx::StubChoice& choice) override {
-        m_caption = Widen(archive.header.caption.empty() ? "Self-Extracting Archive" : archive.header.caption);
         m_archive = &archive;
         m_choice = &choice;
         return DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainProc, reinterpret_cast<LPARAM>(this)) ==

@@ -89,6 +89,7 @@ int RunStub(const StubArgs& args, StubUI& ui) {
     }
     const SfxHeader& header = archive.header;
     const std::string caption = header.caption.empty() ? kDefaultCaption : header.caption;
+    ui.SetCaption(caption);
 
     StubChoice choice;
     choice.overwrite = OverwriteFromFlags(header.flags);

@@ -41,6 +41,8 @@ struct StubChoice {
 
 class StubUI : public ExtractUI {
 public:
+    // The caption of every window from here on (the header's, or a general one).
+    virtual void SetCaption(const std::string&) {}
     // Shows the main window filled with `choice`; false when the user cancels.
     virtual bool Choose(const SfxArchive& archive, StubChoice& choice) = 0;
     // Lets the user see and change the command (SfxAskCmdLine); false: run nothing.

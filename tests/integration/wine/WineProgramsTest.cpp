@@ -117,6 +117,38 @@ TEST(WineStub, AutoRunExtractsIntoTheDefaultFolderAndRunsTheCommand) {
     EXPECT_TRUE(Exists(tmp / "My Package/copied.txt"));
 }
 
+// The windows, driven by the clicker: the overwrite question and the end report in auto-run
+// mode, and the main window's Extract button with the file list shown.
+TEST(WineStub, WindowsAnswerTheUser) {
+    REQUIRE_WINDOWS_PROGRAM(StubPath());
+    if (!HaveTool("xvfb-run") || !Exists(ClickerPath())) GTEST_SKIP() << "xvfb-run or the clicker is missing";
+    constexpr int kOk = 1, kYesToAll = 1012;
+    struct Case {
+        const char* what;
+        uint8_t flags;
+        std::string steps;
+        const char* a;  // a.txt afterwards
+    } cases[] = {
+        {"auto-run, yes to all", sfx::SfxAutoRun, "ClickTest:" + std::to_string(kYesToAll) + " ClickTest:" + std::to_string(kOk), "new-a"},
+        {"main window, extract", sfx::SfxOverwriteNever | sfx::SfxAskFiles,
+         "ClickTest:" + std::to_string(kOk) + " ClickTest:" + std::to_string(kOk), "old-a"},
+    };
+    for (const Case& c : cases) {
+        TempDir tmp;
+        WriteText(tmp / "out/a.txt", "old-a");
+        sfx::SfxHeader h = sfxtest::Header(c.flags, "", "ClickTest");
+        h.defaultDir = "out";
+        WriteText(tmp / "Package.exe",
+                  sfxtest::MakeSfx(ReadText(StubPath()), h, sfxtest::BuildZip({{"a.txt", "new-a"}, {"sub/b.txt", "new-b"}})));
+        bool clicked = false;
+        CommandResult r = RunWineClicking(tmp / "Package.exe", c.steps, tmp.path(), clicked);
+        EXPECT_TRUE(clicked) << c.what << "\n" << r.output;
+        EXPECT_EQ(r.status, 0) << c.what << "\n" << r.output;
+        EXPECT_EQ(ReadText(tmp / "out/a.txt"), c.a) << c.what;
+        EXPECT_EQ(ReadText(tmp / "out/sub/b.txt"), "new-b") << c.what;
+    }
+}
+
 TEST(WineStartup, ListsEveryWorkspaceBesideIt) {
     REQUIRE_WINDOWS_PROGRAM(StartupPath());
     TempDir tmp;

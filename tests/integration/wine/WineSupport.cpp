@@ -29,4 +29,18 @@ CommandResult RunWine(const std::string& exe, const std::string& args, const std
                       (display ? "xvfb-run -a " : "") + WineLoader() + " '" + exe + "' " + args + " 2>/dev/null");
 }
 
+std::string ClickerPath() { return TestBinDir() + "/clicker.exe"; }
+
+CommandResult RunWineClicking(const std::string& exe, const std::string& steps, const std::string& cwd, bool& clickerDone) {
+    const std::string prefix = fs::absolute(TestBinDir() + "/../wineprefix").string();
+    const std::string script = cwd + "/run-clicking.sh";
+    WriteText(script, WineLoader() + " '" + fs::absolute(ClickerPath()).string() + "' " + steps + " &\n" +
+                          WineLoader() + " '" + exe + "'\nstatus=$?\nwait $!\necho clicker=$?\nexit $status\n");
+    CommandResult r = RunCommand("cd '" + cwd + "' && WINEPREFIX='" + prefix +
+                                 "' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' flock '" + prefix +
+                                 ".lock' timeout 120 xvfb-run -a sh '" + script + "' 2>/dev/null");
+    clickerDone = r.output.find("clicker=0") != std::string::npos;
+    return r;
+}
+
 }  // namespace winetest

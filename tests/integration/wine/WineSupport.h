@@ -15,4 +15,11 @@ std::string WinPath(const std::string& path);
 testing_support::CommandResult RunWine(const std::string& exe, const std::string& args, const std::string& cwd,
                                        bool display = false);
 
+// Runs `exe` under a virtual X server while the clicker program plays the user: `steps`
+// are its "TITLE:CONTROL-ID" arguments. Returns the program's exit status; `clickerDone`
+// tells whether every step was found and clicked.
+testing_support::CommandResult RunWineClicking(const std::string& exe, const std::string& steps, const std::string& cwd,
+                                               bool& clickerDone);
+std::string ClickerPath();
+
 }  // namespace winetest
