@@ -90,7 +90,10 @@ TCopyForm::TCopyForm(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
     SaveDialog1->setWindowTitle(QStringLiteral("Zip Filename to create "));
 
     m_state.changed = [this] { MirrorState(); };
-    m_state.updateButtons = [this] { acUpdateButtonsExecute(nullptr); };
+    m_state.updateButtons = [this] {
+        MirrorState();  // the rules read the lists as shown
+        acUpdateButtonsExecute(nullptr);
+    };
     OptionsFromControls();
     Connect();
 
@@ -274,9 +277,15 @@ void TCopyForm::acUpdateListExecute() {
 
 void TCopyForm::MirrorState() {
     Ui::TCopyForm& u = *m_ui;
+    // The refresh mostly appends: keep the shown prefix when it still matches.
     auto fill = [](QListWidget* list, const std::vector<std::string>& entries) {
-        list->clear();
-        for (const std::string& entry : entries) list->addItem(ToQ(entry));
+        int keep = list->count();
+        if (std::size_t(keep) > entries.size() ||
+            (keep > 0 && list->item(keep - 1)->text() != ToQ(entries[std::size_t(keep - 1)]))) {
+            list->clear();
+            keep = 0;
+        }
+        for (std::size_t i = std::size_t(keep); i < entries.size(); ++i) list->addItem(ToQ(entries[i]));
     };
     fill(u.lbTables, m_state.tables);
     fill(u.lbGraphs, m_state.graphs);
