@@ -193,14 +193,6 @@ void TZipArchiver::Add() {
     m_busy = true;
     m_cancel = false;
 
-    if (exeName && m_archiveOffset == 0 && !platform::FileExists(m_zipFilename)) {
-        // A new self-extracting archive: stub, header and an empty end record first, so the
-        // engine adds to a file that already carries the stub.
-        m_creatingSFX = true;
-        ConvertToSFX();
-        m_creatingSFX = false;
-    }
-
     bool loadedHere = false;
     if (!EngineLoaded()) {
         LoadEngine();
@@ -209,6 +201,16 @@ void TZipArchiver::Add() {
             m_busy = false;
             return;
         }
+    }
+
+    // The engine is loaded before the stub is written, so an Add refused for want of an
+    // engine leaves no file behind.
+    if (exeName && m_archiveOffset == 0 && !platform::FileExists(m_zipFilename)) {
+        // A new self-extracting archive: stub, header and an empty end record first, so the
+        // engine adds to a file that already carries the stub.
+        m_creatingSFX = true;
+        ConvertToSFX();
+        m_creatingSFX = false;
     }
 
     try {
@@ -329,7 +331,7 @@ void TZipArchiver::HandleCallback(const EngineCallbackRecord& record) {
             break;
         case ecbMessage: {
             std::string message = text;
-            while (!message.empty() && static_cast<unsigned char>(message.back()) <= ' ')
+            while (!message.empty() && (static_cast<unsigned char>(message.back()) <= ' ' || message.back() == 0x7F))
                 message.pop_back();
             std::replace(message.begin(), message.end(), '/', '\\');
             m_message = message;

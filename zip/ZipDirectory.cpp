@@ -120,14 +120,22 @@ bool ArchiveFile::Skip(std::int64_t count) {
 
 std::int64_t ArchiveFile::CopyTo(ArchiveFile& target, std::int64_t size) {
     if (m_fd < 0 || target.m_fd < 0 || size < 0) return -1;
-    for (;;) {
-        ssize_t n = ::copy_file_range(m_fd, nullptr, target.m_fd, nullptr, static_cast<std::size_t>(size), 0);
-        if (n >= 0) return n;
+    std::int64_t done = 0;
+    while (done < size) {
+        // The kernel may copy less than asked without having reached the end.
+        ssize_t n = ::copy_file_range(m_fd, nullptr, target.m_fd, nullptr, static_cast<std::size_t>(size - done), 0);
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n == 0) break;
         if (errno == EINTR) continue;
-        if (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF)
-            return -2;
+        const bool unsupported =
+            errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF;
+        if (done == 0 && unsupported) return -2;
         return -1;
     }
+    return done;
 }
 
 std::int64_t ArchiveFile::Size() const {

@@ -394,6 +394,18 @@ TEST_F(ZipArchiverTest, AddOntoNewExeWritesTheEmptySelfExtractorFirst) {
     EXPECT_EQ(zip.ZipFilename(), dir / "new.exe");
 }
 
+TEST_F(ZipArchiverTest, AddOntoNewExeWithoutAnEngineWritesNothing) {
+    WriteText(dir / "stub.bin", std::string(1000, 's'));
+    zip.SFXPath = dir / "stub.bin";
+    zip.SetDLLDirectory(dir / "no-engine-here");
+    zip.SetZipFilename(dir / "new.exe");
+    AddTwo();
+    zip.Add();
+    EXPECT_EQ(messages, std::vector<int>{zmEngineNotLoaded});
+    EXPECT_FALSE(testing_support::Exists(dir / "new.exe"));
+    EXPECT_EQ(zip.FSpecArgs().size(), 2u);
+}
+
 // ---- callbacks, straight through the callback entry ------------------------------------
 
 struct CallbackCase {
