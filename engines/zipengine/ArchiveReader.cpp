@@ -39,6 +39,8 @@ bool FileSource::ReadAt(uint64_t offset, void* buffer, size_t count) const {
 
 namespace {
 
+constexpr uint32_t kMaxDirectorySize = uint32_t(64) << 20;
+
 ReadResult Fail(std::string text) { return {false, std::move(text)}; }
 
 // The modification time from an extended timestamp field in `extra`, if there is one.
@@ -94,6 +96,8 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
             return Fail("the archive uses 64-bit (Zip64) records");
     }
     if (cdSize > endPosition) return Fail("the central directory lies outside the file");
+    // The directory is read whole; a real one of 65,535 entries stays far below this bound.
+    if (cdSize > kMaxDirectorySize) return Fail("the central directory is implausibly large");
     const uint64_t cdStart = endPosition - cdSize;
     if (cdOffset > cdStart) return Fail("the central directory offset points past the directory");
     archive.offsetDelta = cdStart - cdOffset;

@@ -375,7 +375,8 @@ bool Job::WriteNoData(size_t itemIndex) {
     uint64_t position = m_out.Position();
     m_out.Write(LocalHeader(item, kMethodStored, 0, 0));
     m_central.push_back(CentralHeader(item, kMethodStored, 0, 0, position));
-    return true;
+    if (m_o.verbose) Message(kCodeNone, "  adding: " + item.archiveName + " (stored 0%)");
+    return !m_stopped;
 }
 
 bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
@@ -411,7 +412,12 @@ bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
     std::string header = LocalHeader(item, method, m_w.crc, m_w.compressed);
     m_out.Patch(m_w.headerPosition, header.data(), kLocalHeaderSize);
     m_central.push_back(CentralHeader(item, method, m_w.crc, m_w.compressed, m_w.headerPosition));
-    return true;
+    if (m_o.verbose) {
+        int saved = item.size ? int(100 - (m_w.compressed * 100) / item.size) : 0;
+        Message(kCodeNone, "  adding: " + item.archiveName + (method == kMethodDeflated ? " (deflated " : " (stored ") +
+                               std::to_string(saved) + "%)");
+    }
+    return !m_stopped;
 }
 
 // The libdeflate level for a file (0: store it). Large files are each tried on samples of

@@ -74,6 +74,7 @@ EngineResult RunEngine(const EngineCall& call) {
     h.callback = &Callback;
     h.password = password;
     h.encrypt = Flag(call.encrypt);
+    h.verbose = Flag(call.verbose);
     h.hiddenFiles = Flag(call.hidden);
     h.noDirEntries = Flag(!call.separateDirs);
     h.alwaysOn56 = ZIPENGINE_FLAG_ON;

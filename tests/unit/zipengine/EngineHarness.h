@@ -32,6 +32,7 @@ struct EngineCall {
     bool freshen = false;
     bool zipTime = false;
     bool encrypt = false;
+    bool verbose = false;
     // Answer to each callback (0 go on, -1 stop); default: always go on.
     std::function<int32_t(const EngineEvent&)> answer;
 };

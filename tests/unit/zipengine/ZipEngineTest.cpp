@@ -203,6 +203,19 @@ TEST_F(ZipEngineTest, UpdateFreshenAndPlainAddTreatEntriesAsAsked) {
     }
 }
 
+TEST_F(ZipEngineTest, VerboseReportsEachEntryAsInformation) {
+    WriteText(Proj("text.txt"), TextBytes(20000, 16));
+    WriteText(Proj("empty.txt"), "");
+    EngineCall c = Call({"text.txt", "empty.txt"});
+    c.verbose = true;
+    EngineResult r = RunEngine(c);
+    EXPECT_EQ(r.count, 2);
+    auto messages = r.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind("0:   adding: text.txt (deflated ", 0), 0u) << messages[0];
+    EXPECT_EQ(messages[1], "0:   adding: empty.txt (stored 0%)");
+}
+
 TEST_F(ZipEngineTest, NothingToDoLeavesTheArchiveUntouched) {
     WriteText(Proj("a.txt"), "a");
     ASSERT_EQ(RunEngine(Call({"a.txt"})).count, 1);
