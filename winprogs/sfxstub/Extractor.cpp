@@ -88,6 +88,10 @@ ExtractReport ExtractAll(const ByteSource& source, const SfxArchive& archive, co
         case os::Kind::Missing:
             break;
         case os::Kind::File: {
+            if (mode == Overwrite::Never) {
+                ++report.skipped;
+                continue;
+            }
             if (!options.selfPath.empty() && os::SameFile(path, options.selfPath)) {
                 problem("refused, it would overwrite this self-extracting program itself");
                 continue;

@@ -123,6 +123,12 @@ TEST(SfxNative, NeverOverwritesItself) {
     EXPECT_NE(r.output.find("overwrite this self-extracting program itself"), std::string::npos) << r.output;
     EXPECT_EQ(ReadText(tmp / "setup.run"), file);
     EXPECT_EQ(ReadText(tmp / "ok.txt"), "ok");
+
+    // Where existing files are kept anyway, there is nothing to refuse.
+    const std::string keep = MakeSfx(NativeStub(), Header(kNever), BuildZip({{"keep.run", "replacement"}}));
+    r = RunSfx(tmp, keep, "-s .", "", "keep.run");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ReadText(tmp / "keep.run"), keep);
 }
 
 TEST(SfxNative, NeverCreatesOrFollowsLinks) {
