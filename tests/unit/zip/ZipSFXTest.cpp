@@ -131,7 +131,12 @@ TEST_F(ZipSFXTest, MissingArchiveIsRefused) {
 TEST_F(ZipSFXTest, StubSearchOrder) {
     MakeArchive("s.zip", Sample());
     const std::string progStub = platform::ProgramDir() + "SFXStub.bin";
-    ASSERT_FALSE(testing_support::Exists(progStub)) << "left over from another run";
+    // The program's folder is shared by every run: start clean and leave it clean.
+    struct RemoveAtEnd {
+        std::string path;
+        ~RemoveAtEnd() { ::unlink(path.c_str()); }
+    } cleanup{progStub};
+    ::unlink(progStub.c_str());
     const std::string dllDir = dir / "engine";
     auto convert = [&](const std::string& sfxPath) {
         MakeArchive("s.zip", Sample());
