@@ -216,6 +216,52 @@ TEST_F(ZipEngineTest, VerboseReportsEachEntryAsInformation) {
     EXPECT_EQ(messages[1], "0:   adding: empty.txt (stored 0%)");
 }
 
+TEST_F(ZipEngineTest, MoreThan65535EntriesAreRefusedUpFront) {
+    auto made = testing_support::RunCommand(
+        "python3 -c \"import zipfile; z=zipfile.ZipFile('" + Archive() +
+        "','w'); [z.writestr('e%05d' % i, '') for i in range(65535)]; z.close()\"");
+    ASSERT_EQ(made.status, 0);
+    const std::string before = ReadText(Archive());
+    WriteText(Proj("one-more.txt"), "x");
+    EngineResult r = RunEngine(Call({"one-more.txt"}));
+    EXPECT_EQ(r.count, 0);
+    EXPECT_EQ(ReadText(Archive()), before);
+    ASSERT_FALSE(r.Messages().empty());
+    EXPECT_EQ(r.Messages().back().substr(0, 3), "5: ") << r.Messages().back();
+}
+
+TEST_F(ZipEngineTest, EntriesOfAnotherWriterAndTheCommentAreKept) {
+    // Python writes a data descriptor after an entry it streams to an unseekable file.
+    WriteText(m_dir / "make.py",
+              "import io, sys, zipfile\n"
+              "class Pipe(io.RawIOBase):\n"
+              "    def __init__(s): s.buf = bytearray()\n"
+              "    def writable(s): return True\n"
+              "    def write(s, d): s.buf += d; return len(d)\n"
+              "p = Pipe()\n"
+              "with zipfile.ZipFile(p, 'w', compression=zipfile.ZIP_DEFLATED) as z:\n"
+              "    with z.open('streamed.txt', 'w') as w: w.write(b'streamed ' * 500)\n"
+              "    z.writestr('plain.txt', 'plain')\n"
+              "    z.comment = b'made elsewhere'\n"
+              "open(sys.argv[1], 'wb').write(bytes(p.buf))\n");
+    ASSERT_EQ(testing_support::RunCommand("python3 '" + (m_dir / "make.py") + "' '" + Archive() + "'").status, 0);
+    const std::string before = ReadText(Archive());
+    auto old = CheckArchive(Archive()).ByName();
+    ASSERT_EQ(old["streamed.txt"].flags & 0x08, 0x08);
+    WriteText(Proj("new.txt"), "new");
+    ASSERT_EQ(RunEngine(Call({"new.txt"})).count, 1);
+    const std::string now = ReadText(Archive());
+    auto entries = Checked(Archive());
+    EXPECT_EQ(entries.size(), 3u);
+    for (const char* n : {"streamed.txt", "plain.txt"}) {
+        EXPECT_EQ(entries[n].sha256, old[n].sha256) << n;
+        // The local record, data and descriptor included, comes over unchanged.
+        size_t length = 30 + std::string(n).size() + old[n].compressedSize + ((old[n].flags & 0x08) ? 16 : 0);
+        EXPECT_EQ(before.substr(old[n].headerOffset, length), now.substr(entries[n].headerOffset, length)) << n;
+    }
+    EXPECT_EQ(now.substr(now.size() - 14), "made elsewhere");
+}
+
 TEST_F(ZipEngineTest, NothingToDoLeavesTheArchiveUntouched) {
     WriteText(Proj("a.txt"), "a");
     ASSERT_EQ(RunEngine(Call({"a.txt"})).count, 1);
@@ -493,13 +539,20 @@ TEST_F(ZipEngineTest, FilesOf4GiBAreRefusedUpFront) {
     ASSERT_EQ(RunEngine(Call({"a.txt"})).count, 1);
     const std::string before = ReadText(Archive());
     // Sparse: costs no disk space and is never read.
-    for (uint64_t size : {uint64_t(1) << 32, (uint64_t(1) << 32) - 100}) {
-        SCOPED_TRACE(size);
-        int fd = open(Proj("huge.img").c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(ftruncate(fd, off_t(size)), 0);
-        close(fd);
-        EngineResult r = RunEngine(Call({"a.txt", "huge.img"}));
+    // One file of 4 GiB; one just below, whose entry would still carry the archive past
+    // 4 GiB; two that only together would.
+    const uint64_t g = uint64_t(1) << 30;
+    for (auto sizes : {std::vector<uint64_t>{4 * g}, {4 * g - 100}, {2 * g + g / 2, 2 * g + g / 2}}) {
+        SCOPED_TRACE(sizes.size());
+        std::vector<std::string> specs = {"a.txt"};
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            specs.push_back("huge" + std::to_string(i) + ".img");
+            int fd = open(Proj(specs.back()).c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(ftruncate(fd, off_t(sizes[i])), 0);
+            close(fd);
+        }
+        EngineResult r = RunEngine(Call(specs));
         EXPECT_EQ(r.count, 0);
         EXPECT_EQ(ReadText(Archive()), before);
         ASSERT_FALSE(r.Messages().empty());
