@@ -105,7 +105,8 @@ private:
     int32_t RunSteps();
     bool ReadOld();
     void Plan(const std::vector<SelectedItem>& items);
-    bool CheckLimits();
+    template <class Warn>
+    bool CheckLimits(Warn& warn);
     bool WriteAll();
     bool WriteNoData(size_t itemIndex);
     bool TakeChunk(std::unique_ptr<Chunk> chunk);
@@ -163,10 +164,15 @@ int32_t Job::RunSteps() {
     sel.forceDos = m_o.forceDos;
     std::vector<SelectionWarning> warnings;
     std::vector<SelectedItem> items = SelectFiles(m_o.specs, sel, warnings);
-    for (const auto& w : warnings) {
-        Message(kCodeSkipped, "Warning: " + w.spec + " " + w.text + ".");
-        if (m_stopped) return Cancelled();
-    }
+    // Warnings about skipped names follow the totals, which come first; when the work stops
+    // before the totals, they precede the reason.
+    auto warn = [&] {
+        for (const auto& w : warnings) {
+            Message(kCodeSkipped, "Warning: " + w.spec + " " + w.text + ".");
+            if (m_stopped) return false;
+        }
+        return true;
+    };
     // The archive never packs itself (a wildcard in its own folder would find it).
     struct stat archiveStat {};
     if (stat(m_o.archive.c_str(), &archiveStat) == 0) {
@@ -178,11 +184,12 @@ int32_t Job::RunSteps() {
     }
     Plan(items);
     if (m_newCount == 0) {
+        if (!warn()) return Cancelled();
         Message(kCodeNothingToDo, "Nothing to do: no file to add or replace. The archive was left unchanged.");
         return 0;
     }
-    if (!CheckLimits()) return 0;
-    if (!Say(kTotalFiles, 0, int64_t(m_newCount), "") || !Say(kTotalSize, 0, int64_t(m_newBytes), ""))
+    if (!CheckLimits(warn)) return 0;
+    if (!Say(kTotalFiles, 0, int64_t(m_newCount), "") || !Say(kTotalSize, 0, int64_t(m_newBytes), "") || !warn())
         return Cancelled();
 
     std::string folder = m_o.tempDir;
@@ -282,7 +289,8 @@ void Job::Plan(const std::vector<SelectedItem>& items) {
     }
 }
 
-bool Job::CheckLimits() {
+template <class Warn>
+bool Job::CheckLimits(Warn& warn) {
     uint64_t total = m_old.prefixLength, directory = 0;
     for (const Slot& s : m_slots) {
         if (s.keep) {
@@ -292,6 +300,7 @@ bool Job::CheckLimits() {
         }
         const SelectedItem& item = m_items[s.index];
         if (item.size >= kMax32) {
+            warn();
             Fail(kCodeTooLarge, item.source + " is 4 GiB or larger, more than a zip archive without 64-bit records holds.");
             return false;
         }
@@ -300,11 +309,13 @@ bool Job::CheckLimits() {
         directory += kCentralHeaderSize + item.archiveName.size() + kExtTimeFieldSize;
     }
     if (m_slots.size() > kMaxEntries) {
+        warn();
         Fail(kCodeTooLarge, "The archive would hold " + std::to_string(m_slots.size()) +
                                 " entries, more than the 65,535 a zip archive without 64-bit records holds.");
         return false;
     }
     if (total + directory + kEndRecordSize + m_old.comment.size() > kMax32) {
+        warn();
         Fail(kCodeTooLarge, "The archive could grow beyond 4 GiB, more than a zip archive without 64-bit records holds.");
         return false;
     }

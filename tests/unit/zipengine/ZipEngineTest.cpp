@@ -283,6 +283,12 @@ TEST_F(ZipEngineTest, MissingFilesAreWarnedAndSkipped) {
     EXPECT_NE(messages[0].find("1: "), std::string::npos);
     EXPECT_NE(messages[0].find("gone.txt"), std::string::npos);
     EXPECT_NE(messages[1].find("nothing*.tab"), std::string::npos);
+    // The totals come first, then the warnings.
+    auto actions = r.Actions();
+    ASSERT_GE(actions.size(), 4u);
+    EXPECT_EQ(actions[0], ecbTotalFiles);
+    EXPECT_EQ(actions[1], ecbTotalSize);
+    EXPECT_EQ(actions[2], ecbMessage);
     EXPECT_EQ(Names(Archive()), std::vector<std::string>{"here.txt"});
 }
 
