@@ -93,6 +93,25 @@ TEST_F(CopyRunTest, AFolderThatCannotBeCreatedLeadsBackToThePathField) {
     EXPECT_EQ(form->focusWidget(), W<QLineEdit>("edtPath"));
 }
 
+TEST_F(CopyRunTest, CancelInTheProgressWindowInterruptsTheRun) {
+    TempDir target;
+    W<QLineEdit>("edtPath")->setText(QString::fromStdString(target / "out"));
+    // Pressed as soon as the progress window shows: the run lets messages through.
+    QTimer press;
+    QObject::connect(&press, &QTimer::timeout, [&] {
+        if (ui::ProgressForm && ui::ProgressForm->isVisible()) {
+            gui_test::Find<QPushButton>(ui::ProgressForm, "btnCancel")->click();
+            press.stop();
+        }
+    });
+    press.start(0);
+    std::vector<SeenNote> notes = RunCopy();
+    ASSERT_FALSE(notes.empty());
+    EXPECT_EQ(notes.back().text, "Copying interrupted by user. Warning: Copying incomplete!");
+    EXPECT_TRUE(ui::ProgressCancelled) << "the flag stays set until the next run";
+    EXPECT_FALSE(form->CopyRunning());
+}
+
 #ifdef TALLOMIR_HAVE_ZIP
 TEST_F(CopyRunTest, WithTheZipOptionTheRunLeavesAnArchive) {
     // The engine ships beside the program; the test program lives elsewhere.
