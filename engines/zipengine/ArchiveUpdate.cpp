@@ -62,6 +62,15 @@ bool NeedsUtf8Flag(const std::string& name) {
     return !ascii && ValidUtf8(name);
 }
 
+// Makes a rename in `folder` durable, so a move never deletes sources of an archive that a
+// crash could still take back.
+void SyncFolder(const std::string& folder) {
+    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
 bool ReadFully(int fd, unsigned char* p, size_t n) {
     while (n > 0) {
         ssize_t r = read(fd, p, n);
@@ -631,6 +640,7 @@ bool Job::WriteAll() {
 bool Job::PutInPlace() {
     if (rename(m_out.Path().c_str(), m_o.archive.c_str()) == 0) {
         m_out.Forget();
+        SyncFolder(FolderOf(m_o.archive));
         return true;
     }
     if (errno != EXDEV) {
@@ -655,6 +665,7 @@ bool Job::PutInPlace() {
         return false;
     }
     beside.Forget();
+    SyncFolder(FolderOf(m_o.archive));
     m_out.Discard();
     return true;
 }
