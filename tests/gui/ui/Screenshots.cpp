@@ -58,10 +58,11 @@ int main(int argc, char* argv[]) {
     ui::TAboutForm about;
     about.show();
     Save(&about, "about");
-    about.SetCloseEnabled(false);
-    Save(&about, "about-startup");
     about.findChild<QTabWidget*>("pgcAbout")->setCurrentIndex(1);
     Save(&about, "about-licence");
+    about.findChild<QTabWidget*>("pgcAbout")->setCurrentIndex(0);
+    about.SetCloseEnabled(false);
+    Save(&about, "about-startup");
     about.hide();
 
     ui::TCopyForm form;
