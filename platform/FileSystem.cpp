@@ -577,6 +577,13 @@ SysError SetFileAttributes(const std::string& path, int attributes) {
 SysError MoveToTrash(const std::string& path) {
     auto r = ResolveCase(path);
     if (!r) return SysError::FromErrno(ENOENT);
+    // The desktop's trash must exist first: without it the file would be moved into a
+    // "files" folder under the current folder instead.
+    std::string dataHome;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg == '/') dataHome = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home) dataHome = std::string(home) + "/.local/share";
+    if (dataHome.empty() || !ForceDirectories(dataHome + "/Trash/files") || !ForceDirectories(dataHome + "/Trash/info"))
+        return {kErrorAccessDenied, "There is no trash folder for this user."};
     QFile file(QString::fromLocal8Bit(r->c_str()));
     if (!file.moveToTrash()) return {kErrorAccessDenied, file.errorString().toLocal8Bit().toStdString()};
     return {};

@@ -73,7 +73,7 @@ typedef struct EngineCallHead {
 
 /* One file specification of the new-style record (104 bytes on 32-bit, zero-filled). */
 typedef struct FileSpecEntry {
-    char* spec;                   /*   0: the specification's text */
+    char* spec;                   /*   0: the file specification, as text */
     uint8_t reserved[100];        /*   4 */
 } FileSpecEntry;
 

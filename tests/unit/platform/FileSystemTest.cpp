@@ -197,3 +197,23 @@ TEST(FileChanges, ReadAndWriteWholeFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FileChanges, TrashIsMadeWhenMissingAndNothingLandsInTheCurrentFolder) {
+    CwdGuard guard;
+    TempDir dir;
+    const char* old = std::getenv("XDG_DATA_HOME");
+    std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", (dir / "data-home").c_str(), 1);  // does not exist yet
+    WriteText(dir / "work/Out.zip", "archive");
+    ASSERT_FALSE(SetCurrentDir(dir / "work"));
+    EXPECT_FALSE(MoveToTrash(dir / "work/OUT.ZIP"));
+    EXPECT_FALSE(testing_support::Exists(dir / "work/Out.zip"));
+    EXPECT_FALSE(testing_support::Exists(dir / "work/files"));
+    EXPECT_EQ(FindFiles(dir / "data-home/Trash/files", "*").size(), 1u);
+    if (old) setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else unsetenv("XDG_DATA_HOME");
+}
+
+}  // namespace

@@ -22,7 +22,7 @@ using testing_support::WriteText;
 namespace {
 
 // Runs in the test's folder, so "SFXStub.bin" in the current folder is the test's own.
-class ZipSFXTest : public ::testing::Test {
+class SelfExtractConversionTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_oldDir = platform::CurrentDir();
@@ -63,7 +63,7 @@ struct HeaderCase {
     int flags;
 };
 
-TEST(ZipSFXHeader, FlagBitsFollowOptionsAndOverwriteMode) {
+TEST(SelfExtractHeader, FlagBitsFollowOptionsAndOverwriteMode) {
     const HeaderCase cases[] = {
         {{SFXCheckSize}, OvrConfirm, 0x00},
         {{SFXCheckSize}, OvrAlways, 0x08},   // this program's settings
@@ -82,7 +82,7 @@ TEST(ZipSFXHeader, FlagBitsFollowOptionsAndOverwriteMode) {
     }
 }
 
-TEST_F(ZipSFXTest, TextsOf249BytesFillTheHeaderAnd250AreRefused) {
+TEST_F(SelfExtractConversionTest, TextsOf249BytesFillTheHeaderAnd250AreRefused) {
     MakeArchive("a.zip", Sample());
     zip.SFXCaption = std::string(100, 'c');
     zip.SFXDefaultDir = std::string(49, 'd');
@@ -103,7 +103,7 @@ TEST_F(ZipSFXTest, TextsOf249BytesFillTheHeaderAnd250AreRefused) {
     EXPECT_TRUE(testing_support::Exists(dir / "b.zip"));
 }
 
-TEST_F(ZipSFXTest, ExtensionRuleIgnoresCase) {
+TEST_F(SelfExtractConversionTest, ExtensionRuleIgnoresCase) {
     struct Row {
         const char* name;
         const char* output;
@@ -122,13 +122,13 @@ TEST_F(ZipSFXTest, ExtensionRuleIgnoresCase) {
     }
 }
 
-TEST_F(ZipSFXTest, MissingArchiveIsRefused) {
+TEST_F(SelfExtractConversionTest, MissingArchiveIsRefused) {
     zip.SetZipFilename(dir / "none.zip");
     EXPECT_EQ(zip.ConvertToSFX(), -9);
     EXPECT_EQ(messages, std::vector<int>{zmNoArchive});
 }
 
-TEST_F(ZipSFXTest, StubSearchOrder) {
+TEST_F(SelfExtractConversionTest, StubSearchOrder) {
     MakeArchive("s.zip", Sample());
     const std::string progStub = platform::ProgramDir() + "SFXStub.bin";
     // The program's folder is shared by every run: start clean and leave it clean.
@@ -184,7 +184,7 @@ TEST_F(ZipSFXTest, StubSearchOrder) {
     EXPECT_EQ(zip.SFXPath, "SFXStub.bin");
 }
 
-TEST_F(ZipSFXTest, OutputShiftsEveryOffsetByStubAndHeader) {
+TEST_F(SelfExtractConversionTest, OutputShiftsEveryOffsetByStubAndHeader) {
     Archive a = Sample();
     const Built source = Build(a);
     WriteText(dir / "p.zip", source.bytes);
@@ -220,7 +220,7 @@ TEST_F(ZipSFXTest, OutputShiftsEveryOffsetByStubAndHeader) {
     EXPECT_EQ(zip.ArchiveComment(), "archive comment");
 }
 
-TEST_F(ZipSFXTest, IndependentReadersAcceptTheOutput) {
+TEST_F(SelfExtractConversionTest, IndependentReadersAcceptTheOutput) {
     // A real deflated archive from an independent writer where one is installed.
     std::string archive = dir / "r.zip";
     WriteText(dir / "in/one.txt", std::string(5000, 'a') + "one");
@@ -251,7 +251,7 @@ TEST_F(ZipSFXTest, IndependentReadersAcceptTheOutput) {
     EXPECT_GE(reader.EntryCount(), 2);
 }
 
-TEST_F(ZipSFXTest, BytesAfterTheCommentAreNotCarriedOver) {
+TEST_F(SelfExtractConversionTest, BytesAfterTheCommentAreNotCarriedOver) {
     const std::string bytes = Build(Sample()).bytes;
     WriteText(dir / "t.zip", bytes + "trailing junk");
     zip.SetZipFilename(dir / "t.zip");
@@ -259,7 +259,7 @@ TEST_F(ZipSFXTest, BytesAfterTheCommentAreNotCarriedOver) {
     EXPECT_EQ(ReadText(dir / "t.exe").size(), stub.size() + 256 + bytes.size());
 }
 
-TEST_F(ZipSFXTest, ArchiveWithOffsetsAlreadyOffIsCopiedUnchanged) {
+TEST_F(SelfExtractConversionTest, ArchiveWithOffsetsAlreadyOffIsCopiedUnchanged) {
     Archive a = Sample();
     a.prefix = std::string(500, 'P');
     a.shiftOffsets = false;
@@ -271,7 +271,7 @@ TEST_F(ZipSFXTest, ArchiveWithOffsetsAlreadyOffIsCopiedUnchanged) {
     EXPECT_EQ(ReadText(dir / "m.exe").substr(stub.size() + 256), bytes);
 }
 
-TEST_F(ZipSFXTest, FailuresLeaveTheSourceAndNoOutput) {
+TEST_F(SelfExtractConversionTest, FailuresLeaveTheSourceAndNoOutput) {
     struct Row {
         const char* name;
         std::function<std::string()> replacement;  // the archive's bytes after it was read
@@ -302,7 +302,7 @@ TEST_F(ZipSFXTest, FailuresLeaveTheSourceAndNoOutput) {
     }
 }
 
-TEST_F(ZipSFXTest, SourceGoesToTheTrashUnderAllowUndo) {
+TEST_F(SelfExtractConversionTest, SourceGoesToTheTrashUnderAllowUndo) {
     const std::string dataHome = dir / "xdg";
     ASSERT_TRUE(platform::ForceDirectories(dataHome));  // the desktop's data folder exists
     const char* old = std::getenv("XDG_DATA_HOME");
@@ -318,7 +318,7 @@ TEST_F(ZipSFXTest, SourceGoesToTheTrashUnderAllowUndo) {
     EXPECT_TRUE(testing_support::Exists(dataHome + "/Trash/files/u.zip"));
 }
 
-TEST_F(ZipSFXTest, CopyBlocksCopiesTheCountOrToTheEnd) {
+TEST_F(SelfExtractConversionTest, CopyBlocksCopiesTheCountOrToTheEnd) {
     std::string data;
     for (int i = 0; i < 20000; ++i) data += static_cast<char>(i * 7);
     WriteText(dir / "src", data);
@@ -335,7 +335,7 @@ TEST_F(ZipSFXTest, CopyBlocksCopiesTheCountOrToTheEnd) {
     }
 }
 
-TEST_F(ZipSFXTest, EraseFileTakesBareNamesFromTheCurrentFolder) {
+TEST_F(SelfExtractConversionTest, EraseFileTakesBareNamesFromTheCurrentFolder) {
     WriteText(dir / "gone.txt", "x");
     EXPECT_EQ(zip.EraseFile("gone.txt", htdFinal), 0);
     EXPECT_FALSE(testing_support::Exists(dir / "gone.txt"));
