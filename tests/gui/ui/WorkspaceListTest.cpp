@@ -1,5 +1,6 @@
 // The workspace list: the open dialog, duplicates, removal, and the refresh it drives over
 // the sample project through the MapInfo engine.
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -59,12 +60,14 @@ TEST_F(WizardTest, AddTakesTheFileChosenInTheOpenDialog) {
     Open();
     QString title;
     QStringList filters;
+    bool caseSensitive = true;
     gui_test::WhenModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<QFileDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->objectName(), "OpenDialog1");
         title = dialog->windowTitle();
         filters = dialog->nameFilters();
+        caseSensitive = dialog->filter().testFlag(QDir::CaseSensitive);
         auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(name, nullptr);
         name->setText(QString::fromStdString(dir / "Plan.WOR"));
@@ -73,6 +76,7 @@ TEST_F(WizardTest, AddTakesTheFileChosenInTheOpenDialog) {
     W<QPushButton>("btnAddWorkSpace")->click();
     EXPECT_EQ(title, "Select a MapInfo Workspace");
     EXPECT_EQ(filters, (QStringList{"MapInfo Workspaces (*.wor)", "All Files (*.*)"}));
+    EXPECT_FALSE(caseSensitive) << "*.wor must list PLAN.WOR too";
     EXPECT_EQ(form->State().workspaces, std::vector<std::string>{dir / "Plan.WOR"});
     EXPECT_EQ(W<QLabel>("lblSize")->text(), "0 KiloBytes");
 
