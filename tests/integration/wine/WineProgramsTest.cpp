@@ -128,15 +128,20 @@ TEST(WineStub, WindowsAnswerTheUser) {
         uint8_t flags;
         std::string steps;
         const char* a;  // a.txt afterwards
+        std::string command = "";
+        const char* made = nullptr;  // a file the command makes
     } cases[] = {
         {"auto-run, yes to all", sfx::SfxAutoRun, "ClickTest:" + std::to_string(kYesToAll) + " ClickTest:" + std::to_string(kOk), "new-a"},
         {"main window, extract", sfx::SfxOverwriteNever | sfx::SfxAskFiles,
          "ClickTest:" + std::to_string(kOk) + " ClickTest:" + std::to_string(kOk), "old-a"},
+        {"command shown before it runs", sfx::SfxOverwriteAlways | sfx::SfxAskCmdLine | sfx::SfxHideOverwriteBox,
+         "ClickTest:" + std::to_string(kOk) + " ClickTest:" + std::to_string(kOk), "new-a",
+         "cmd.exe|/c copy ><a.txt ><made.txt", "made.txt"},
     };
     for (const Case& c : cases) {
         TempDir tmp;
         WriteText(tmp / "out/a.txt", "old-a");
-        sfx::SfxHeader h = sfxtest::Header(c.flags, "", "ClickTest");
+        sfx::SfxHeader h = sfxtest::Header(c.flags, c.command, "ClickTest");
         h.defaultDir = "out";
         WriteText(tmp / "Package.exe",
                   sfxtest::MakeSfx(ReadText(StubPath()), h, sfxtest::BuildZip({{"a.txt", "new-a"}, {"sub/b.txt", "new-b"}})));
@@ -146,6 +151,10 @@ TEST(WineStub, WindowsAnswerTheUser) {
         EXPECT_EQ(r.status, 0) << c.what << "\n" << r.output;
         EXPECT_EQ(ReadText(tmp / "out/a.txt"), c.a) << c.what;
         EXPECT_EQ(ReadText(tmp / "out/sub/b.txt"), "new-b") << c.what;
+        if (!c.made) continue;
+        for (int i = 0; i < 100 && !Exists(tmp / ("out/" + std::string(c.made))); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(Exists(tmp / ("out/" + std::string(c.made)))) << c.what;
     }
 }
 
