@@ -13,6 +13,7 @@
 #include "analysis/Analysis.h"
 #include "app/ConsoleUserInterface.h"
 #include "app/Globals.h"
+#include "app/WizardRules.h"
 #include "app/pmUtils.h"
 #include "copyrun/CopyRun.h"
 #include "copyrun/ZipStep.h"
@@ -46,18 +47,6 @@ struct Options {
     analysis::CopyOptions copy;
     std::vector<std::string> workspaces;
 };
-
-// The wizard's rule for the zip name: empty gives "Tallomir.zip"; a name whose extension
-// (after the last '\', '/' or ':') is not exactly ".zip" loses it and gains ".zip".
-std::string ZipNameRule(std::string name) {
-    if (name.empty()) return "Tallomir.zip";
-    std::size_t start = name.find_last_of("\\/:");
-    std::size_t dot = name.rfind('.');
-    bool hasExt = dot != std::string::npos && (start == std::string::npos || dot > start);
-    if (hasExt && name.substr(dot) == ".zip") return name;
-    if (hasExt) name.resize(dot);
-    return name + ".zip";
-}
 
 int UsageError(const std::string& text) {
     std::fprintf(stderr, "tallomir-batch: %s\nTry 'tallomir-batch --help'.\n", text.c_str());
@@ -119,7 +108,7 @@ int Parse(int argc, char* argv[], Options& o) {
         if (!text.bytes) return UsageError("cannot read " + o.messageFile + ": " + text.error.message);
         o.copy.readmeText = *text.bytes;
     }
-    o.copy.zipFile = ZipNameRule(o.copy.zipFile);
+    o.copy.zipFile = app::ApplyZipNameRule(o.copy.zipFile);
     return -1;
 }
 

@@ -15,7 +15,7 @@
 #include "ui/AboutFrm.h"
 #include "ui/Artwork.h"
 #include "ui/WindowLook.h"
-#include "ui/WizardRules.h"
+#include "app/WizardRules.h"
 #include "ui_CopyFrm.h"
 
 #ifdef TALLOMIR_HAVE_COPYRUN
@@ -24,6 +24,7 @@
 #endif
 
 namespace ui {
+using namespace app;  // the wizard's text rules
 
 TCopyForm* CopyForm = nullptr;
 

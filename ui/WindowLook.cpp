@@ -8,9 +8,10 @@
 #include <QScreen>
 #include <QWidget>
 
-#include "ui/WizardRules.h"
+#include "app/WizardRules.h"
 
 namespace ui {
+using namespace app;  // the wizard's text rules
 
 void ApplyWindowLook(QWidget* form) {
     QFont font("Arial");

@@ -1,10 +1,10 @@
-#include "ui/WizardRules.h"
+#include "app/WizardRules.h"
 
 #include <vector>
 
 #include "app/pmUtils.h"
 
-namespace ui {
+namespace app {
 namespace {
 
 std::vector<std::string> FolderNames(const std::string& text) {
@@ -109,4 +109,4 @@ std::string WithCrLf(const std::string& text) {
     return out;
 }
 
-}  // namespace ui
+}  // namespace app

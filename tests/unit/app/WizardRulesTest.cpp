@@ -1,9 +1,9 @@
 // The text rules of the wizard: zip name, path field, relative "ZipFile", flags, line breaks.
 #include <gtest/gtest.h>
 
-#include "ui/WizardRules.h"
+#include "app/WizardRules.h"
 
-using namespace ui;
+using namespace app;
 
 TEST(WizardRules, ZipNameRule) {
     struct Case {

@@ -1,10 +1,10 @@
 #pragma once
 // The text rules of the wizard window and its settings file, kept apart from the widgets so
-// the batch front end and the tests can use them: the zip-name rule, the path field rule,
+// the batch front end can use them too: the zip-name rule, the path field rule,
 // the relative "ZipFile" form and the flag rule of the settings file.
 #include <string>
 
-namespace ui {
+namespace app {
 
 // The name used when the zip field is empty.
 inline constexpr const char* kDefaultZipName = "Tallomir.zip";
@@ -45,4 +45,4 @@ std::string WithNewlines(const std::string& text);
 // Each line break of `text` ('\n', CR LF or lone CR) becomes CR LF.
 std::string WithCrLf(const std::string& text);
 
-}  // namespace ui
+}  // namespace app
