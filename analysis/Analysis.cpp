@@ -83,14 +83,14 @@ std::string Analysis::GetTableName(const std::string& workspace, const std::stri
     const std::string resolved = platform::ExpandFileName(path);
     if (platform::FileExists(resolved + ".tab")) {
         std::string entry = alias + " " + resolved;
-        bool known = false;
-        for (const auto& e : m_state.tables)
-            if (pm::EqualNoCase(e, entry)) {
-                known = true;
-                break;
-            }
-        if (!known) {
+        if (m_keyedTables != m_state.tables.size() || m_tableKeys.size() > m_keyedTables) {
+            m_tableKeys.clear();
+            for (const auto& e : m_state.tables) m_tableKeys.insert(pm::UpperAscii(e));
+            m_keyedTables = m_state.tables.size();
+        }
+        if (m_tableKeys.insert(pm::UpperAscii(entry)).second) {
             m_state.tables.push_back(std::move(entry));
+            ++m_keyedTables;
             m_state.NotifyChanged();
         }
         return alias;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "analysis/CopyFormState.h"
@@ -55,6 +56,10 @@ private:
     const std::vector<std::string>& HeaderLines(const std::string& path);
 
     CopyFormState& m_state;
+    // The table-list entries upper-cased, for the duplicate test; rebuilt whenever the list
+    // no longer has the length they were made for.
+    std::unordered_set<std::string> m_tableKeys;
+    std::size_t m_keyedTables = 0;
     bool m_keepHeader = false;
     std::string m_headerPath;
     std::vector<std::string> m_headerLines;
