@@ -40,7 +40,7 @@ ReadResult Read(const std::string& bytes, ExistingArchive& archive) {
     return ReadExistingArchive(source, archive);
 }
 
-TEST(ArchiveReader, ValidLayoutsAreUnderstood) {
+TEST(ZipEngineReader, ValidLayoutsAreUnderstood) {
     const std::string zip = SampleArchive();
     const std::string prefix(1000, 'S');
     const std::string empty = std::string("PK\x05\x06", 4) + std::string(18, '\0');
@@ -74,7 +74,7 @@ TEST(ArchiveReader, ValidLayoutsAreUnderstood) {
     }
 }
 
-TEST(ArchiveReader, DamagedArchivesAreRefused) {
+TEST(ZipEngineReader, DamagedArchivesAreRefused) {
     const std::string zip = SampleArchive();
     const size_t end = zip.size() - 22 - 4;  // end record (comment "note" follows it)
     ExistingArchive probe;
@@ -116,7 +116,7 @@ TEST(ArchiveReader, DamagedArchivesAreRefused) {
     }
 }
 
-TEST(ArchiveReader, NoCutOrDamagedByteMakesItReadOutsideTheFile) {
+TEST(ZipEngineReader, NoCutOrDamagedByteMakesItReadOutsideTheFile) {
     const std::string zip = SampleArchive();
     for (size_t n = 0; n < zip.size(); ++n) {
         ExistingArchive a;

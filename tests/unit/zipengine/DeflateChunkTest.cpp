@@ -28,7 +28,7 @@ std::string InflateRaw(const std::vector<unsigned char>& data, size_t expected) 
     return out;
 }
 
-TEST(DeflateChunk, PiecesJoinIntoOneStreamForEveryKindOfData) {
+TEST(ZipEngineDeflate, PiecesJoinIntoOneStreamForEveryKindOfData) {
     struct Case {
         const char* what;
         std::string data;
@@ -61,7 +61,7 @@ TEST(DeflateChunk, PiecesJoinIntoOneStreamForEveryKindOfData) {
     }
 }
 
-TEST(ChooseStrategy, NoiseIsStoredAndOnlyLevelsEightAndNineTryTheThoroughParser) {
+TEST(ZipEngineStrategy, NoiseIsStoredAndOnlyLevelsEightAndNineTryTheThoroughParser) {
     auto noise = zipengine_test::RandomBytes(196608, 6);
     auto text = zipengine_test::TextBytes(196608, 7);
     auto p = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); };
@@ -72,7 +72,7 @@ TEST(ChooseStrategy, NoiseIsStoredAndOnlyLevelsEightAndNineTryTheThoroughParser)
     EXPECT_TRUE(best == kFastLevel || best == kThoroughLevel) << best;
 }
 
-TEST(CompressionPipeline, ResultsComeBackInOrderWithTheirCrc) {
+TEST(ZipEnginePipeline, ResultsComeBackInOrderWithTheirCrc) {
     CompressionPipeline pipeline(3);
     std::vector<std::string> inputs;
     for (int i = 0; i < 20; ++i) inputs.push_back(zipengine_test::TextBytes(size_t(1000 + i * 5000), uint32_t(i)));
