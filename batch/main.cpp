@@ -71,6 +71,8 @@ int Parse(int argc, char* argv[], Options& o) {
             return kOk;
         } else if (a == "--to") {
             if (!value(o.copy.path)) return UsageError("--to needs a folder");
+            // Relative to where the command was given: the refresh moves the current folder.
+            o.copy.path = platform::ExpandFileName(o.copy.path);
             haveTarget = true;
         } else if (a == "--list") {
             o.list = true;

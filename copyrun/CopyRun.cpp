@@ -134,12 +134,21 @@ void Run::CopyTableFile(const std::string& source, const std::string& dest) {
     app::UserInterface& ui = app::UI();
     if (pm::EqualNoCase(pm::ExtensionOf(source), ".MBX")) return;  // programs are not copied
     try {
-        if (SourceInUse(source)) {
+        // The copy itself refuses a source another program holds, before it touches the
+        // destination; only an existing destination needs both tests up front, in order.
+        const bool destExists = platform::PathExists(dest);
+        if (destExists && SourceInUse(source)) {
             ui.ShowNote("Error copying file " + source + CR + '\n' + kLocked);
-        } else if (platform::PathExists(dest) && app::FileInUse(dest)) {
+        } else if (destExists && app::FileInUse(dest)) {
             ui.ShowNote("Error copying file " + dest + CR + kLocked);
         } else {
-            CopyOneFile(source, dest);
+            platform::SysError err = platform::CopyFile(source, dest);
+            if (err.code == platform::kErrorSharingViolation && SourceInUse(source)) {
+                ui.ShowNote("Error copying file " + source + CR + '\n' + kLocked);
+            } else if (err) {
+                ui.ShowNote("Error copying file " + source + CR +
+                            (err.code == platform::kErrorSharingViolation ? std::string(kLocked) : err.message));
+            }
         }
     } catch (const std::exception& e) {
         const std::string text = e.what();

@@ -654,6 +654,23 @@ SysError WriteFile(const std::string& path, const std::string& bytes) {
     struct stat old;
     bool existed = ::stat(p.c_str(), &old) == 0;
     if (existed && (old.st_mode & 0222) == 0) return SysError::FromErrno(EACCES);  // read-only
+    if (!existed) {
+        // Nothing to keep whole: write the new file in place, and remove it on failure.
+        Fd fd(::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd.fd >= 0) {
+            SysError err;
+            for (std::size_t off = 0; off < bytes.size() && !err;) {
+                ssize_t w = ::write(fd.fd, bytes.data() + off, bytes.size() - off);
+                if (w < 0 && errno != EINTR) err = SysError::FromErrno(errno);
+                if (w > 0) off += static_cast<std::size_t>(w);
+            }
+            if (::close(fd.release()) != 0 && !err) err = SysError::FromErrno(errno);
+            if (err) ::unlink(p.c_str());
+            return err;
+        }
+        if (errno != EEXIST) return SysError::FromErrno(errno);
+        // Created meanwhile by someone else: replace it like an existing file.
+    }
     std::string tmp = p + ".~tmXXXXXX";
     Fd fd(::mkstemp(tmp.data()));
     if (fd.fd < 0) return SysError::FromErrno(errno);

@@ -76,6 +76,15 @@ TEST_F(BatchTest, CopiesTheSampleIntoAFolderThatOpensOnItsOwn) {
     }
 }
 
+TEST_F(BatchTest, RelativeTargetCountsFromWhereTheCommandWasGiven) {
+    fs::create_directories(dir / "here");
+    auto r = RunCommand("cd " + dir / "here && " + testing_support::BinDir() + "/tallomir-batch --to out " + city +
+                        " 2>" + dir / "stderr.txt");
+    ASSERT_EQ(r.status, 0) << Stderr();
+    EXPECT_TRUE(Exists(dir / "here/out/City.WOR"));
+    EXPECT_FALSE(Exists(dir / "src/out"));
+}
+
 TEST_F(BatchTest, ExitStatusesForUsageProblemsAndStops) {
     EXPECT_EQ(Batch(city).status, 2);                                   // no --to
     EXPECT_EQ(Batch("--frobnicate --to x " + city).status, 2);          // unknown option
