@@ -1,5 +1,7 @@
 #include "app/ConsoleUserInterface.h"
 
+#include "app/WizardRules.h"
+
 #include <unistd.h>
 
 #include <csignal>
@@ -32,19 +34,7 @@ void ConsoleUserInterface::InstallSignalHandlers() {
 
 bool ConsoleUserInterface::Interrupted() { return g_interrupted != 0; }
 
-std::string ConsoleUserInterface::WithLineBreaks(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r') {
-            out += '\n';
-            if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
+std::string ConsoleUserInterface::WithLineBreaks(const std::string& text) { return WithNewlines(text); }
 
 void ConsoleUserInterface::ClearProgressLine() {
     if (m_progressShown) {

@@ -1,6 +1,10 @@
 #include "TestSupport.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QCryptographicHash>
 #include <array>
@@ -100,6 +104,30 @@ std::string EnvOr(const char* name, const std::string& fallback) {
 std::string BinDir() { return EnvOr("TALLOMIR_BIN_DIR", "build/bin"); }
 std::string SourceDir() { return EnvOr("TALLOMIR_SOURCE_DIR", "."); }
 std::string TestBinDir() { return EnvOr("TALLOMIR_TEST_BIN_DIR", "build/tests/bin"); }
+
+LockHolder::LockHolder(const std::string& path) {
+    int ready[2];
+    if (::pipe(ready) != 0) return;
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        int fd = ::open(path.c_str(), O_RDONLY);
+        ::flock(fd, LOCK_EX);
+        (void)!::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char c;
+    (void)!::read(ready[0], &c, 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+LockHolder::~LockHolder() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+}
 
 std::vector<std::string> RecordingUserInterface::Notes() const {
     std::vector<std::string> out;

@@ -40,6 +40,19 @@ struct CommandResult {
 CommandResult RunCommand(const std::string& command);
 bool HaveTool(const std::string& tool);
 
+// Another process that holds `path` open with an exclusive lock (flock) until destroyed,
+// as a program that has the file open would.
+class LockHolder {
+public:
+    explicit LockHolder(const std::string& path);
+    ~LockHolder();
+    LockHolder(const LockHolder&) = delete;
+    LockHolder& operator=(const LockHolder&) = delete;
+
+private:
+    int m_pid = -1;
+};
+
 // Where the built programs and the sources are (from the test environment).
 std::string BinDir();        // build/bin
 std::string SourceDir();     // the repository

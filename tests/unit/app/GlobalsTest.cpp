@@ -13,36 +13,8 @@ using testing_support::WriteText;
 
 namespace {
 
-// Another process that holds `path` open with an exclusive lock until destroyed.
-class LockHolder {
-public:
-    explicit LockHolder(const std::string& path) {
-        int ready[2];
-        if (::pipe(ready) != 0) return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            int fd = ::open(path.c_str(), O_RDWR);
-            ::flock(fd, LOCK_EX);
-            char c = 'x';
-            (void)!::write(ready[1], &c, 1);
-            ::pause();
-            ::_exit(0);
-        }
-        char c;
-        (void)!::read(ready[0], &c, 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
-    }
-    ~LockHolder() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
+using testing_support::LockHolder;
 
-private:
-    pid_t m_pid = -1;
-};
 
 TEST(FileInUse, AnswersForMissingReadOnlyLockedAndFreeFiles) {
     TempDir dir;

@@ -22,36 +22,11 @@ using testing_support::TreeSnapshot;
 
 namespace {
 
+using testing_support::LockHolder;
+
 const std::string kHeader =
     "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n  Type NATIVE\r\n";
 
-// Another process holding `path` with an exclusive lock until destroyed.
-class LockHolder {
-public:
-    explicit LockHolder(const std::string& path) {
-        int ready[2];
-        if (::pipe(ready) != 0) return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            int fd = ::open(path.c_str(), O_RDONLY);
-            ::flock(fd, LOCK_EX);
-            (void)!::write(ready[1], "x", 1);
-            ::pause();
-            ::_exit(0);
-        }
-        char c;
-        (void)!::read(ready[0], &c, 1);
-        ::close(ready[0]);
-        ::close(ready[1]);
-    }
-    ~LockHolder() {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-
-private:
-    pid_t m_pid = -1;
-};
 
 class CopyRunTest : public ::testing::Test {
 protected:
