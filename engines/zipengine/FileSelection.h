@@ -44,7 +44,7 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 std::string DosName(const std::string& name);
 
 // Expands `specs` in order. Items are unique by archive name (letter case ignored); a second
-// file for a name already taken is left out with a warning, as is every specification that
+// file for a name already taken is left out with a warning, as is every file specification that
 // matches nothing. Folder entries come before the first file they hold.
 std::vector<SelectedItem> SelectFiles(const std::vector<std::string>& specs, const SelectionOptions& options,
                                       std::vector<SelectionWarning>& warnings);

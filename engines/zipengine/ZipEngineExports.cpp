@@ -8,7 +8,7 @@
 
 namespace {
 
-// The engine's version; 151 and later take the record with the file-specification array.
+// The engine's version; 151 and later take the record with the array of file specifications.
 constexpr int32_t kEngineVersion = 158;
 
 class CallbackReporter : public zipengine::Reporter {
