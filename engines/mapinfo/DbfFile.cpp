@@ -129,11 +129,23 @@ void DbfFile::Load() {
     std::streamoff end = m_stream->tellg();
     if (end < 0) throw MapInfoError("Unable to read the data file " + what + ".");
     m_size = static_cast<std::uint64_t>(end);
-    // The header length is a 16-bit value, so 64 KiB always hold the whole header.
-    std::string head(static_cast<std::size_t>(std::min<std::uint64_t>(m_size, 65536)), '\0');
+    // Only the header is read: its length is the 16-bit value at offset 8 (so never more
+    // than 64 KiB); a file too short for the fixed part is judged by what it has.
+    std::uint64_t want = std::min<std::uint64_t>(m_size, 32);
+    std::string head(static_cast<std::size_t>(want), '\0');
     m_stream->seekg(0);
     m_stream->read(head.data(), static_cast<std::streamsize>(head.size()));
     if (!*m_stream) throw MapInfoError("Unable to read the data file " + what + ".");
+    if (head.size() == 32) {
+        std::uint64_t headerLength = static_cast<unsigned char>(head[8]) | (static_cast<unsigned char>(head[9]) << 8);
+        want = std::min<std::uint64_t>(m_size, std::max<std::uint64_t>(headerLength, 32));
+        if (want > head.size()) {
+            std::size_t have = head.size();
+            head.resize(static_cast<std::size_t>(want));
+            m_stream->read(head.data() + have, static_cast<std::streamsize>(want - have));
+            if (!*m_stream) throw MapInfoError("Unable to read the data file " + what + ".");
+        }
+    }
     m_layout = ParseDbfHeader(head, m_size, what);
 }
 
