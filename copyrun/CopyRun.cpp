@@ -26,6 +26,12 @@ void WriteTextFile(const std::string& path, const std::vector<std::string>& line
 
 std::string Join(const std::string& folder, const std::string& name) { return folder + "/" + name; }
 
+// "Error copying file " + source + CR + the reason: the lock text for a file in use.
+void ShowCopyFailure(const std::string& source, const platform::SysError& err) {
+    app::UI().ShowNote("Error copying file " + source + CR +
+                       (err.code == platform::kErrorSharingViolation ? std::string(kLocked) : err.message));
+}
+
 class Run {
 public:
     Run(analysis::CopyFormState& state, const CopyRunContext& context)
@@ -52,8 +58,7 @@ private:
 
 RunOutcome Run::Execute() {
     app::UserInterface& ui = app::UI();
-    m_target = platform::ExpandFileName(m_state.options.path);
-    while (m_target.size() > 1 && m_target.back() == '/') m_target.pop_back();
+    m_target = TargetFolder(m_state.options);
     m_tables = Join(m_target, "TABLES");
     m_data = Join(m_tables, "DATA");
 
@@ -146,8 +151,7 @@ void Run::CopyTableFile(const std::string& source, const std::string& dest) {
             if (err.code == platform::kErrorSharingViolation && SourceInUse(source)) {
                 ui.ShowNote("Error copying file " + source + CR + '\n' + kLocked);
             } else if (err) {
-                ui.ShowNote("Error copying file " + source + CR +
-                            (err.code == platform::kErrorSharingViolation ? std::string(kLocked) : err.message));
+                ShowCopyFailure(source, err);
             }
         }
     } catch (const std::exception& e) {
@@ -241,10 +245,14 @@ bool SourceInUse(const std::string& path) {
 
 bool CopyOneFile(const std::string& source, const std::string& dest) {
     platform::SysError err = platform::CopyFile(source, dest);
-    if (!err) return true;
-    app::UI().ShowNote("Error copying file " + source + CR +
-                       (err.code == platform::kErrorSharingViolation ? std::string(kLocked) : err.message));
-    return false;
+    if (err) ShowCopyFailure(source, err);
+    return !err;
+}
+
+std::string TargetFolder(const analysis::CopyOptions& options) {
+    std::string target = platform::ExpandFileName(options.path);
+    while (target.size() > 1 && target.back() == '/') target.pop_back();
+    return target;
 }
 
 RunOutcome btnCopyClick(analysis::CopyFormState& state, const CopyRunContext& context) {

@@ -47,6 +47,9 @@ inline constexpr const char* kCannotCreateTarget = "Error creating directory. Ca
 // display was left open, as the window's general error report expects.
 RunOutcome btnCopyClick(analysis::CopyFormState& state, const CopyRunContext& context);
 
+// The target folder T of the options' path, as a full host path without a trailing '/'.
+std::string TargetFolder(const analysis::CopyOptions& options);
+
 // Copies one file, replacing the destination; a failure is shown as
 // "Error copying file " + source + CR + the reason. True when copied.
 bool CopyOneFile(const std::string& source, const std::string& dest);

@@ -27,19 +27,14 @@ std::string OnDiskRelative(const std::string& path, const std::string& target) {
     return RelativeToTarget(resolved ? *resolved : path, target);
 }
 
-std::string WithBackslashes(std::string s) {
-    std::replace(s.begin(), s.end(), '/', '\\');
-    return s;
-}
-
 // True when every listed file that exists lies in the archive the component read last.
 bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string>& relative,
                      const std::string& target, std::string& missing) {
     for (const std::string& rel : relative) {
         if (!platform::FileExists(target + "/" + rel)) continue;  // reported by the engine
-        const std::string want = WithBackslashes(rel);
+        const std::string want = pm::ToBackslashes(rel);
         bool found = std::any_of(zip.Entries().begin(), zip.Entries().end(), [&](const zip::ZipDirEntry& e) {
-            return pm::EqualNoCase(WithBackslashes(e.FileName), want);
+            return pm::EqualNoCase(pm::ToBackslashes(e.FileName), want);
         });
         if (!found) {
             missing = want;
@@ -65,12 +60,6 @@ void ConfigureZipComponent(zip::TZipArchiver& zip, const std::string& programDir
     zip.SetDLLDirectory(programDir);
 }
 
-std::string TargetFolder(const analysis::CopyOptions& options) {
-    std::string target = platform::ExpandFileName(options.path);
-    while (target.size() > 1 && target.back() == '/') target.pop_back();
-    return target;
-}
-
 std::string ArchivePath(const analysis::CopyOptions& options) {
     const std::string target = TargetFolder(options);
     if (platform::IsAbsoluteText(options.zipFile)) return platform::ExpandFileName(options.zipFile);
@@ -83,7 +72,7 @@ std::vector<std::string> ReadmeLines(const std::string& message, const std::vect
     lines.push_back("");
     lines.push_back(std::string(53, '-'));
     lines.push_back("List of Files Extracted:");
-    for (const auto& f : files) lines.push_back("  " + WithBackslashes(RelativeToTarget(f, target)));
+    for (const auto& f : files) lines.push_back("  " + pm::ToBackslashes(RelativeToTarget(f, target)));
     lines.push_back("");
     lines.push_back(std::string(61, '-'));
     lines.push_back(std::string("Visit ") + kWebAddress + " for more information.");

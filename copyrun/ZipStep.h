@@ -23,9 +23,6 @@ inline constexpr const char* kReadmeCommand = "notepad.exe|><readme.txt";
 // the caption "Tallomir Self-Extracting Archive".
 void ConfigureZipComponent(zip::TZipArchiver& zip, const std::string& programDir);
 
-// The target folder T of the options' path, as a full host path without a trailing '/'.
-std::string TargetFolder(const analysis::CopyOptions& options);
-
 // The full path of the final archive Z: the zip name as it stands when absolute, else
 // inside T.
 std::string ArchivePath(const analysis::CopyOptions& options);

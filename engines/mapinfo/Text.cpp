@@ -3,7 +3,6 @@
 namespace mapinfo {
 
 namespace {
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 // Position just after the folder part: after the last separator, or after "X:".
 std::size_t NameStart(std::string_view path) {
@@ -15,19 +14,6 @@ std::size_t NameStart(std::string_view path) {
     return 0;
 }
 }  // namespace
-
-std::string UpperAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = Upper(c);
-    return out;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (Upper(a[i]) != Upper(b[i])) return false;
-    return true;
-}
 
 std::string_view TrimBlanks(std::string_view text) {
     std::size_t start = text.find_first_not_of(" \t");

@@ -5,10 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "app/pmUtils.h"
+
 namespace mapinfo {
 
-std::string UpperAscii(std::string_view text);
-bool EqualNoCase(std::string_view a, std::string_view b);
+using pm::EqualNoCase;
+using pm::UpperAscii;
 // Without leading and trailing blanks and tabs.
 std::string_view TrimBlanks(std::string_view text);
 // Lines ended by CR LF, LF or CR; the ends are not part of the lines.

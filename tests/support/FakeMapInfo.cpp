@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "TestPlugin.h"
 #include "platform/AutomationPlugin.h"
 #include "platform/FileSystem.h"
 
@@ -38,16 +39,8 @@ std::string Arg(const std::string& text) {  // the text inside the first pair of
 
 bool Exists(const std::string& path) { return platform::FileExists(path); }
 
-char* Copy(const std::string& s, size_t* len) {
-    char* p = static_cast<char*>(std::malloc(s.size() + 1));
-    std::memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
-    *len = s.size();
-    return p;
-}
-
 int Answer(const std::string& text, bool ok, char** out, size_t* len) {
-    *out = Copy(text, len);
+    *out = testing_support::PluginText(text, len);
     return ok ? TALLOMIR_INVOKE_OK : TALLOMIR_INVOKE_ERROR;
 }
 
@@ -142,17 +135,12 @@ int Invoke(void*, const char* method, const char* arg, size_t argLen, char** out
         }
         return Answer("Unknown statement: " + a, false, out, outLen);
     }
-    *out = Copy("Unknown name: " + m, outLen);
+    *out = testing_support::PluginText("Unknown name: " + m, outLen);
     return TALLOMIR_INVOKE_UNKNOWN_METHOD;
 }
-
-void FreeText(void*, char* t) { std::free(t); }
-void Release(void* self) { delete static_cast<TallomirAutomationObject*>(self); }
 
 }  // namespace
 
 extern "C" TALLOMIR_PLUGIN_EXPORT TallomirAutomationObject* TallomirCreateAutomationObject(void) {
-    auto* obj = new TallomirAutomationObject{TALLOMIR_AUTOMATION_ABI, nullptr, Invoke, FreeText, Release};
-    obj->self = obj;
-    return obj;
+    return testing_support::NewPluginObject(Invoke);
 }
