@@ -39,7 +39,11 @@ TEST_F(WizardTest, FolderChooserCreatesATypedFolder) {
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->objectName(), "DirDialog");
         start = dialog->directory().absolutePath();
-        dialog->selectFile(Q(dir / "new/deeper"));
+        // typed into the name field, as a user would: selectFile() on a folder that does not
+        // exist yet depends on the dialog's background listing having finished
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText(Q(dir / "new/deeper"));
         static_cast<QDialog*>(dialog)->accept();
     });
     W<QPushButton>("btnDir")->click();
