@@ -25,12 +25,13 @@ std::string QuotedText(const std::string& line) {
 }
 
 bool ContainsUpper(const std::string& line, std::string_view upperWhat) {
-    return pm::UpperAscii(line).find(upperWhat) != std::string::npos;
+    return pm::FindUpper(line, upperWhat) != std::string::npos;
 }
 
-bool IsRasterLine(const std::string& upper) { return upper.find("TYPE \"RASTER\"") != std::string::npos; }
-bool IsAccessLine(const std::string& upper) { return upper.find("TYPE ACCESS TABLE") != std::string::npos; }
-bool IsFileLine(const std::string& upper) { return upper.find("FILE \"") != std::string::npos; }
+// The tests on header lines ignore letter case.
+bool IsRasterLine(const std::string& line) { return ContainsUpper(line, "TYPE \"RASTER\""); }
+bool IsAccessLine(const std::string& line) { return ContainsUpper(line, "TYPE ACCESS TABLE"); }
+bool IsFileLine(const std::string& line) { return ContainsUpper(line, "FILE \""); }
 
 // A file as the directory search reports it: its on-disk name and size.
 struct FoundFile {
@@ -63,8 +64,8 @@ std::pair<std::string, std::string> SplitEntry(const std::string& entry) {
 // ---- workspace reading ---------------------------------------------------------------------
 
 std::string Analysis::GetTableName(const std::string& workspace, const std::string& line) {
+    if (pm::FindUpper(line, "OPEN TABLE") == std::string::npos) return {};
     const std::string upper = pm::UpperAscii(line);
-    if (upper.find("OPEN TABLE") == std::string::npos) return {};
 
     std::string path = QuotedText(line);
     if (pm::EndsWithNoCase(path, ".TAB")) path.resize(path.size() - 4);
@@ -79,7 +80,8 @@ std::string Analysis::GetTableName(const std::string& workspace, const std::stri
         alias = app::MapInfoApp().Eval("PathToTableName$(\"" + path + "\")");
     }
 
-    platform::SetCurrentDir(pm::FolderOf(workspace));  // a failure is of no consequence here
+    if (m_currentFolder.empty() || m_currentFolder != pm::FolderOf(workspace))
+        platform::SetCurrentDir(pm::FolderOf(workspace));  // a failure is of no consequence here
     const std::string resolved = platform::ExpandFileName(path);
     if (platform::FileExists(resolved + ".tab")) {
         std::string entry = alias + " " + resolved;
@@ -100,6 +102,7 @@ std::string Analysis::GetTableName(const std::string& workspace, const std::stri
 }
 
 void Analysis::GetGraphName(const std::string& workspace, const std::string& line) {
+    if (pm::FindUpper(line, ".3TF") == std::string::npos) return;  // most lines: no graph file
     const std::string upper = pm::UpperAscii(line);
     std::size_t using_ = upper.find("USING \"");
     if (upper.find(".3TF") == std::string::npos || using_ == std::string::npos) return;
@@ -128,8 +131,14 @@ void Analysis::GetGraphName(const std::string& workspace, const std::string& lin
 
 void Analysis::ReadWorkspace(int position) {
     const std::string& workspace = m_state.workspaces.at(static_cast<std::size_t>(position));
-    if (auto err = platform::SetCurrentDir(pm::FolderOf(workspace)))
+    const std::string folder = pm::FolderOf(workspace);
+    if (auto err = platform::SetCurrentDir(folder))
         throw FileError("Cannot open the folder of " + workspace + ": " + err.message);
+    struct CurrentFolder {
+        std::string& kept;
+        ~CurrentFolder() { kept.clear(); }
+    } current{m_currentFolder};
+    m_currentFolder = folder;
     for (const std::string& line : ReadLines(workspace)) {
         GetTableName(workspace, line);
         GetGraphName(workspace, line);
@@ -143,10 +152,8 @@ namespace {
 std::string TableFileIn(const std::vector<std::string>& lines, const std::string& header) {
     std::string result;
     for (const std::string& line : lines) {
-        const std::string upper = pm::UpperAscii(line);
-        if (upper.find("OPEN TABLE ") == std::string::npos || upper.find(" AS ") == std::string::npos)
-            continue;
-        std::size_t start = upper.find(" TABLE ") + 7 + 1;  // past the opening quote
+        if (!ContainsUpper(line, "OPEN TABLE ") || !ContainsUpper(line, " AS ")) continue;
+        std::size_t start = pm::FindUpper(line, " TABLE ") + 7 + 1;  // past the opening quote
         if (start > line.size()) start = line.size();
         std::size_t end = line.find('"', start);
         result = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
@@ -156,7 +163,7 @@ std::string TableFileIn(const std::vector<std::string>& lines, const std::string
 
 bool IsRasterIn(const std::vector<std::string>& lines) {
     for (const std::string& line : lines)
-        if (IsRasterLine(pm::UpperAscii(line))) return true;
+        if (IsRasterLine(line)) return true;
     return false;
 }
 
@@ -177,12 +184,11 @@ const std::vector<std::string>& Analysis::HeaderLines(const std::string& path) {
 std::uint64_t Analysis::GetTableSize(const std::string& path) {
     const std::string folder = pm::FolderOf(path);
     const std::string header = path + ".tab";
-    const std::vector<std::string> lines = HeaderLines(header);
+    const std::vector<std::string>& lines = HeaderLines(header);  // nothing below reads another header
     bool raster = false, access = false;
     for (const auto& line : lines) {
-        const std::string upper = pm::UpperAscii(line);
-        raster = raster || IsRasterLine(upper);
-        access = access || IsAccessLine(upper);
+        raster = raster || IsRasterLine(line);
+        access = access || IsAccessLine(line);
     }
 
     std::uint64_t total = 0;
@@ -192,7 +198,7 @@ std::uint64_t Analysis::GetTableSize(const std::string& path) {
     };
     if (raster || access) {
         for (const auto& line : lines) {
-            if (!IsFileLine(pm::UpperAscii(line))) continue;
+            if (!IsFileLine(line)) continue;
             const std::string named = NamedFilePath(folder, QuotedText(line));
             if (raster) {
                 if (auto h = FindFile(header)) list(*h);
@@ -369,10 +375,10 @@ void Analysis::UpdateViewTAB(const std::string& path) {
 void Analysis::UpdateRasterTAB(const std::string& path) {
     std::vector<std::string> lines = ReadLines(path + ".tab");
     bool raster = false;
-    for (const auto& line : lines) raster = raster || IsRasterLine(pm::UpperAscii(line));
+    for (const auto& line : lines) raster = raster || IsRasterLine(line);
     if (!raster) return;
     for (auto& line : lines) {
-        if (!IsFileLine(pm::UpperAscii(line))) continue;
+        if (!IsFileLine(line)) continue;
         std::string name = QuotedText(line);
         std::size_t cut = name.find_last_of("\\/:");
         line = "File \"" + (cut == std::string::npos ? name : name.substr(cut + 1)) + "\"";

@@ -63,6 +63,9 @@ private:
     bool m_keepHeader = false;
     std::string m_headerPath;
     std::vector<std::string> m_headerLines;
+    // While ReadWorkspace runs: the folder it made current, which each of its lines would
+    // otherwise make current again.
+    std::string m_currentFolder;
 };
 
 }  // namespace analysis

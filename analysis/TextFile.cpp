@@ -9,14 +9,14 @@ std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t start = 0;
     const std::size_t n = text.size();
+    const char* data = text.data();
     while (start < n) {
-        std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end - start));
-        start = end + ((text[end] == '\r' && end + 1 < n && text[end + 1] == '\n') ? 2 : 1);
+        // a plain scan: find_first_of with a set of two looks the set up once per character
+        std::size_t end = start;
+        while (end < n && data[end] != '\r' && data[end] != '\n') ++end;
+        lines.emplace_back(data + start, end - start);
+        if (end == n) break;
+        start = end + ((data[end] == '\r' && end + 1 < n && data[end + 1] == '\n') ? 2 : 1);
     }
     return lines;
 }

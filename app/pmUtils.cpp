@@ -54,7 +54,21 @@ bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
 }
 
 std::size_t FindUpper(std::string_view text, std::string_view upperWhat) {
-    return UpperAscii(text).find(upperWhat);
+    // Compared in place: header and workspace lines are searched many times on each refresh.
+    if (upperWhat.empty()) return 0;
+    if (upperWhat.size() > text.size()) return std::string_view::npos;
+    const std::size_t last = text.size() - upperWhat.size();
+    for (std::size_t i = 0; i <= last; ++i) {
+        std::size_t k = 0;
+        while (k < upperWhat.size()) {
+            char c = text[i + k];
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+            if (c != upperWhat[k]) break;
+            ++k;
+        }
+        if (k == upperWhat.size()) return i;
+    }
+    return std::string_view::npos;
 }
 
 std::string ToBackslashes(std::string_view path) {

@@ -238,9 +238,15 @@ bool Trusted(const DirListing& l, const struct stat& st) {
     return Nanos(l.mtime) == Nanos(st.st_mtim) && Nanos(l.mtime) < Nanos(l.listedAt) - kTrustMarginNs;
 }
 
-std::shared_ptr<const DirListing> ListDirectory(const std::string& dir) {
+// `known` is the folder's status when the caller has just read it, which saves asking again.
+std::shared_ptr<const DirListing> ListDirectory(const std::string& dir, const struct stat* known = nullptr) {
     struct stat st;
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+    if (known) {
+        st = *known;
+    } else if (::stat(dir.c_str(), &st) != 0) {
+        return nullptr;
+    }
+    if (!S_ISDIR(st.st_mode)) return nullptr;
     {
         std::lock_guard lock(g_listingMutex);
         auto it = g_listings.find(dir);
@@ -267,8 +273,9 @@ std::shared_ptr<const DirListing> ListDirectory(const std::string& dir) {
 }
 
 // The on-disk spelling of `name` inside the existing folder `dir` ("" = root).
-std::optional<std::string> FindEntryNoCase(const std::string& dir, const std::string& name) {
-    auto listing = ListDirectory(dir.empty() ? "/" : dir);
+std::optional<std::string> FindEntryNoCase(const std::string& dir, const std::string& name,
+                                           const struct stat* dirStatus = nullptr) {
+    auto listing = ListDirectory(dir.empty() ? "/" : dir, dirStatus);
     if (!listing) return std::nullopt;
     auto it = listing->byLowerName.find(LowerText(name));
     if (it == listing->byLowerName.end()) return std::nullopt;
@@ -281,9 +288,10 @@ namespace {
 
 // ResolveCase that also hands back the status of what it found (links followed), so the
 // common questions cost as few system calls as possible. False when nothing matches.
-bool ResolveWithStat(const std::string& path, std::string& resolved, struct stat& st) {
+// `exactMissing`: the caller already knows the spelling as given does not exist.
+bool ResolveWithStat(const std::string& path, std::string& resolved, struct stat& st, bool exactMissing = false) {
     std::string full = ExpandFileName(path);
-    if (::stat(full.c_str(), &st) == 0) {  // the exact spelling exists
+    if (!exactMissing && ::stat(full.c_str(), &st) == 0) {  // the exact spelling exists
         resolved = std::move(full);
         return true;
     }
@@ -294,7 +302,8 @@ bool ResolveWithStat(const std::string& path, std::string& resolved, struct stat
     std::string current;  // resolved so far, "" = root
     std::size_t start = 1;
     bool lastOnly = false;
-    if (!parent.empty() && ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    struct stat parentStatus;
+    if (!parent.empty() && ::stat(parent.c_str(), &parentStatus) == 0 && S_ISDIR(parentStatus.st_mode)) {
         current = parent;  // only the last name differs in letter case
         start = slash + 1;
         lastOnly = true;
@@ -312,8 +321,8 @@ bool ResolveWithStat(const std::string& path, std::string& resolved, struct stat
                 continue;
             }
         }
+        auto found = FindEntryNoCase(current, part, lastOnly ? &parentStatus : nullptr);
         lastOnly = false;
-        auto found = FindEntryNoCase(current, part);
         if (!found) return false;
         current += "/" + *found;
     }
@@ -344,6 +353,19 @@ std::optional<DirEntry> StatEntry(const std::string& path) {
     entry.isHidden = !entry.name.empty() && entry.name[0] == '.';
     entry.size = entry.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
     return entry;
+}
+
+std::optional<PathStatus> StatPath(const std::string& path) {
+    PathStatus status;
+    struct stat st;
+    if (!ResolveWithStat(path, status.path, st)) return std::nullopt;
+    status.isDirectory = S_ISDIR(st.st_mode);
+    status.isRegularFile = S_ISREG(st.st_mode);
+    status.size = status.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
+    status.modifiedNs = Nanos(st.st_mtim);
+    status.device = static_cast<std::uint64_t>(st.st_dev);
+    status.inode = static_cast<std::uint64_t>(st.st_ino);
+    return status;
 }
 
 bool FileExists(const std::string& path) {
@@ -381,12 +403,12 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
 
 std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern) {
     std::vector<DirEntry> out;
-    auto dirPath = ResolveCase(folder);
-    if (!dirPath) return out;
-    auto listing = ListDirectory(*dirPath);
+    std::string dirPath;
+    struct stat dirStatus;
+    if (!ResolveWithStat(folder, dirPath, dirStatus)) return out;
+    auto listing = ListDirectory(dirPath, &dirStatus);
     if (!listing) return out;
-    Fd dfd(::open(dirPath->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dfd.fd < 0) return out;
+    if (dirPath.back() != '/') dirPath += '/';
     // Only names that begin with the pattern's literal prefix can match: find them in the
     // sorted index, then keep directory order.
     const std::string prefix = LowerText(pattern.substr(0, pattern.find_first_of("*?")));
@@ -403,10 +425,11 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
         entry.name = name;
         entry.isHidden = name[0] == '.';
         struct stat st;
-        if (::fstatat(dfd.fd, name.c_str(), &st, 0) == 0) {
+        const std::string path = dirPath + name;
+        if (::stat(path.c_str(), &st) == 0) {
             entry.isDirectory = S_ISDIR(st.st_mode);
             entry.size = entry.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
-        } else if (::fstatat(dfd.fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        } else if (::lstat(path.c_str(), &st) != 0) {
             continue;  // gone since the folder was listed
         }
         out.push_back(std::move(entry));
@@ -630,8 +653,16 @@ std::optional<VolumeInfo> GetVolumeInfo(const std::string& path) {
 }
 
 FileBytes ReadFile(const std::string& path) {
-    std::string p = ResolveCase(path).value_or(ExpandFileName(path));
-    Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+    // The spelling as given is tried first; the letter case is looked up only when it fails.
+    int opened = ::open(ExpandFileName(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (opened < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        const int firstError = errno;
+        std::string resolved;
+        struct stat st;
+        if (!ResolveWithStat(path, resolved, st, /*exactMissing=*/true)) return {std::nullopt, SysError::FromErrno(firstError)};
+        opened = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    Fd fd(opened);
     if (fd.fd < 0) return {std::nullopt, SysError::FromErrno(errno)};
     std::string data;
     char buf[65536];

@@ -64,6 +64,18 @@ bool WildcardMatch(const std::string& pattern, const std::string& name);
 std::optional<std::uint64_t> FileSize(const std::string& path);
 // The on-disk name, size and kind of one path (letter case ignored); links are followed.
 std::optional<DirEntry> StatEntry(const std::string& path);
+// The whole on-disk spelling of one path (as ResolveCase gives it) with its kind and size,
+// found with as few questions to the file system as the lookup allows.
+struct PathStatus {
+    std::string path;
+    std::uint64_t size = 0;      // 0 for folders
+    bool isDirectory = false;
+    bool isRegularFile = false;  // not a folder, device, pipe or socket
+    std::int64_t modifiedNs = 0;  // last change of the contents, ns since the epoch
+    std::uint64_t device = 0;     // with `inode`: which file this is, whatever its name
+    std::uint64_t inode = 0;
+};
+std::optional<PathStatus> StatPath(const std::string& path);
 
 // ---- changes ----------------------------------------------------------------------------
 

@@ -106,13 +106,13 @@ DbfLayout ParseDbfHeader(std::string_view bytes, std::uint64_t fileSize, const s
     return layout;
 }
 
-std::unique_ptr<DbfFile> DbfFile::Open(const std::string& path) {
+std::unique_ptr<DbfFile> DbfFile::Open(const std::string& path, std::optional<std::uint64_t> knownSize) {
     std::unique_ptr<DbfFile> f(new DbfFile());
     f->m_path = path;
     auto stream = std::make_unique<std::ifstream>(path, std::ios::binary);
     if (!*stream) throw MapInfoError("Unable to open the data file " + path + ".");
     f->m_stream = std::move(stream);
-    f->Load();
+    f->Load(knownSize);
     return f;
 }
 
@@ -123,17 +123,21 @@ std::unique_ptr<DbfFile> DbfFile::FromBytes(std::string bytes) {
     return f;
 }
 
-void DbfFile::Load() {
+void DbfFile::Load(std::optional<std::uint64_t> knownSize) {
     std::string what = m_path.empty() ? std::string("(memory)") : m_path;
-    m_stream->seekg(0, std::ios::end);
-    std::streamoff end = m_stream->tellg();
-    if (end < 0) throw MapInfoError("Unable to read the data file " + what + ".");
-    m_size = static_cast<std::uint64_t>(end);
+    if (knownSize) {
+        m_size = *knownSize;
+    } else {
+        m_stream->seekg(0, std::ios::end);
+        std::streamoff end = m_stream->tellg();
+        if (end < 0) throw MapInfoError("Unable to read the data file " + what + ".");
+        m_size = static_cast<std::uint64_t>(end);
+        m_stream->seekg(0);
+    }
     // Only the header is read: its length is the 16-bit value at offset 8 (so never more
     // than 64 KiB); a file too short for the fixed part is judged by what it has.
     std::uint64_t want = std::min<std::uint64_t>(m_size, 32);
     std::string head(static_cast<std::size_t>(want), '\0');
-    m_stream->seekg(0);
     m_stream->read(head.data(), static_cast<std::streamsize>(head.size()));
     if (!*m_stream) throw MapInfoError("Unable to read the data file " + what + ".");
     if (head.size() == 32) {

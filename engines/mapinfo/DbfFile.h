@@ -8,6 +8,7 @@
 #include <istream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,8 +39,9 @@ DbfLayout ParseDbfHeader(std::string_view bytes, std::uint64_t fileSize, const s
 
 class DbfFile {
 public:
-    // Opens a file and checks its header; throws MapInfoError.
-    static std::unique_ptr<DbfFile> Open(const std::string& path);
+    // Opens a file and checks its header; throws MapInfoError. `knownSize` is the file's
+    // size when the caller has just read it, which saves asking the file again.
+    static std::unique_ptr<DbfFile> Open(const std::string& path, std::optional<std::uint64_t> knownSize = {});
     // A file held in memory (no Commit); throws MapInfoError.
     static std::unique_ptr<DbfFile> FromBytes(std::string bytes);
 
@@ -69,7 +71,7 @@ public:
 
 private:
     DbfFile() = default;
-    void Load();  // reads and checks the header from m_stream
+    void Load(std::optional<std::uint64_t> knownSize = {});  // reads and checks the header from m_stream
     // Reads n bytes at `at` through the window; false when the file cannot give them.
     bool ReadAt(std::uint64_t at, char* out, std::size_t n);
 

@@ -1,8 +1,9 @@
 #include "engines/mapinfo/MapInfoEngine.h"
 
-#include <filesystem>
+#include <ctime>
+#include <mutex>
 #include <optional>
-#include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include "engines/mapinfo/DbfFile.h"
@@ -31,19 +32,66 @@ std::string NextToHeader(const std::string& headerHostPath, const std::string& n
 }
 
 // The table file a path names: ".TAB" is added when the name has no extension, and also
-// when a dotted name ("city.roads") names no file of its own.
-std::optional<std::string> LocateTableFile(const std::string& path, std::string& tried) {
+// when a dotted name ("city.roads") names no file of its own. Found with its on-disk
+// spelling, kind and size: only regular files are read, as a device or a pipe named by a
+// hostile header would never end or never answer.
+std::optional<platform::PathStatus> LocateTableFile(const std::string& path, std::string& tried) {
     tried = HasExtension(path) ? path : path + ".TAB";
-    if (platform::FileExists(tried)) return platform::ResolveCase(tried);
-    if (HasExtension(path) && platform::FileExists(path + ".TAB")) return platform::ResolveCase(path + ".TAB");
+    auto found = platform::StatPath(tried);
+    if (found && !found->isDirectory) return found;
+    if (HasExtension(path)) {
+        found = platform::StatPath(path + ".TAB");
+        if (found && !found->isDirectory) return found;
+    }
     return std::nullopt;
 }
 
-// Only regular files are read: a device or a pipe named by a hostile header would never end
-// or never answer.
-bool IsRegularFile(const std::string& hostPath) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(hostPath, ec);
+// Parsed headers kept between openings, as a refresh opens every table of a project again.
+// A kept header is used only while its file is the same file with the same size and time
+// stamp, and that time stamp lies clearly before the moment it was read: file-system clocks
+// are coarse, so a change in the same tick as the read could otherwise go unseen.
+class HeaderCache {
+public:
+    std::optional<TableHeader> Find(const platform::PathStatus& file) {
+        std::lock_guard lock(m_mutex);
+        auto it = m_entries.find(file.path);
+        if (it == m_entries.end()) return std::nullopt;
+        const Entry& e = it->second;
+        if (e.size != file.size || e.modifiedNs != file.modifiedNs || e.device != file.device ||
+            e.inode != file.inode || e.modifiedNs >= e.readAtNs - kTrustMarginNs)
+            return std::nullopt;
+        return e.header;
+    }
+
+    void Keep(const platform::PathStatus& file, std::int64_t readAtNs, const TableHeader& header) {
+        std::lock_guard lock(m_mutex);
+        if (m_entries.size() >= kMaxEntries) m_entries.clear();
+        m_entries[file.path] = Entry{file.size, file.modifiedNs, file.device, file.inode, readAtNs, header};
+    }
+
+    static std::int64_t NowNs() {
+        struct timespec now;
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
+    }
+
+private:
+    static constexpr std::int64_t kTrustMarginNs = 50'000'000;  // 50 ms
+    static constexpr std::size_t kMaxEntries = 16384;
+    struct Entry {
+        std::uint64_t size;
+        std::int64_t modifiedNs;
+        std::uint64_t device, inode;
+        std::int64_t readAtNs;
+        TableHeader header;
+    };
+    std::mutex m_mutex;
+    std::unordered_map<std::string, Entry> m_entries;
+};
+
+HeaderCache& Headers() {
+    static HeaderCache cache;
+    return cache;
 }
 
 struct ColumnType {
@@ -112,77 +160,85 @@ struct Engine::Table {
 
 void Engine::Table::Load(const std::string& path, int depth) {
     std::string tried;
-    auto located = LocateTableFile(path, tried);
-    if (!located) throw MapInfoError("Unable to open table " + tried + ": the file does not exist.");
-    if (!IsRegularFile(*located)) throw MapInfoError("File " + *located + " is not a MapInfo table: it is no regular file.");
-    auto size = platform::FileSize(*located);
-    if (size && *size > kMaxHeaderBytes)
-        throw MapInfoError("File " + *located + " is not a MapInfo table: it is far too large for a table header.");
-    platform::FileBytes bytes = platform::ReadFile(*located);
-    if (!bytes.bytes) throw MapInfoError("Unable to read table " + *located + ": " + bytes.error.message + ".");
-    header = ParseTableHeader(*bytes.bytes, *located);
-    headerPath = *located;
+    auto status = LocateTableFile(path, tried);
+    if (!status) throw MapInfoError("Unable to open table " + tried + ": the file does not exist.");
+    const std::string& located = status->path;
+    if (!status->isRegularFile)
+        throw MapInfoError("File " + located + " is not a MapInfo table: it is no regular file.");
+    if (status->size > kMaxHeaderBytes)
+        throw MapInfoError("File " + located + " is not a MapInfo table: it is far too large for a table header.");
+    if (auto kept = Headers().Find(*status)) {
+        header = std::move(*kept);
+    } else {
+        const std::int64_t readAt = HeaderCache::NowNs();
+        platform::FileBytes bytes = platform::ReadFile(located);
+        if (!bytes.bytes) throw MapInfoError("Unable to read table " + located + ": " + bytes.error.message + ".");
+        header = ParseTableHeader(*bytes.bytes, located);
+        // kept only when the file read is the file looked at
+        if (bytes.bytes->size() == status->size) Headers().Keep(*status, readAt, header);
+    }
+    headerPath = located;
 
     switch (header.kind) {
         case TableKind::Redirect:
             if (depth >= kMaxRedirects)
-                throw MapInfoError("Table " + *located + " opens other tables too deeply (a loop?).");
-            Load(NextToHeader(*located, header.redirectTable), depth + 1);
+                throw MapInfoError("Table " + located + " opens other tables too deeply (a loop?).");
+            Load(NextToHeader(located, header.redirectTable), depth + 1);
             return;
         case TableKind::Workspace: {
             // A stub that runs a small workspace (as a relocated seamless table has): the
             // table that workspace opens is opened in its place.
             if (depth >= kMaxRedirects)
-                throw MapInfoError("Table " + *located + " opens other tables too deeply (a loop?).");
-            std::string workspace = NextToHeader(*located, header.runApplication);
-            auto wsPath = platform::ResolveCase(workspace);
-            auto wsSize = wsPath ? platform::FileSize(*wsPath) : std::nullopt;
-            if (!wsSize || *wsSize > kMaxHeaderBytes || !IsRegularFile(*wsPath))
-                throw MapInfoError("Unable to run the workspace " + workspace + " that table " + *located + " names.");
-            platform::FileBytes text = platform::ReadFile(*wsPath);
-            if (!text.bytes) throw MapInfoError("Unable to read the workspace " + *wsPath + ": " + text.error.message + ".");
+                throw MapInfoError("Table " + located + " opens other tables too deeply (a loop?).");
+            std::string workspace = NextToHeader(located, header.runApplication);
+            auto wsFile = platform::StatPath(workspace);
+            if (!wsFile || !wsFile->isRegularFile || wsFile->size > kMaxHeaderBytes)
+                throw MapInfoError("Unable to run the workspace " + workspace + " that table " + located + " names.");
+            const std::string& wsPath = wsFile->path;
+            platform::FileBytes text = platform::ReadFile(wsPath);
+            if (!text.bytes) throw MapInfoError("Unable to read the workspace " + wsPath + ": " + text.error.message + ".");
             for (std::string_view line : SplitLines(*text.bytes)) {
                 std::string_view trimmed = TrimBlanks(line);
                 if (UpperAscii(trimmed.substr(0, 10)) != "OPEN TABLE") continue;
                 std::size_t open = trimmed.find('"');
                 std::size_t close = open == std::string_view::npos ? open : trimmed.find('"', open + 1);
                 if (close == std::string_view::npos || close == open + 1) continue;
-                Load(NextToHeader(*wsPath, std::string(trimmed.substr(open + 1, close - open - 1))), depth + 1);
+                Load(NextToHeader(wsPath, std::string(trimmed.substr(open + 1, close - open - 1))), depth + 1);
                 return;
             }
-            throw MapInfoError("The workspace " + *wsPath + " that table " + *located + " runs opens no table.");
+            throw MapInfoError("The workspace " + wsPath + " that table " + located + " runs opens no table.");
         }
         case TableKind::Access:
         case TableKind::Linked:
         case TableKind::Foreign:
-            throw MapInfoError("Table " + *located + " is a " + TableKindName(header.kind) + " table (Type " +
+            throw MapInfoError("Table " + located + " is a " + TableKindName(header.kind) + " table (Type " +
                                header.typeName + "); this runtime cannot open it.");
         case TableKind::Raster: {
             if (header.files.empty() || header.files.front().empty())
-                throw MapInfoError("Raster table " + *located + " names no image file.");
-            std::string image = NextToHeader(*located, header.files.front());
+                throw MapInfoError("Raster table " + located + " names no image file.");
+            std::string image = NextToHeader(located, header.files.front());
             if (!platform::FileExists(image))
-                throw MapInfoError("Unable to open the image file " + image + " of raster table " + *located + ".");
+                throw MapInfoError("Unable to open the image file " + image + " of raster table " + located + ".");
             return;
         }
         case TableKind::View:
             for (const std::string& base : header.openTables) {
                 std::string baseTried;
-                if (base.empty() || !LocateTableFile(NextToHeader(*located, base), baseTried))
-                    throw MapInfoError("Unable to open table \"" + base + "\" that view " + *located +
+                if (base.empty() || !LocateTableFile(NextToHeader(located, base), baseTried))
+                    throw MapInfoError("Unable to open table \"" + base + "\" that view " + located +
                                        " is based on.");
             }
             return;
         case TableKind::Native: {
-            std::string stem = FolderOf(*located) + FileNameOf(*located);
+            std::string stem = FolderOf(located) + FileNameOf(located);
             stem = stem.substr(0, stem.rfind('.'));
-            auto datPath = platform::ResolveCase(stem + ".DAT");
-            if (!datPath || !IsRegularFile(*datPath))
-                throw MapInfoError("Unable to open the data file " + stem + ".DAT of table " + *located + ".");
-            dat = DbfFile::Open(*datPath);
+            auto datFile = platform::StatPath(stem + ".DAT");
+            if (!datFile || !datFile->isRegularFile)
+                throw MapInfoError("Unable to open the data file " + stem + ".DAT of table " + located + ".");
+            dat = DbfFile::Open(datFile->path, datFile->size);
             const auto& fields = dat->Layout().fields;
             if (header.hasFieldList && header.fields.size() != fields.size())
-                throw MapInfoError("Table " + *located + " is damaged: its header declares " +
+                throw MapInfoError("Table " + located + " is damaged: its header declares " +
                                    std::to_string(header.fields.size()) + " fields, its data file holds " +
                                    std::to_string(fields.size()) + ".");
             columnNames.clear();
@@ -198,7 +254,7 @@ void Engine::Table::Load(const std::string& path, int depth) {
                 for (std::size_t i = 0; i < columns.size(); ++i)
                     named = named || (EqualNoCase(columnNames[i], "Table") && columns[i].type == 'C');
                 if (!named)
-                    throw MapInfoError("Seamless table " + *located + " has no character column Table naming its tiles.");
+                    throw MapInfoError("Seamless table " + located + " has no character column Table naming its tiles.");
             }
             return;
         }

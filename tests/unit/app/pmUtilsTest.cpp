@@ -39,6 +39,18 @@ TEST(TextHelpers, UpperCasingKeepsEveryPosition) {
     EXPECT_FALSE(pm::EndsWithNoCase("tab", ".TAB"));
 }
 
+TEST(TextHelpers, FindUpperMatchesAnyLetterCaseAtEveryPosition) {
+    EXPECT_EQ(pm::FindUpper("type \"raster\"", "TYPE \"RASTER\""), 0u);
+    EXPECT_EQ(pm::FindUpper("  File \"a.tif\"", "FILE \""), 2u);
+    EXPECT_EQ(pm::FindUpper("x.3tf", ".3TF"), 1u) << "a match that ends the text";
+    EXPECT_EQ(pm::FindUpper("aaab", "AAB"), 1u) << "a partial match does not hide the next start";
+    EXPECT_EQ(pm::FindUpper("tab", "TABLE"), std::string::npos) << "longer than the text";
+    EXPECT_EQ(pm::FindUpper("", "A"), std::string::npos);
+    EXPECT_EQ(pm::FindUpper("abc", ""), 0u);
+    EXPECT_EQ(pm::FindUpper("Stra\xDF" "e", "STRA\xDF"), 0u) << "bytes above 127 compare as they are";
+    EXPECT_EQ(pm::FindUpper("Stra\xFF" "e", "STRA\xDF"), std::string::npos);
+}
+
 TEST(ConsoleText, LineEndsBecomeLineBreaks) {
     EXPECT_EQ(app::ConsoleUserInterface::WithLineBreaks("a\rb\r\nc\nd"), "a\nb\nc\nd");
     EXPECT_EQ(app::ConsoleUserInterface::WithLineBreaks("\r\r\n"), "\n\n");

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "MapInfoFixtures.h"
@@ -155,6 +156,45 @@ TEST_F(EngineTest, OpenFindsTablesByAnySpellingOfThePath) {
     m_engine.Do("Open Table \"Wells\"");  // no alias: the table name of the path
     m_engine.Do("Fetch First From Wells");
     EXPECT_EQ(m_engine.Eval("Wells.WellId"), "1");
+}
+
+// Headers are kept between openings; a changed header must never be answered from what was
+// kept, however soon after the last opening it changed and whatever it kept of the old one.
+TEST_F(EngineTest, AChangedHeaderIsReadAgain) {
+    const std::string folder = m_dir / "kept";
+    auto openAndRead = [&](const std::string& column) {
+        m_engine.Do("Open Table \"" + folder + "/T\" As T");
+        m_engine.Do("Fetch First From T");
+        std::string value = m_engine.Eval("T." + column);
+        m_engine.Do("Close Table T");
+        return value;
+    };
+    auto makeOld = [&](const std::string& file) {
+        struct timespec times[2] = {{1'600'000'000, 0}, {1'600'000'000, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    };
+    WriteNativeTable(folder, "T", {{"Alpha", 10}}, {{"one"}});
+    EXPECT_EQ(openAndRead("Alpha"), "one");
+
+    // rewritten at once, same size: within the same clock tick as the last reading
+    WriteNativeTable(folder, "T", {{"Bravo", 10}}, {{"two"}});
+    EXPECT_EQ(openAndRead("Bravo"), "two");
+
+    // an old header, kept; then another file put in its place with the same size and time
+    makeOld(folder + "/T.TAB");
+    EXPECT_EQ(openAndRead("Bravo"), "two");
+    EXPECT_EQ(openAndRead("Bravo"), "two");
+    WriteText(folder + "/new.TAB", mapinfo_test::NativeHeader({{"Carol", 10}}));
+    makeOld(folder + "/new.TAB");
+    ASSERT_EQ(::rename((folder + "/new.TAB").c_str(), (folder + "/T.TAB").c_str()), 0);
+    EXPECT_EQ(openAndRead("Carol"), "two");
+
+    // changed in place: a new time stamp
+    makeOld(folder + "/T.TAB");
+    EXPECT_EQ(openAndRead("Carol"), "two");
+    WriteText(folder + "/T.TAB", mapinfo_test::NativeHeader({{"Delta", 10}}));
+    EXPECT_EQ(openAndRead("Delta"), "two");
+    EXPECT_NE(EvalErrorOf("T.Carol"), "(accepted)");
 }
 
 TEST_F(EngineTest, OpenFailsWithAMessageForEveryMisuse) {

@@ -84,6 +84,51 @@ TEST(Lookup, IgnoresLetterCaseAndReportsOnDiskNames) {
     EXPECT_EQ(ResolveCase(dir / "Data/roads.tab"), dir.path() + "/Data/roads.tab");
 }
 
+TEST(Lookup, StatPathGivesSpellingKindSizeAndIdentity) {
+    TempDir dir;
+    WriteText(dir / "Data/Roads.TAB", "header");
+    auto found = StatPath(dir / "DATA/roads.tab");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->path, dir.path() + "/Data/Roads.TAB");
+    EXPECT_EQ(found->size, 6u);
+    EXPECT_TRUE(found->isRegularFile);
+    EXPECT_FALSE(found->isDirectory);
+    auto folder = StatPath(dir / "data");
+    ASSERT_TRUE(folder);
+    EXPECT_TRUE(folder->isDirectory);
+    EXPECT_FALSE(folder->isRegularFile);
+    EXPECT_EQ(folder->size, 0u);
+    ASSERT_EQ(::mkfifo((dir / "Data/pipe.tab").c_str(), 0644), 0);
+    auto pipe = StatPath(dir / "data/PIPE.TAB");
+    ASSERT_TRUE(pipe);
+    EXPECT_FALSE(pipe->isRegularFile) << "a pipe must never be read as a file";
+    EXPECT_FALSE(pipe->isDirectory);
+    EXPECT_FALSE(StatPath(dir / "data/none.tab"));
+
+    // A file put in the place of another is told apart even with the same size and name.
+    WriteText(dir / "Data/new.tmp", "HEADER");
+    ASSERT_EQ(::rename((dir / "Data/new.tmp").c_str(), (dir / "Data/Roads.TAB").c_str()), 0);
+    auto replaced = StatPath(dir / "data/roads.tab");
+    ASSERT_TRUE(replaced);
+    EXPECT_EQ(replaced->size, found->size);
+    EXPECT_NE(replaced->inode, found->inode);
+}
+
+TEST(Lookup, ReadFileFindsEveryLetterCaseAndReportsTheMissingFile) {
+    TempDir dir;
+    WriteText(dir / "Maps/Data/Roads.TAB", "header");
+    for (const char* spelling : {"Maps/Data/Roads.TAB", "Maps/Data/roads.tab", "MAPS/DATA/ROADS.TAB"}) {
+        auto read = ReadFile(dir / spelling);
+        ASSERT_TRUE(read.bytes) << spelling;
+        EXPECT_EQ(*read.bytes, "header") << spelling;
+    }
+    auto missing = ReadFile(dir / "maps/data/rivers.tab");
+    EXPECT_FALSE(missing.bytes);
+    EXPECT_EQ(missing.error.code, kErrorFileNotFound);
+    auto noFolder = ReadFile(dir / "Maps/Data/Roads.TAB/inside");
+    EXPECT_FALSE(noFolder.bytes) << "a file used as a folder";
+}
+
 TEST(FindFiles, MatchesWildcardsWithoutCaseAndListsEverything) {
     TempDir dir;
     WriteText(dir / "Roads.TAB", "1");
