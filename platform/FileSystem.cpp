@@ -447,10 +447,25 @@ std::optional<std::uint64_t> FileSize(const std::string& path) {
 
 namespace {
 
+// File systems (by device) found not to clone files, so a run of many copies asks once.
+std::mutex g_noCloneMutex;
+std::vector<dev_t> g_noCloneDevices;
+
+bool MayClone(dev_t device) {
+    std::lock_guard lock(g_noCloneMutex);
+    return std::find(g_noCloneDevices.begin(), g_noCloneDevices.end(), device) == g_noCloneDevices.end();
+}
+
 // Copies the bytes of one open file to another: a reflink where possible, else the kernel
-// copy, else plain reads and writes.
-SysError CopyBytes(int in, int out, std::uint64_t size) {
-    if (size > 0 && ::ioctl(out, FICLONE, in) == 0) return {};
+// copy, else plain reads and writes. `device` holds the source.
+SysError CopyBytes(int in, int out, std::uint64_t size, dev_t device) {
+    if (size > 0 && MayClone(device)) {
+        if (::ioctl(out, FICLONE, in) == 0) return {};
+        if (errno == EOPNOTSUPP || errno == ENOTTY) {  // not this file system at all (other errors may pass)
+            std::lock_guard lock(g_noCloneMutex);
+            if (g_noCloneDevices.size() < 64) g_noCloneDevices.push_back(device);
+        }
+    }
     std::uint64_t done = 0;
     bool kernelCopy = true;
     while (done < size && kernelCopy) {
@@ -494,9 +509,16 @@ SysError CopyBytes(int in, int out, std::uint64_t size) {
 }  // namespace
 
 SysError CopyFile(const std::string& source, const std::string& dest) {
-    std::string src = ResolveCase(source).value_or(ExpandFileName(source));
-    std::string dst = ResolveCase(dest).value_or(ExpandFileName(dest));
-    Fd in(::open(src.c_str(), O_RDONLY | O_CLOEXEC));
+    // The source as given is opened first; its letter case is looked up only when that fails.
+    int source_fd = ::open(ExpandFileName(source).c_str(), O_RDONLY | O_CLOEXEC);
+    if (source_fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
+        const int firstError = errno;
+        std::string resolved;
+        struct stat found;
+        if (!ResolveWithStat(source, resolved, found, /*exactMissing=*/true)) return SysError::FromErrno(firstError);
+        source_fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    Fd in(source_fd);
     if (in.fd < 0) return SysError::FromErrno(errno);
     struct stat st;
     if (::fstat(in.fd, &st) != 0) return SysError::FromErrno(errno);
@@ -504,19 +526,27 @@ SysError CopyFile(const std::string& source, const std::string& dest) {
     // Another program holding the source exclusively makes it "in use".
     if (::flock(in.fd, LOCK_SH | LOCK_NB) != 0) return SysError::FromErrno(errno);
 
+    std::string dst;
     struct stat dst_st;
-    bool existed = ::stat(dst.c_str(), &dst_st) == 0;
+    bool existed = ResolveWithStat(dest, dst, dst_st) && !S_ISLNK(dst_st.st_mode);
+    if (!existed) dst = ExpandFileName(dest);
     if (existed) {
         if (dst_st.st_dev == st.st_dev && dst_st.st_ino == st.st_ino)
             return {kErrorSharingViolation, "The source and the destination are the same file."};
         if ((dst_st.st_mode & 0222) == 0) return SysError::FromErrno(EACCES);  // read-only
     }
-    Fd out(::open(dst.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    // A new destination is created empty. Only an existing one is truncated, and only once it
+    // is locked: truncating a new file would also make some file systems (ext4) flush it on
+    // close, as they do for files replaced by truncation, which slows copying many files.
+    int created = existed ? -1 : ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (created < 0 && !existed && errno != EEXIST) return SysError::FromErrno(errno);
+    const bool fresh = created >= 0;
+    Fd out(fresh ? created : ::open(dst.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
     if (out.fd < 0) return SysError::FromErrno(errno);
     if (::flock(out.fd, LOCK_EX | LOCK_NB) != 0) return SysError::FromErrno(errno);
     SysError err;
-    if (::ftruncate(out.fd, 0) != 0) err = SysError::FromErrno(errno);
-    if (!err) err = CopyBytes(in.fd, out.fd, static_cast<std::uint64_t>(st.st_size));
+    if (!fresh && ::ftruncate(out.fd, 0) != 0) err = SysError::FromErrno(errno);
+    if (!err) err = CopyBytes(in.fd, out.fd, static_cast<std::uint64_t>(st.st_size), st.st_dev);
     if (!err && ::fchmod(out.fd, st.st_mode & 07777) != 0) err = SysError::FromErrno(errno);
     if (!err) {
         struct timespec times[2] = {st.st_atim, st.st_mtim};
@@ -570,9 +600,11 @@ SysError RenameFile(const std::string& from, const std::string& to) {
 }
 
 int GetFileAttributes(const std::string& path) {
-    auto r = ResolveCase(path);
+    std::string resolved;
     struct stat st;
-    if (!r || !StatPath(*r, st)) return -1;
+    // (a link whose target is missing is reported by its own status, which is not wanted here)
+    if (!ResolveWithStat(path, resolved, st) || S_ISLNK(st.st_mode)) return -1;
+    const std::string* r = &resolved;
     int attrs = 0;
     if (S_ISDIR(st.st_mode)) attrs |= kAttrDirectory;
     else attrs |= kAttrArchive;
@@ -583,17 +615,18 @@ int GetFileAttributes(const std::string& path) {
 }
 
 SysError SetFileAttributes(const std::string& path, int attributes) {
-    auto r = ResolveCase(path);
-    if (!r) return SysError::FromErrno(ENOENT);
+    std::string resolved;
     struct stat st;
-    if (!StatPath(*r, st)) return SysError::FromErrno(errno);
-    mode_t mode = st.st_mode & 07777;
+    if (!ResolveWithStat(path, resolved, st) || S_ISLNK(st.st_mode)) return SysError::FromErrno(ENOENT);
+    const mode_t old = st.st_mode & 07777;
+    mode_t mode = old;
     if (attributes & kAttrReadOnly) {
         mode &= ~static_cast<mode_t>(0222);
     } else if ((mode & 0222) == 0) {
         mode |= S_IWUSR;  // clearing read-only gives the owner write access back
     }
-    if (::chmod(r->c_str(), mode) != 0) return SysError::FromErrno(errno);
+    if (mode == old) return {};  // nothing to change (the usual case after a copy)
+    if (::chmod(resolved.c_str(), mode) != 0) return SysError::FromErrno(errno);
     return {};
 }
 

@@ -186,6 +186,24 @@ TEST(CopyFile, KeepsModeAndTimesAndOverwrites) {
     EXPECT_EQ(GetFileAttributes(dst2) & kAttrReadOnly, 0);
 }
 
+TEST(CopyFile, ReplacesWhateverSpellingExistsAndLeavesNothingOfTheOldBytes) {
+    TempDir dir;
+    WriteText(dir / "Data/Roads.DAT", "short");
+    WriteText(dir / "Target/roads.dat", std::string(100000, 'x'));
+    // source and destination named in other letter cases: the existing files are used
+    ASSERT_FALSE(CopyFile(dir / "DATA/roads.dat", dir / "target/ROADS.DAT"));
+    EXPECT_EQ(ReadText(dir / "Target/roads.dat"), "short") << "a longer old file is cut to the new length";
+    EXPECT_EQ(FindFiles(dir / "Target", "*").size(), 1u) << "no second spelling made beside it";
+    // a new destination, and again over the copy just made
+    ASSERT_FALSE(CopyFile(dir / "Data/Roads.DAT", dir / "Target/New.DAT"));
+    ASSERT_FALSE(CopyFile(dir / "Data/Roads.DAT", dir / "Target/New.DAT"));
+    EXPECT_EQ(ReadText(dir / "Target/New.DAT"), "short");
+    // clearing a read-only flag that is not set changes nothing and succeeds
+    const int before = GetFileAttributes(dir / "Target/New.DAT");
+    ASSERT_FALSE(SetFileAttributes(dir / "target/new.dat", before & ~kAttrReadOnly));
+    EXPECT_EQ(GetFileAttributes(dir / "Target/New.DAT"), before);
+}
+
 TEST(CopyFile, FailuresCarryCodeAndDescription) {
     TempDir dir;
     std::string src = dir / "src.dat", ro = dir / "ro.dat";
