@@ -7,7 +7,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "GuiTestSupport.h"
