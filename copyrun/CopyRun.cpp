@@ -205,8 +205,7 @@ void Run::SeamlessBranch(const std::string& alias) {
         std::size_t used = 0;
         unsigned long long rowId = std::stoull(rowIdText, &used);  // throws on no number
         if (used != rowIdText.size()) throw CopyRunError("Not a row number: " + rowIdText);
-        std::size_t sep = row.find_last_of('\\');
-        if (sep == std::string::npos) sep = row.find_last_of('/');
+        const std::size_t sep = row.find_last_of("\\/");  // either separator, or both mixed
         const std::string file = sep == std::string::npos ? row : row.substr(sep + 1);
         mapinfo.Do("Update LAYER Set Table=\"" + file + "\" where RowId=" + std::to_string(rowId));
         mapinfo.Do("Fetch Next From LAYER");

@@ -84,7 +84,8 @@ TEST_F(CopyRunTest, TargetLayoutStubsAndWorkspaces) {
     Table("Tiles/Seam");
     Table("Tiles/t1");
     Table("Tiles/t2");
-    Write("Tiles/Seam.tiles", src + "/Tiles/t1.TAB\nt2.TAB\n");
+    // rows name tiles by absolute path, with either separator or both, or by bare name
+    Write("Tiles/Seam.tiles", src + "/Tiles/t1.TAB\n" + src + "\\Tiles/t2.TAB\nt1.TAB\n");
     Write("Proj/Col.3tf", "graph");
     Workspace("Proj/City.WOR",
               "!Workspace\r\nOpen Table \"../Maps/roads.TAB\" As Roads Interactive\r\n"
@@ -101,7 +102,7 @@ TEST_F(CopyRunTest, TargetLayoutStubsAndWorkspaces) {
     EXPECT_EQ(ReadText(Out("TABLES/DATA/Parcels/parcels.DAT")), std::string(2000, 'd'));
     EXPECT_TRUE(Exists(Out("TABLES/DATA/Roads/roads.MAP")));
     // The seamless table: its rows name the tiles by file name, a stub runs Seamless.wor.
-    EXPECT_EQ(ReadText(Out("TABLES/DATA/Tiles/Seam.tiles")), "t1.TAB\nt2.TAB\n");
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Tiles/Seam.tiles")), "t1.TAB\nt2.TAB\nt1.TAB\n");
     EXPECT_TRUE(Exists(Out("TABLES/DATA/Tiles/t2.DAT")));
     EXPECT_EQ(ReadText(Out("TABLES/Tiles.Tab")),
               "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\n"
