@@ -137,8 +137,10 @@ Strategy StrategyChooser::Choose(const unsigned char* sample, size_t size, int r
 }
 
 CompressionPipeline::CompressionPipeline(unsigned threads) {
-    if (threads == 0) threads = 1;
-    m_maxInFlight = size_t(threads) * 2 + 2;
+    // Each chunk in flight holds its input and output (about twice kChunkSize): the caps keep
+    // the whole pipeline well under 256 MB however many cores the machine has.
+    threads = std::clamp(threads, 1u, kMaxThreads);
+    m_maxInFlight = std::min(size_t(threads) * 2 + 2, kMaxInFlight);
     for (unsigned i = 0; i < threads; ++i) m_threads.emplace_back([this] { Work(); });
 }
 

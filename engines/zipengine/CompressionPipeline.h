@@ -16,6 +16,9 @@
 namespace zipengine {
 
 constexpr size_t kChunkSize = size_t(4) << 20;
+// Most worker threads, and most chunks handed out and not yet taken back.
+constexpr unsigned kMaxThreads = 16;
+constexpr size_t kMaxInFlight = 20;
 
 struct Chunk {
     size_t item = 0;            // which file of the job

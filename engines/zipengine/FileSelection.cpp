@@ -75,7 +75,8 @@ public:
             stored.push_back(p);
         }
         const std::string last = parts.empty() ? "." : parts.back();
-        size_t before = m_found.size();
+        const size_t before = m_found.size();
+        const size_t foldersBefore = m_folders.size();
         if (HasWildcard(last)) {
             Walk(folder.empty() ? "." : folder, folder, stored, last, true);
         } else {
@@ -113,7 +114,8 @@ public:
                 AddFile(rawSpec, path, stored, st);
             }
         }
-        if (m_found.size() == before && m_folders.empty() && HasWildcard(last)) Warn(rawSpec, "matched no file");
+        if (m_found.size() == before && m_folders.size() == foldersBefore && HasWildcard(last))
+            Warn(rawSpec, "matched no file");
     }
 
     std::vector<SelectedItem> Finish() {

@@ -290,6 +290,16 @@ TEST_F(ZipEngineTest, MissingFilesAreWarnedAndSkipped) {
     EXPECT_EQ(actions[1], ecbTotalSize);
     EXPECT_EQ(actions[2], ecbMessage);
     EXPECT_EQ(Names(Archive()), std::vector<std::string>{"here.txt"});
+
+    // A folder taken as an entry of its own by an earlier specification does not hide that a
+    // later wildcard matched nothing.
+    WriteText(Proj("TABLES/t.tab"), "t");
+    EngineCall c = Call({"TABLES", "nothing*.tab"});
+    c.separateDirs = true;
+    r = RunEngine(c);
+    messages = r.Messages();
+    ASSERT_EQ(messages.size(), 1u) << ::testing::PrintToString(messages);
+    EXPECT_NE(messages[0].find("nothing*.tab"), std::string::npos);
 }
 
 TEST_F(ZipEngineTest, SelectionFlagsDecideWhatIsStoredUnderWhichName) {
