@@ -59,8 +59,9 @@ int RunStartup(QApplication& application) {
 
     QApplication::setApplicationName(QStringLiteral("Tallomir"));
     CopyForm = new TCopyForm();
-    NoteForm = new TNoteForm();
-    ProgressForm = new TProgressForm();
+    // (either may exist already: made on demand by a note or progress during the wizard's creation)
+    if (!NoteForm) NoteForm = new TNoteForm();
+    if (!ProgressForm) ProgressForm = new TProgressForm();
 
     application.setQuitOnLastWindowClosed(false);
     QObject::connect(CopyForm, &TCopyForm::closed, &application, &QCoreApplication::quit, Qt::QueuedConnection);
