@@ -1,5 +1,7 @@
 #include "app/Globals.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -84,8 +86,12 @@ bool FileInUse(const std::string& path) {
     if (!resolved) return true;
     struct stat st;
     if (::stat(resolved->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
-    // Read-only files count as in use even for a user who could write them anyway.
+    // Read-only files count as in use even for a user who could write them anyway, and so do
+    // files in a read-only folder (they can be written but not replaced or removed).
     if ((st.st_mode & 0222) == 0) return true;
+    struct stat folder;
+    const std::string parent = resolved->substr(0, std::max<std::size_t>(resolved->rfind('/'), 1));
+    if (::stat(parent.c_str(), &folder) != 0 || (folder.st_mode & 0222) == 0) return true;
     int fd = ::open(resolved->c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return true;
     bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0;

@@ -30,6 +30,11 @@ TEST(FileInUse, AnswersForMissingReadOnlyLockedAndFreeFiles) {
     EXPECT_FALSE(testing_support::Exists(dir / "missing.dat"));  // never creates a file
     EXPECT_TRUE(app::FileInUse(ro));
     EXPECT_TRUE(app::FileInUse(dir.path()));  // a folder is no file to open
+    WriteText(dir / "shut/inside.dat", "x");
+    ASSERT_EQ(::chmod((dir / "shut").c_str(), 0555), 0);
+    EXPECT_TRUE(app::FileInUse(dir / "shut/inside.dat")) << "a writable file in a read-only folder";
+    ASSERT_EQ(::chmod((dir / "shut").c_str(), 0755), 0);
+    EXPECT_FALSE(app::FileInUse(dir / "shut/inside.dat"));
     {
         LockHolder holder(locked);
         EXPECT_TRUE(app::FileInUse(locked));
