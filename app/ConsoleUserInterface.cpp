@@ -12,7 +12,15 @@ namespace {
 volatile std::sig_atomic_t g_cancelRequested = 0;  // cleared by BeginProgress
 volatile std::sig_atomic_t g_interrupted = 0;      // stays set
 
-extern "C" void OnSignal(int) {
+// The first signal asks the run to stop where it looks for Cancel; parts of the run that
+// never look (packing, say) would make it wait for them, so a second signal ends the
+// program at once, as the signal's default does.
+extern "C" void OnSignal(int signal) {
+    if (g_interrupted) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
     g_cancelRequested = 1;
     g_interrupted = 1;
 }

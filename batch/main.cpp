@@ -38,7 +38,11 @@ constexpr const char* kUsageText =
     "  --exe             with --zip: make a self-extracting executable\n"
     "  --message FILE    with --exe: show FILE's text after extraction\n"
     "  --help            show this text\n"
-    "  --version         show the version\n";
+    "  --version         show the version\n"
+    "\n"
+    "Ctrl-C stops the copying before the next table; a second Ctrl-C ends at once.\n"
+    "Exit status: 0 done, 1 done with problems, 2 not started, 3 stopped on an error,\n"
+    "130 stopped by the user.\n";
 
 struct Options {
     bool list = false;

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <csignal>
+#include <unistd.h>
+#include <sys/wait.h>
 
 #include "app/ConsoleUserInterface.h"
 #include "app/pmUtils.h"
@@ -49,6 +52,23 @@ TEST(TextHelpers, FindUpperMatchesAnyLetterCaseAtEveryPosition) {
     EXPECT_EQ(pm::FindUpper("abc", ""), 0u);
     EXPECT_EQ(pm::FindUpper("Stra\xDF" "e", "STRA\xDF"), 0u) << "bytes above 127 compare as they are";
     EXPECT_EQ(pm::FindUpper("Stra\xFF" "e", "STRA\xDF"), std::string::npos);
+}
+
+TEST(ConsoleSignals, FirstSignalAsksToStopSecondEndsTheProgram) {
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        app::ConsoleUserInterface ui(stderr);
+        ui.InstallSignalHandlers();
+        ::raise(SIGINT);
+        if (!ui.ProgressCancelled() || !app::ConsoleUserInterface::Interrupted()) ::_exit(3);
+        ::raise(SIGINT);
+        ::_exit(4);  // not reached: the second signal ends the program
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+    EXPECT_EQ(WTERMSIG(status), SIGINT);
 }
 
 TEST(ConsoleText, LineEndsBecomeLineBreaks) {
