@@ -687,16 +687,25 @@ std::optional<VolumeInfo> GetVolumeInfo(const std::string& path) {
 
 FileBytes ReadFile(const std::string& path) {
     // The spelling as given is tried first; the letter case is looked up only when it fails.
-    int opened = ::open(ExpandFileName(path).c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without waiting, so a named pipe cannot hold the program up before the test below.
+    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    int opened = ::open(ExpandFileName(path).c_str(), kFlags);
     if (opened < 0 && (errno == ENOENT || errno == ENOTDIR)) {
         const int firstError = errno;
         std::string resolved;
         struct stat st;
         if (!ResolveWithStat(path, resolved, st, /*exactMissing=*/true)) return {std::nullopt, SysError::FromErrno(firstError)};
-        opened = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+        opened = ::open(resolved.c_str(), kFlags);
     }
     Fd fd(opened);
     if (fd.fd < 0) return {std::nullopt, SysError::FromErrno(errno)};
+    // Only a regular file has an end: a pipe or a device named where a file is expected
+    // (a workspace, a header) would be read forever.
+    struct stat st;
+    if (::fstat(fd.fd, &st) != 0) return {std::nullopt, SysError::FromErrno(errno)};
+    if (S_ISDIR(st.st_mode)) return {std::nullopt, SysError::FromErrno(EISDIR)};
+    if (!S_ISREG(st.st_mode)) return {std::nullopt, {kErrorAccessDenied, "It is not a regular file."}};
+    // (O_NONBLOCK changes nothing for a regular file: it stays set)
     std::string data;
     char buf[65536];
     for (;;) {

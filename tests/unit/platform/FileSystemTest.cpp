@@ -127,6 +127,15 @@ TEST(Lookup, ReadFileFindsEveryLetterCaseAndReportsTheMissingFile) {
     EXPECT_EQ(missing.error.code, kErrorFileNotFound);
     auto noFolder = ReadFile(dir / "Maps/Data/Roads.TAB/inside");
     EXPECT_FALSE(noFolder.bytes) << "a file used as a folder";
+    // Only regular files are read: a pipe without a writer, a device or a folder is refused
+    // at once instead of being waited for or read forever.
+    ASSERT_EQ(::mkfifo((dir / "Maps/Pipe.WOR").c_str(), 0644), 0);
+    for (const std::string& other : {dir / "maps/pipe.wor", std::string("/dev/zero"), dir / "Maps"}) {
+        auto refused = ReadFile(other);
+        EXPECT_FALSE(refused.bytes) << other;
+        EXPECT_EQ(refused.error.code, kErrorAccessDenied) << other;
+        EXPECT_FALSE(refused.error.message.empty()) << other;
+    }
 }
 
 TEST(FindFiles, MatchesWildcardsWithoutCaseAndListsEverything) {
