@@ -27,17 +27,25 @@ std::string OnDiskRelative(const std::string& path, const std::string& target) {
     return RelativeToTarget(resolved ? *resolved : path, target);
 }
 
-// True when every listed file that exists lies in the archive the component read last.
+// True when every listed file that exists lies in the archive the component read last, with
+// its size: an entry of another size is another version of the file (kept from an earlier
+// work archive, say, as an update keeps entries newer than their file), and the file on disk
+// must not be given up for it. `why` says what is wrong otherwise.
 bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string>& relative,
-                     const std::string& target, std::string& missing) {
+                     const std::string& target, std::string& why) {
     for (const std::string& rel : relative) {
-        if (!platform::FileExists(target + "/" + rel)) continue;  // reported by the engine
+        const auto file = platform::StatEntry(target + "/" + rel);
+        if (!file || file->isDirectory) continue;  // reported by the engine
         const std::string want = pm::ToBackslashes(rel);
-        bool found = std::any_of(zip.Entries().begin(), zip.Entries().end(), [&](const zip::ZipDirEntry& e) {
+        auto entry = std::find_if(zip.Entries().begin(), zip.Entries().end(), [&](const zip::ZipDirEntry& e) {
             return pm::EqualNoCase(pm::ToBackslashes(e.FileName), want);
         });
-        if (!found) {
-            missing = want;
+        if (entry == zip.Entries().end()) {
+            why = "The archive lacks " + want + ".";
+            return false;
+        }
+        if (entry->UncomprSize != static_cast<std::uint32_t>(file->size)) {
+            why = "The archive holds another version of " + want + ".";
             return false;
         }
     }
@@ -113,10 +121,10 @@ void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip) {
 
     // Nothing the user had is given up unless the work archive really holds the files.
     zip.SetZipFilename(work);
-    std::string missing;
-    if (!platform::FileExists(work) || !ArchiveHoldsAll(zip, relative, target, missing)) {
+    std::string wrong;
+    if (!platform::FileExists(work) || !ArchiveHoldsAll(zip, relative, target, wrong)) {
         std::string why = zip.Message();
-        if (why.empty()) why = missing.empty() ? "The engine wrote no archive." : "The archive lacks " + missing + ".";
+        if (why.empty()) why = wrong.empty() ? "The engine wrote no archive." : wrong;
         app::UI().ShowNote("The zip archive " + archive + " could not be made.\r" + why);
         return;
     }

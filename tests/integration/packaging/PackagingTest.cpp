@@ -128,6 +128,20 @@ TEST_F(PackagingTest, LeftoverWorkArchiveIsUpdatedNotReplaced) {
     EXPECT_TRUE(entries.count("City.WOR"));
 }
 
+TEST_F(PackagingTest, AnotherVersionKeptFromALeftoverArchiveIsNotTakenForTheFile) {
+    // An entry newer than the copied file survives an update: it is not the file just copied,
+    // so the copy must not be removed for it.
+    fs::create_directories(dir / "out");
+    ASSERT_EQ(RunCommand("python3 -c \"import zipfile; z = zipfile.ZipFile('" + dir / "out/~temp.zip" +
+                         "', 'w'); z.writestr(zipfile.ZipInfo('City.WOR', (2099, 1, 1, 0, 0, 0)), "
+                         "'a workspace from another run')\"").status, 0);
+    auto r = Batch("--zip Out --remove-files");
+    EXPECT_EQ(r.status, 1) << Stderr();
+    EXPECT_NE(Stderr().find("another version of City.WOR"), std::string::npos) << Stderr();
+    EXPECT_NE(ReadText(dir / "out/City.WOR").find("TABLES\\Streets"), std::string::npos) << "the copy is kept";
+    EXPECT_FALSE(Exists(dir / "out/Out.zip"));
+}
+
 TEST_F(PackagingTest, MissingFilesAreReportedAndStillListed) {
     WriteText(dir / "src/Data/Streets.MBX", "a MapBasic program is never copied");
     WriteText(dir / "message.txt", "m");
