@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "TestSupport.h"
 #include "app/Globals.h"
@@ -73,6 +74,22 @@ TEST_F(RegistryTest, MapInfoReferenceStatesAndErrors) {
     }
     mi.Release();
     EXPECT_TRUE(mi.IsEmpty());
+}
+
+TEST_F(RegistryTest, WithBothMapInfoClassesRegisteredTheApplicationIsUsed) {
+    // Two servers registered under the MapInfo class names in a folder of their own: the
+    // echo server (no "Eval") as the application, the scripted MapInfo as the runtime.
+    testing_support::TempDir dir;
+    const std::string servers = testing_support::TestBinDir() + "/automation";
+    ASSERT_EQ(::symlink((servers + "/Test.MapInfo.so").c_str(), (dir / "MapInfo.Runtime.so").c_str()), 0);
+    setenv("TALLOMIR_AUTOMATION_PATH", dir.path().c_str(), 1);
+    ASSERT_TRUE(app::ConnectMapInfo());
+    EXPECT_NO_THROW(app::MapInfoApp().Eval("SystemInfo(5)")) << "only the runtime is there";
+    app::MapInfoApp().Release();
+
+    ASSERT_EQ(::symlink((servers + "/Test.Echo.so").c_str(), (dir / "MapInfo.Application.so").c_str()), 0);
+    ASSERT_TRUE(app::ConnectMapInfo());
+    EXPECT_THROW(app::MapInfoApp().Eval("SystemInfo(5)"), app::MapInfoError) << "the application answers first";
 }
 
 }  // namespace
