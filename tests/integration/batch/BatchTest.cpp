@@ -67,6 +67,12 @@ TEST_F(BatchTest, CopiesTheSampleIntoAFolderThatOpensOnItsOwn) {
               "Open Table \".\\DATA\\Streets\\Streets.TAB\" As Streets\r\n");
     EXPECT_TRUE(Exists(dir / "out/TABLES/Parcels.Tab"));
     EXPECT_TRUE(Exists(dir / "out/TABLES/DATA/Parcels/Seamless.wor"));
+    // The view names its base tables in the layout, the raster its image beside it.
+    const std::string view = ReadText(dir / "out/TABLES/DATA/DistrictStreets/DistrictStreets.TAB");
+    EXPECT_NE(view.find("OPEN TABLE \"..\\Streets\\Streets\" Hide\r\n"), std::string::npos) << view;
+    EXPECT_NE(view.find("OPEN TABLE \"..\\Districts\\Districts\" Hide\r\n"), std::string::npos) << view;
+    EXPECT_NE(ReadText(dir / "out/TABLES/DATA/Aerial/Aerial.TAB").find("File \"Aerial.png\"\r\n"), std::string::npos);
+    EXPECT_TRUE(Exists(dir / "out/TABLES/DATA/Aerial/Aerial.png"));
 
     // GDAL opens every native table of the copy after the source has gone away.
     fs::rename(dir / "src", dir / "gone");
@@ -76,6 +82,10 @@ TEST_F(BatchTest, CopiesTheSampleIntoAFolderThatOpensOnItsOwn) {
         EXPECT_EQ(info.status, 0) << table << "\n" << info.output;
         EXPECT_NE(info.output.find("Feature Count"), std::string::npos) << table;
     }
+    // The relocated seamless table opens with the rows of all three tiles.
+    auto seamless = RunCommand("ogrinfo -ro -so -al " + dir / "out/TABLES/DATA/Parcels/Parcels.TAB" + " 2>&1");
+    EXPECT_EQ(seamless.status, 0) << seamless.output;
+    EXPECT_NE(seamless.output.find("Feature Count: 6\n"), std::string::npos) << seamless.output;
 }
 
 TEST_F(BatchTest, RelativeTargetCountsFromWhereTheCommandWasGiven) {
