@@ -193,6 +193,30 @@ TEST(WineStartup, OpensTheOnlyWorkspaceWithItsAssociatedProgram) {
     EXPECT_EQ(ReadText(tmp / "cd/Only.WOR.opened"), "!Workspace\r\n");
 }
 
+TEST(WineStartup, SeveralWorkspacesAreOfferedInAListAndTheChosenOneOpens) {
+    REQUIRE_WINDOWS_PROGRAM(StartupPath());
+    if (!HaveTool("xvfb-run") || !Exists(ClickerPath())) GTEST_SKIP() << "xvfb-run or the clicker is missing";
+    TempDir tmp;
+    ASSERT_EQ(RunWine("reg", "add 'HKCR\\.wor' /ve /d TallomirTest.Workspace /f", tmp.path()).status, 0);
+    ASSERT_EQ(RunWine("reg", "add 'HKCR\\TallomirTest.Workspace\\shell\\open\\command' /ve /d 'cmd.exe /c copy \"%1\" \"%1.opened\"' /f",
+                      tmp.path())
+                  .status,
+              0);
+    WriteText(tmp / "cd/startup.exe", ReadText(StartupPath()));
+    WriteText(tmp / "cd/towns.wor", "!Workspace\r\n");
+    WriteText(tmp / "cd/Roads.WOR", "!Workspace\r\nroads\r\n");
+    // The list ("Choose a Workspace") starts on the first workspace by name; "Open" opens it.
+    constexpr int kOpen = 1;
+    bool clicked = false;
+    CommandResult r = RunWineClicking(tmp / "cd/startup.exe", "Choose:" + std::to_string(kOpen), tmp.path(), clicked);
+    EXPECT_TRUE(clicked) << r.output;
+    EXPECT_EQ(r.status, 0) << r.output;
+    for (int i = 0; i < 100 && !Exists(tmp / "cd/Roads.WOR.opened"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ReadText(tmp / "cd/Roads.WOR.opened"), "!Workspace\r\nroads\r\n");
+    EXPECT_FALSE(Exists(tmp / "cd/towns.wor.opened"));
+}
+
 TEST(WineStartup, SaysSoWhenThereIsNoWorkspace) {
     REQUIRE_WINDOWS_PROGRAM(StartupPath());
     TempDir tmp;
