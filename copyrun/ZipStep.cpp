@@ -115,9 +115,26 @@ void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip) {
     }
     zip.SetFSpecArgs(relative);
 
-    // 5.-6. Pack from T.
+    // 5.-6. Pack from T. Packing is the longest part of a run, so the progress window follows
+    // it file by file (its Cancel is not looked at any more once the tables are copied).
     if (auto err = platform::SetCurrentDir(target)) throw CopyRunError("Cannot open " + target + ". " + err.message);
-    zip.Add();
+    {
+        int packed = 0;
+        zip.OnProgress = [&packed](zip::TZipArchiver&, zip::ProgressType type, const std::string& name,
+                                   std::int32_t number) {
+            if (type == zip::ptTotalFiles) {
+                app::UI().BeginProgress(std::max(number - 1, 0));
+                packed = 0;
+            } else if (type == zip::ptNewFile) {
+                app::UI().SetProgress(packed++, "Zipping " + name + "...");
+            }
+        };
+        struct Detach {
+            zip::TZipArchiver& zip;
+            ~Detach() { zip.OnProgress = nullptr; }
+        } detach{zip};
+        zip.Add();
+    }
 
     // Nothing the user had is given up unless the work archive really holds the files.
     zip.SetZipFilename(work);

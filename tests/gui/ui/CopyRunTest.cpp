@@ -1,4 +1,6 @@
 // "Copy Workspaces" from the wizard over the sample project, with the windows answering.
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -19,6 +21,29 @@ struct SeenNote {
     QString text;
     bool wizardLocked = false;
     bool cancelLive = false;
+};
+
+// The windows' user interface, with the progress texts written down on the way.
+class ProgressTexts : public app::UserInterface {
+public:
+    explicit ProgressTexts(app::UserInterface& windows) : m_windows(windows) {}
+    void ShowNote(const std::string& text) override { m_windows.ShowNote(text); }
+    void BeginProgress(int maximum) override { m_windows.BeginProgress(maximum); }
+    void SetProgress(int position, const std::string& text) override {
+        texts.push_back(text);
+        m_windows.SetProgress(position, text);
+    }
+    void EndProgress() override { m_windows.EndProgress(); }
+    bool ProgressCancelled() const override { return m_windows.ProgressCancelled(); }
+    void ProcessMessages() override { m_windows.ProcessMessages(); }
+    void SetHourglass(bool on) override { m_windows.SetHourglass(on); }
+    void Beep() override { m_windows.Beep(); }
+    void ShowMessage(const std::string& text) override { m_windows.ShowMessage(text); }
+    void ReportError(const std::string& text) override { m_windows.ReportError(text); }
+    std::vector<std::string> texts;
+
+private:
+    app::UserInterface& m_windows;
 };
 
 }  // namespace
@@ -123,9 +148,17 @@ TEST_F(CopyRunTest, WithTheZipOptionTheRunLeavesAnArchive) {
     W<QCheckBox>("cbZip")->setChecked(true);
     W<QCheckBox>("cbRemoveFiles")->setChecked(true);
     W<QLineEdit>("edtZip")->setText("Pack.zip");
+    ProgressTexts progress(gui);
+    app::SetUserInterface(&progress);
     std::vector<SeenNote> notes = RunCopy();
     ASSERT_FALSE(notes.empty());
     EXPECT_EQ(notes.back().text, "Finished Copying!");
+    // The progress window follows the tables, then the packing file by file.
+    ASSERT_FALSE(progress.texts.empty());
+    EXPECT_EQ(progress.texts.front().rfind("Copying ", 0), 0u) << progress.texts.front();
+    EXPECT_NE(std::find(progress.texts.begin(), progress.texts.end(), "Zipping City.WOR..."), progress.texts.end())
+        << ::testing::PrintToString(progress.texts);
+    EXPECT_EQ(progress.texts.back().rfind("Zipping ", 0), 0u) << progress.texts.back();
     ASSERT_TRUE(platform::FileExists(target / "out/Pack.zip"));
     EXPECT_FALSE(platform::FileExists(target / "out/City.WOR")) << "copied files removed";
     if (testing_support::HaveTool("unzip")) {
