@@ -189,6 +189,8 @@ public:
             }
             add(f, false);
         }
+        for (const Found& folder : m_walkedFolders)  // those no file brought in: the empty ones
+            if (taken.insert(UpperAscii(JoinUpper(folder.components) + "/")).second) add(folder, true);
         return items;
     }
 
@@ -241,6 +243,10 @@ private:
             return;
         }
         if (!m_visited.insert({fst.st_dev, fst.st_ino}).second) return;  // a link back up the tree
+        // A folder taken whole, with folder entries of their own, keeps its entry even when it
+        // holds no file (an empty folder is part of what was asked for).
+        if (pattern == "*" && m_options.folderEntries && !m_options.dropDirNames && !stored.empty())
+            m_walkedFolders.push_back({folder, stored, fst});
         DIR* dir = opendir(folder.c_str());
         if (!dir) {
             Warn(folder, "cannot be read and was skipped");
@@ -278,6 +284,7 @@ private:
     std::vector<SelectionWarning>& m_warnings;
     std::vector<Found> m_found;
     std::vector<Found> m_folders;  // folders named on their own, without recursion
+    std::vector<Found> m_walkedFolders;  // folders taken whole, for their own entries
     std::set<std::pair<dev_t, ino_t>> m_visited;
 };
 

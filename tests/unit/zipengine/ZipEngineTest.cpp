@@ -320,6 +320,8 @@ TEST_F(ZipEngineTest, SelectionFlagsDecideWhatIsStoredUnderWhichName) {
          {"TABLES/", "TABLES/DATA/", "TABLES/DATA/parcels.tab"}},
         {"folder recursed", {"TABLES"}, true, true, false, false, false,
          {"TABLES/DATA/parcels.tab", "TABLES/t.tab"}},
+        {"folder recursed, empty folders kept with entries of their own", {"TABLES"}, true, true, false, true, false,
+         {"TABLES/", "TABLES/DATA/", "TABLES/DATA/parcels.tab", "TABLES/Empty/", "TABLES/t.tab"}},
         {"hidden left out", {"*"}, true, true, false, false, false,
          {"Long File Name.table", "Long File Name2.table", "Roads.TAB", "TABLES/DATA/parcels.tab",
           "TABLES/t.tab", "notes.txt", "rivers.tab"}},
@@ -341,6 +343,7 @@ TEST_F(ZipEngineTest, SelectionFlagsDecideWhatIsStoredUnderWhichName) {
     WriteText(Proj(".cache/x.tab"), "h");
     WriteText(Proj("Long File Name.table"), "l1");
     WriteText(Proj("Long File Name2.table"), "l2");
+    fs::create_directories(Proj("TABLES/Empty"));
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.what);
         fs::remove(Archive());
