@@ -205,24 +205,31 @@ void TZipArchiver::Add() {
 
     // The engine is loaded before the stub is written, so an Add refused for want of an
     // engine leaves no file behind.
+    bool shellMadeHere = false;
     if (exeName && m_archiveOffset == 0 && !platform::FileExists(m_zipFilename)) {
         // A new self-extracting archive: stub, header and an empty end record first, so the
         // engine adds to a file that already carries the stub.
         m_creatingSFX = true;
-        ConvertToSFX();
+        shellMadeHere = ConvertToSFX() == 0;
         m_creatingSFX = false;
     }
 
+    bool refused = false;
     try {
         CallEngine();
     } catch (const EZipArchiver& e) {
         m_addedCount = 0;
+        refused = true;
         ShowExceptionMessage(e);
     } catch (...) {
         m_addedCount = 0;
+        refused = true;
         ShowZipMessage(zmEngineCallFailed, "");
     }
 
+    // A self-extractor made for this call goes again when the call was refused or failed:
+    // a refused Add leaves no file behind.
+    if (shellMadeHere && refused) platform::DeleteFile(m_zipFilename);
     m_fspecArgs.clear();
     if (loadedHere) UnloadEngine();
     m_cancel = false;

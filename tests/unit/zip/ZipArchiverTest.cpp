@@ -275,6 +275,25 @@ TEST_F(ZipArchiverTest, OldEngineWithTooManySpecsIsNotCalled) {
     EXPECT_FALSE(zip.Busy());
 }
 
+TEST_F(ZipArchiverTest, ARefusedAddOntoANewExeLeavesNoFile) {
+    WriteText(dir / "stub.bin", std::string(1000, 's'));
+    zip.SFXPath = dir / "stub.bin";
+    zip.Unattended = true;
+    // refused before the engine is called
+    state->version = 150;
+    zip.SetZipFilename(dir / "new.exe");
+    zip.FSpecArgs().assign(ZIPENGINE_OLD_MAX_SPECS + 1, "f");
+    zip.Add();
+    EXPECT_EQ(messages, std::vector<int>{zmTooManySpecs});
+    EXPECT_FALSE(testing_support::Exists(dir / "new.exe"));
+    // an existing self-extractor is never removed by a refusal
+    WriteText(dir / "old.exe", "the user's program");
+    zip.SetZipFilename(dir / "old.exe");
+    zip.FSpecArgs().assign(ZIPENGINE_OLD_MAX_SPECS + 1, "f");
+    zip.Add();
+    EXPECT_EQ(testing_support::ReadText(dir / "old.exe"), "the user's program");
+}
+
 TEST_F(ZipArchiverTest, EmptyTempDirGivesNoAddress) {
     zip.TempDir.clear();
     zip.SetZipFilename(dir / "out.zip");
