@@ -174,16 +174,21 @@ TEST(WineStartup, ListsEveryWorkspaceBesideIt) {
     EXPECT_EQ(r.output, folder + "Roads.WOR\r\n" + folder + "towns.wor\r\n");
 }
 
+// In the tests' prefix, workspaces open with a command that leaves a copy "NAME.opened"
+// beside them (the same setting for every test, so tests may run side by side).
+bool WorkspacesOpenWithAMark(const std::string& cwd) {
+    return RunWine("reg", "add 'HKCR\\.wor' /ve /d TallomirTest.Workspace /f", cwd).status == 0 &&
+           RunWine("reg",
+                   "add 'HKCR\\TallomirTest.Workspace\\shell\\open\\command' /ve /d 'cmd.exe /c copy \"%1\" \"%1.opened\"' /f",
+                   cwd)
+                   .status == 0;
+}
+
 TEST(WineStartup, OpensTheOnlyWorkspaceWithItsAssociatedProgram) {
     REQUIRE_WINDOWS_PROGRAM(StartupPath());
     if (!HaveTool("xvfb-run")) GTEST_SKIP() << "xvfb-run is not installed";
     TempDir tmp;
-    // In the tests' prefix, workspaces open with a command that leaves a mark beside them.
-    ASSERT_EQ(RunWine("reg", "add 'HKCR\\.wor' /ve /d TallomirTest.Workspace /f", tmp.path()).status, 0);
-    ASSERT_EQ(RunWine("reg", "add 'HKCR\\TallomirTest.Workspace\\shell\\open\\command' /ve /d 'cmd.exe /c copy \"%1\" \"%1.opened\"' /f",
-                      tmp.path())
-                  .status,
-              0);
+    ASSERT_TRUE(WorkspacesOpenWithAMark(tmp.path()));
     WriteText(tmp / "cd/startup.exe", ReadText(StartupPath()));
     WriteText(tmp / "cd/Only.WOR", "!Workspace\r\n");
     CommandResult r = RunWine(tmp / "cd/startup.exe", "", tmp.path(), true);
@@ -197,11 +202,7 @@ TEST(WineStartup, SeveralWorkspacesAreOfferedInAListAndTheChosenOneOpens) {
     REQUIRE_WINDOWS_PROGRAM(StartupPath());
     if (!HaveTool("xvfb-run") || !Exists(ClickerPath())) GTEST_SKIP() << "xvfb-run or the clicker is missing";
     TempDir tmp;
-    ASSERT_EQ(RunWine("reg", "add 'HKCR\\.wor' /ve /d TallomirTest.Workspace /f", tmp.path()).status, 0);
-    ASSERT_EQ(RunWine("reg", "add 'HKCR\\TallomirTest.Workspace\\shell\\open\\command' /ve /d 'cmd.exe /c copy \"%1\" \"%1.opened\"' /f",
-                      tmp.path())
-                  .status,
-              0);
+    ASSERT_TRUE(WorkspacesOpenWithAMark(tmp.path()));
     WriteText(tmp / "cd/startup.exe", ReadText(StartupPath()));
     WriteText(tmp / "cd/towns.wor", "!Workspace\r\n");
     WriteText(tmp / "cd/Roads.WOR", "!Workspace\r\nroads\r\n");
