@@ -291,8 +291,8 @@ TEST_F(ZipEngineTest, MissingFilesAreWarnedAndSkipped) {
     EXPECT_EQ(actions[2], ecbMessage);
     EXPECT_EQ(Names(Archive()), std::vector<std::string>{"here.txt"});
 
-    // A folder taken as an entry of its own by an earlier specification does not hide that a
-    // later wildcard matched nothing.
+    // A folder taken as an entry of its own by an earlier file specification does not hide
+    // that a later wildcard matched nothing.
     WriteText(Proj("TABLES/t.tab"), "t");
     EngineCall c = Call({"TABLES", "nothing*.tab"});
     c.separateDirs = true;
