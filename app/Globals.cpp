@@ -94,7 +94,7 @@ bool FileInUse(const std::string& path) {
     if (::stat(parent.c_str(), &folder) != 0 || (folder.st_mode & 0222) == 0) return true;
     int fd = ::open(resolved->c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return true;
-    bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0 || platform::HeldByRecordLock(fd, true);
     ::close(fd);  // closing drops the lock at once
     return inUse;
 }

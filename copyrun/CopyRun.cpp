@@ -237,7 +237,7 @@ bool SourceInUse(const std::string& path) {
     int fd = ::open(resolved->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;     // likewise for a file that cannot be read
     // Readers share; a program that holds the file exclusively keeps it to itself.
-    bool inUse = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    bool inUse = ::flock(fd, LOCK_SH | LOCK_NB) != 0 || platform::HeldByRecordLock(fd, false);
     ::close(fd);
     return inUse;
 }

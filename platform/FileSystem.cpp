@@ -523,8 +523,10 @@ SysError CopyFile(const std::string& source, const std::string& dest) {
     struct stat st;
     if (::fstat(in.fd, &st) != 0) return SysError::FromErrno(errno);
     if (S_ISDIR(st.st_mode)) return SysError::FromErrno(EISDIR);
-    // Another program holding the source exclusively makes it "in use".
+    // Another program holding the source exclusively, or writing under a record lock, makes
+    // it "in use".
     if (::flock(in.fd, LOCK_SH | LOCK_NB) != 0) return SysError::FromErrno(errno);
+    if (HeldByRecordLock(in.fd, false)) return SysError::FromErrno(EWOULDBLOCK);
 
     std::string dst;
     struct stat dst_st;
@@ -544,6 +546,7 @@ SysError CopyFile(const std::string& source, const std::string& dest) {
     Fd out(fresh ? created : ::open(dst.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
     if (out.fd < 0) return SysError::FromErrno(errno);
     if (::flock(out.fd, LOCK_EX | LOCK_NB) != 0) return SysError::FromErrno(errno);
+    if (!fresh && HeldByRecordLock(out.fd, true)) return SysError::FromErrno(EWOULDBLOCK);
     SysError err;
     if (!fresh && ::ftruncate(out.fd, 0) != 0) err = SysError::FromErrno(errno);
     if (!err) err = CopyBytes(in.fd, out.fd, static_cast<std::uint64_t>(st.st_size), st.st_dev);
@@ -556,6 +559,21 @@ SysError CopyFile(const std::string& source, const std::string& dest) {
     if (::close(fd) != 0 && !err) err = SysError::FromErrno(errno);
     if (err) ::unlink(dst.c_str());  // never leave a truncated copy behind
     return err;
+}
+
+bool HeldByRecordLock(int fd, bool forWriting) {
+    struct flock lock {};
+    lock.l_type = forWriting ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET;  // the whole file: start 0, length 0
+    // Open-file locks see every other holder, this process's other files included; the
+    // classic call only other processes.
+    if (::fcntl(fd, F_OFD_GETLK, &lock) != 0) {
+        lock = {};
+        lock.l_type = forWriting ? F_WRLCK : F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(fd, F_GETLK, &lock) != 0) return false;
+    }
+    return lock.l_type != F_UNLCK;
 }
 
 SysError CreateDir(const std::string& dir) {

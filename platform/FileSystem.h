@@ -79,6 +79,11 @@ std::optional<PathStatus> StatPath(const std::string& path);
 
 // ---- changes ----------------------------------------------------------------------------
 
+// Whether another open file holds a record lock on the file open as `fd` (the POSIX locks
+// that programs, Wine among them, take to keep a file to themselves): any lock when
+// `forWriting`, else a write lock only, as readers share.
+bool HeldByRecordLock(int fd, bool forWriting);
+
 // Copies a file, replacing an existing destination; mode and time stamps are carried over.
 // Uses the kernel copy (a reflink where the file system offers it). A read-only
 // destination is not replaced (access denied). A copy that fails part-way removes what it

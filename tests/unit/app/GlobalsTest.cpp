@@ -40,6 +40,17 @@ TEST(FileInUse, AnswersForMissingReadOnlyLockedAndFreeFiles) {
         EXPECT_TRUE(app::FileInUse(locked));
     }
     EXPECT_FALSE(app::FileInUse(locked));
+    {
+        // a POSIX record lock, as programs (Wine's among them) take, held on another open file
+        int other = ::open(locked.c_str(), O_RDONLY | O_CLOEXEC);
+        struct flock lock {};
+        lock.l_type = F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);
+        EXPECT_TRUE(app::FileInUse(locked));
+        ::close(other);
+    }
+    EXPECT_FALSE(app::FileInUse(locked));
     // The test itself leaves no lock behind.
     EXPECT_FALSE(app::FileInUse(free));
 }

@@ -213,6 +213,42 @@ TEST(CopyFile, ReplacesWhateverSpellingExistsAndLeavesNothingOfTheOldBytes) {
     EXPECT_EQ(GetFileAttributes(dir / "Target/New.DAT"), before);
 }
 
+// A POSIX record lock held on another open file of the same file (as another program
+// would hold one); released when the file is closed.
+struct RecordLock {
+    int fd;
+    RecordLock(const std::string& path, short type) : fd(::open(path.c_str(), O_RDWR | O_CLOEXEC)) {
+        struct flock lock {};
+        lock.l_type = type;
+        lock.l_whence = SEEK_SET;
+        EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+    }
+    ~RecordLock() { ::close(fd); }
+};
+
+TEST(CopyFile, RecordLocksOfOtherProgramsAreRespected) {
+    TempDir dir;
+    const std::string src = dir / "src.dat", dst = dir / "dst.dat";
+    WriteText(src, "new");
+    {
+        RecordLock reader(src, F_RDLCK);  // readers share
+        ASSERT_FALSE(CopyFile(src, dst));
+    }
+    {
+        RecordLock writer(src, F_WRLCK);  // a file being written is in use
+        EXPECT_EQ(CopyFile(src, dir / "other.dat").code, kErrorSharingViolation);
+        EXPECT_FALSE(testing_support::Exists(dir / "other.dat"));
+    }
+    WriteText(dst, "kept");
+    {
+        RecordLock reader(dst, F_RDLCK);  // a destination another program reads is not replaced
+        EXPECT_EQ(CopyFile(src, dst).code, kErrorSharingViolation);
+        EXPECT_EQ(ReadText(dst), "kept");
+    }
+    ASSERT_FALSE(CopyFile(src, dst));
+    EXPECT_EQ(ReadText(dst), "new");
+}
+
 TEST(CopyFile, FailuresCarryCodeAndDescription) {
     TempDir dir;
     std::string src = dir / "src.dat", ro = dir / "ro.dat";
