@@ -92,6 +92,9 @@ struct TestEnvironment {
         setenv("TALLOMIR_SOURCE_DIR", TALLOMIR_DEFAULT_SOURCE_DIR, 0);
         setenv("TALLOMIR_AUTOMATION_PATH", TALLOMIR_DEFAULT_AUTOMATION_DIR, 0);
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        // Files the program sends to the desktop's trash land in the build tree, never in the
+        // trash of the user who runs the tests.
+        setenv("XDG_DATA_HOME", (std::string(TALLOMIR_DEFAULT_TEST_BIN_DIR) + "/../xdg-data").c_str(), 1);
     }
 } g_testEnvironment;
 

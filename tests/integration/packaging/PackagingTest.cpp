@@ -118,6 +118,19 @@ TEST_F(PackagingTest, RemoveFilesLeavesTheArchiveAndFoldersThatHoldOtherFiles) {
     EXPECT_TRUE(Entries(dir / "out/Out.zip").count("TABLES/DATA/Wells/Wells.DAT"));
 }
 
+TEST_F(PackagingTest, RemoveFilesWithASelfExtractorLeavesOnlyTheProgram) {
+    WriteText(dir / "message.txt", "Open City.WOR");
+    auto r = Batch("--zip Out --remove-files --exe --message " + dir / "message.txt");
+    ASSERT_EQ(r.status, 0) << Stderr();
+    std::vector<std::string> left;
+    for (auto& e : fs::recursive_directory_iterator(dir / "out")) left.push_back(fs::relative(e.path(), dir / "out"));
+    EXPECT_EQ(left, std::vector<std::string>{"Out.exe"});
+    auto entries = Entries(dir / "out/Out.exe");
+    EXPECT_TRUE(entries.count("City.WOR"));
+    EXPECT_TRUE(entries.count("ReadMe.txt"));
+    EXPECT_TRUE(entries.count("TABLES/DATA/Parcels/Parcels2.DAT"));
+}
+
 TEST_F(PackagingTest, LeftoverWorkArchiveIsUpdatedNotReplaced) {
     fs::create_directories(dir / "out");
     WriteText(dir / "old/Earlier.txt", "from an earlier run");
