@@ -289,7 +289,10 @@ namespace {
 // ResolveCase that also hands back the status of what it found (links followed), so the
 // common questions cost as few system calls as possible. False when nothing matches.
 // `exactMissing`: the caller already knows the spelling as given does not exist.
-bool ResolveWithStat(const std::string& path, std::string& resolved, struct stat& st, bool exactMissing = false) {
+// `wantStatus` false: the caller opens what is found and asks it itself, so `st` is left
+// unset when the spelling came from a folder listing.
+bool ResolveWithStat(const std::string& path, std::string& resolved, struct stat& st, bool exactMissing = false,
+                     bool wantStatus = true) {
     std::string full = ExpandFileName(path);
     if (!exactMissing && ::stat(full.c_str(), &st) == 0) {  // the exact spelling exists
         resolved = std::move(full);
@@ -327,7 +330,7 @@ bool ResolveWithStat(const std::string& path, std::string& resolved, struct stat
         current += "/" + *found;
     }
     if (current.empty()) current = "/";
-    if (::stat(current.c_str(), &st) != 0 && ::lstat(current.c_str(), &st) != 0) return false;
+    if (wantStatus && ::stat(current.c_str(), &st) != 0 && ::lstat(current.c_str(), &st) != 0) return false;
     if (trailing && current != "/") current += '/';
     resolved = std::move(current);
     return true;
@@ -712,7 +715,8 @@ FileBytes ReadFile(const std::string& path) {
         const int firstError = errno;
         std::string resolved;
         struct stat st;
-        if (!ResolveWithStat(path, resolved, st, /*exactMissing=*/true)) return {std::nullopt, SysError::FromErrno(firstError)};
+        if (!ResolveWithStat(path, resolved, st, /*exactMissing=*/true, /*wantStatus=*/false))
+            return {std::nullopt, SysError::FromErrno(firstError)};
         opened = ::open(resolved.c_str(), kFlags);
     }
     Fd fd(opened);
@@ -724,7 +728,9 @@ FileBytes ReadFile(const std::string& path) {
     if (S_ISDIR(st.st_mode)) return {std::nullopt, SysError::FromErrno(EISDIR)};
     if (!S_ISREG(st.st_mode)) return {std::nullopt, {kErrorAccessDenied, "It is not a regular file."}};
     // (O_NONBLOCK changes nothing for a regular file: it stays set)
+    const auto expected = static_cast<std::size_t>(st.st_size);
     std::string data;
+    data.reserve(expected);
     char buf[65536];
     for (;;) {
         ssize_t n = ::read(fd.fd, buf, sizeof buf);
@@ -734,6 +740,9 @@ FileBytes ReadFile(const std::string& path) {
             return {std::nullopt, SysError::FromErrno(errno)};
         }
         data.append(buf, static_cast<std::size_t>(n));
+        // A short read that completes the size just seen is the end: no further read is
+        // needed to hear so. (Files that report no size, as kernel files do, read to the end.)
+        if (expected > 0 && data.size() == expected && static_cast<std::size_t>(n) < sizeof buf) break;
     }
     return {std::move(data), {}};
 }
