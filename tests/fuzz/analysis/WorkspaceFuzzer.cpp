@@ -18,6 +18,7 @@
 #include "app/Globals.h"
 #include "platform/Automation.h"
 #include "platform/FileSystem.h"
+#include "tests/fuzz/FuzzScratch.h"
 
 namespace {
 
@@ -45,10 +46,7 @@ std::string SmallDat() {
 struct Scratch {
     std::string folder;
     Scratch() {
-        char tmpl[] = "/tmp/analysis-fuzz-XXXXXX";
-        const char* dir = ::mkdtemp(tmpl);
-        if (!dir) std::abort();
-        folder = dir;
+        folder = fuzz_support::ScratchFolder("analysis-fuzz");
         std::filesystem::create_directories(folder + "/out");
         Write(folder + "/Fuzz.DAT", SmallDat());
         Write(folder + "/Tile.TAB", "!table\r\n!version 300\r\n\r\nDefinition Table\r\n  Type NATIVE\r\n  Fields 1\r\n"
@@ -60,11 +58,7 @@ struct Scratch {
             std::abort();  // the runtime plugin must be found (TALLOMIR_AUTOMATION_PATH)
         }
     }
-    ~Scratch() {
-        app::MapInfoApp().Release();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    }
+    ~Scratch() { app::MapInfoApp().Release(); }
 };
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <stdlib.h>
 
 #include "engines/mapinfo/MapBasicParser.h"
+#include "tests/fuzz/FuzzScratch.h"
 #include "engines/mapinfo/MapInfoEngine.h"
 #include "engines/mapinfo/MapInfoError.h"
 
@@ -24,14 +25,7 @@ void Write(const std::string& path, const std::string& bytes) {
 
 // A seamless table of two rows: "Table" Char(16), "N" Char(4).
 std::string MakeTable() {
-    char tmpl[] = "/tmp/mapinfo-fuzz-XXXXXX";
-    const char* dir = ::mkdtemp(tmpl);
-    if (!dir) std::abort();
-    static std::string folder = dir;
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    });
+    const std::string& folder = fuzz_support::ScratchFolder("mapinfo-fuzz");
     std::string base = folder + "/Seam";
     Write(base + ".TAB",
           "!table\r\n!version 300\r\n\r\nDefinition Table\r\n  Type NATIVE\r\n  Fields 2\r\n    Table Char (16) ;\r\n"

@@ -12,20 +12,11 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Profile.h"
+#include "tests/fuzz/FuzzScratch.h"
 
 namespace {
 
-std::string Scratch() {
-    char tmpl[] = "/tmp/profile-fuzz-XXXXXX";
-    const char* dir = ::mkdtemp(tmpl);
-    if (!dir) std::abort();
-    static std::string folder = dir;
-    std::atexit([] {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
-    });
-    return folder + "/Tallomir.INI";
-}
+std::string Scratch() { return fuzz_support::ScratchFolder("profile-fuzz") + "/Tallomir.INI"; }
 
 }  // namespace
 
