@@ -105,7 +105,7 @@ void Analysis::GetGraphName(const std::string& workspace, const std::string& lin
     if (pm::FindUpper(line, ".3TF") == std::string::npos) return;  // most lines: no graph file
     const std::string upper = pm::UpperAscii(line);
     std::size_t using_ = upper.find("USING \"");
-    if (upper.find(".3TF") == std::string::npos || using_ == std::string::npos) return;
+    if (using_ == std::string::npos) return;
     std::size_t start = using_ + 7;
     std::size_t ext = upper.find(".3TF", start);
     if (ext == std::string::npos) return;  // ".3TF" only before the USING: no graph name

@@ -217,11 +217,10 @@ namespace {
 
 // The names of one folder, in directory order, with a case-folded index. Listings are kept
 // between calls: a listing is used again only while the folder's modification time is
-// unchanged and lies clearly before the moment of listing (file-system clocks are coarse,
-// so a change in the same tick as the listing could otherwise go unseen).
+// unchanged and was read clearly after it (ReadClearlyAfterChange).
 struct DirListing {
-    struct timespec mtime {};
-    struct timespec listedAt {};
+    std::int64_t mtime = 0;
+    std::int64_t listedAt = 0;
     std::vector<std::string> names;
     std::unordered_map<std::string, std::size_t> byLowerName;  // first in directory order
     std::vector<std::pair<std::string, std::size_t>> sortedLower;  // for prefix searches
@@ -230,12 +229,11 @@ struct DirListing {
 std::mutex g_listingMutex;
 std::unordered_map<std::string, std::shared_ptr<const DirListing>> g_listings;
 constexpr std::size_t kMaxListings = 4096;
-constexpr long long kTrustMarginNs = 50'000'000;  // 50 ms
 
-long long Nanos(const struct timespec& t) { return static_cast<long long>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec; }
+std::int64_t Nanos(const struct timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec; }
 
 bool Trusted(const DirListing& l, const struct stat& st) {
-    return Nanos(l.mtime) == Nanos(st.st_mtim) && Nanos(l.mtime) < Nanos(l.listedAt) - kTrustMarginNs;
+    return l.mtime == Nanos(st.st_mtim) && ReadClearlyAfterChange(l.mtime, l.listedAt);
 }
 
 // `known` is the folder's status when the caller has just read it, which saves asking again.
@@ -253,8 +251,8 @@ std::shared_ptr<const DirListing> ListDirectory(const std::string& dir, const st
         if (it != g_listings.end() && Trusted(*it->second, st)) return it->second;
     }
     auto listing = std::make_shared<DirListing>();
-    listing->mtime = st.st_mtim;
-    ::clock_gettime(CLOCK_REALTIME, &listing->listedAt);
+    listing->mtime = Nanos(st.st_mtim);
+    listing->listedAt = FileClockNowNs();
     DirHandle handle(::opendir(dir.c_str()));
     if (!handle) return nullptr;
     while (dirent* e = ::readdir(handle.get())) {
@@ -356,6 +354,17 @@ std::optional<DirEntry> StatEntry(const std::string& path) {
     entry.isHidden = !entry.name.empty() && entry.name[0] == '.';
     entry.size = entry.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
     return entry;
+}
+
+std::int64_t FileClockNowNs() {
+    struct timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return Nanos(now);
+}
+
+bool ReadClearlyAfterChange(std::int64_t modifiedNs, std::int64_t readAtNs) {
+    constexpr std::int64_t kMarginNs = 50'000'000;  // 50 ms: many clock ticks of any file system
+    return modifiedNs < readAtNs - kMarginNs;
 }
 
 std::optional<PathStatus> StatPath(const std::string& path) {

@@ -77,6 +77,14 @@ struct PathStatus {
 };
 std::optional<PathStatus> StatPath(const std::string& path);
 
+// The present time on the clock file systems stamp changes with, in ns since the epoch.
+std::int64_t FileClockNowNs();
+// Whether what was read of a file or folder at `readAtNs`, whose time stamp was then
+// `modifiedNs`, still stands while that time stamp is unchanged: only when the stamp lies
+// clearly before the reading, as file-system clocks are coarse and a change in the same
+// tick as the reading could otherwise go unseen.
+bool ReadClearlyAfterChange(std::int64_t modifiedNs, std::int64_t readAtNs);
+
 // ---- changes ----------------------------------------------------------------------------
 
 // Whether another open file holds a record lock on the file open as `fd` (the POSIX locks

@@ -1,6 +1,5 @@
 #include "engines/mapinfo/MapInfoEngine.h"
 
-#include <ctime>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -48,8 +47,7 @@ std::optional<platform::PathStatus> LocateTableFile(const std::string& path, std
 
 // Parsed headers kept between openings, as a refresh opens every table of a project again.
 // A kept header is used only while its file is the same file with the same size and time
-// stamp, and that time stamp lies clearly before the moment it was read: file-system clocks
-// are coarse, so a change in the same tick as the read could otherwise go unseen.
+// stamp, and was read clearly after that time stamp (platform::ReadClearlyAfterChange).
 class HeaderCache {
 public:
     std::optional<TableHeader> Find(const platform::PathStatus& file) {
@@ -58,7 +56,7 @@ public:
         if (it == m_entries.end()) return std::nullopt;
         const Entry& e = it->second;
         if (e.size != file.size || e.modifiedNs != file.modifiedNs || e.device != file.device ||
-            e.inode != file.inode || e.modifiedNs >= e.readAtNs - kTrustMarginNs)
+            e.inode != file.inode || !platform::ReadClearlyAfterChange(e.modifiedNs, e.readAtNs))
             return std::nullopt;
         return e.header;
     }
@@ -69,14 +67,7 @@ public:
         m_entries[file.path] = Entry{file.size, file.modifiedNs, file.device, file.inode, readAtNs, header};
     }
 
-    static std::int64_t NowNs() {
-        struct timespec now;
-        ::clock_gettime(CLOCK_REALTIME, &now);
-        return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000LL + now.tv_nsec;
-    }
-
 private:
-    static constexpr std::int64_t kTrustMarginNs = 50'000'000;  // 50 ms
     static constexpr std::size_t kMaxEntries = 16384;
     struct Entry {
         std::uint64_t size;
@@ -170,7 +161,7 @@ void Engine::Table::Load(const std::string& path, int depth) {
     if (auto kept = Headers().Find(*status)) {
         header = std::move(*kept);
     } else {
-        const std::int64_t readAt = HeaderCache::NowNs();
+        const std::int64_t readAt = platform::FileClockNowNs();
         platform::FileBytes bytes = platform::ReadFile(located);
         if (!bytes.bytes) throw MapInfoError("Unable to read table " + located + ": " + bytes.error.message + ".");
         header = ParseTableHeader(*bytes.bytes, located);

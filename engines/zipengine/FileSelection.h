@@ -45,7 +45,8 @@ std::string DosName(const std::string& name);
 
 // Expands `specs` in order. Items are unique by archive name (letter case ignored); a second
 // file for a name already taken is left out with a warning, as is every file specification that
-// matches nothing. Folder entries come before the first file they hold.
+// matches nothing. Folder entries come before the first file they hold; the entries of
+// empty folders of a folder taken whole come last.
 std::vector<SelectedItem> SelectFiles(const std::vector<std::string>& specs, const SelectionOptions& options,
                                       std::vector<SelectionWarning>& warnings);
 
