@@ -15,6 +15,13 @@ namespace {
 constexpr const char* kMissingTable = "The workspace references a table that does not exist. ";
 constexpr const char* kMissingGraph = "The workspace references a graph file that does not exist. ";
 
+// Names Windows gives to devices, in any letter case and with any extension.
+constexpr std::string_view kReservedNames[] = {
+    "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
+    "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+// Characters a Windows file name may not hold, besides control characters.
+constexpr std::string_view kForbiddenInNames = "\\/:*?\"<>|";
+
 // The text between the first and the second double quote; "" with fewer than two.
 std::string QuotedText(const std::string& line) {
     std::size_t q1 = line.find('"');
@@ -55,6 +62,37 @@ std::string NamedFilePath(const std::string& headerFolder, const std::string& na
 
 }  // namespace
 
+bool IsUsableAlias(const std::string& alias) {
+    if (alias.empty() || alias == "." || alias == ".." || alias.back() == '.') return false;
+    for (unsigned char c : alias)
+        if (c < 0x20 || c == 0x7F || kForbiddenInNames.find(static_cast<char>(c)) != std::string_view::npos)
+            return false;
+    const std::string base = pm::UpperAscii(alias.substr(0, alias.find('.')));
+    for (std::string_view reserved : kReservedNames)
+        if (base == reserved) return false;
+    return true;
+}
+
+std::vector<std::string> TargetNames(const std::vector<std::string>& tables) {
+    std::unordered_set<std::string> aliases;  // upper case
+    for (const auto& entry : tables) aliases.insert(pm::UpperAscii(SplitEntry(entry).first));
+    std::unordered_set<std::string> given;    // upper case
+    std::vector<std::string> names;
+    names.reserve(tables.size());
+    for (const auto& entry : tables) {
+        const std::string alias = SplitEntry(entry).first;
+        std::string name = alias;
+        // Entries are unique ignoring case, so a taken alias always belongs to another table.
+        for (int n = 2; given.count(pm::UpperAscii(name)); ++n) {
+            name = alias + "_" + std::to_string(n);
+            if (aliases.count(pm::UpperAscii(name))) name = alias;  // another table's own alias
+        }
+        given.insert(pm::UpperAscii(name));
+        names.push_back(std::move(name));
+    }
+    return names;
+}
+
 std::pair<std::string, std::string> SplitEntry(const std::string& entry) {
     std::size_t blank = entry.find(' ');
     if (blank == std::string::npos) return {entry, {}};
@@ -64,6 +102,10 @@ std::pair<std::string, std::string> SplitEntry(const std::string& entry) {
 // ---- workspace reading ---------------------------------------------------------------------
 
 std::string Analysis::GetTableName(const std::string& workspace, const std::string& line) {
+    return RecogniseTable(workspace, line, nullptr);
+}
+
+std::string Analysis::RecogniseTable(const std::string& workspace, const std::string& line, std::string* entryOut) {
     if (pm::FindUpper(line, "OPEN TABLE") == std::string::npos) return {};
     const std::string upper = pm::UpperAscii(line);
 
@@ -79,6 +121,12 @@ std::string Analysis::GetTableName(const std::string& workspace, const std::stri
     } else {
         alias = app::MapInfoApp().Eval("PathToTableName$(\"" + path + "\")");
     }
+    // The alias names a folder and a file of the copy: one that is a path or a device could
+    // place them anywhere.
+    if (!IsUsableAlias(alias)) {
+        app::UI().ShowNote("The workspace " + workspace + " opens a table under an alias that cannot be a file name; the table is left out:\r" + line);
+        return {};
+    }
 
     if (m_currentFolder.empty() || m_currentFolder != pm::FolderOf(workspace))
         platform::SetCurrentDir(pm::FolderOf(workspace));  // a failure is of no consequence here
@@ -91,10 +139,11 @@ std::string Analysis::GetTableName(const std::string& workspace, const std::stri
             m_keyedTables = m_state.tables.size();
         }
         if (m_tableKeys.insert(pm::UpperAscii(entry)).second) {
-            m_state.tables.push_back(std::move(entry));
+            m_state.tables.push_back(entry);
             ++m_keyedTables;
             m_state.NotifyChanged();
         }
+        if (entryOut) *entryOut = std::move(entry);
         return alias;
     }
     app::UI().ShowNote(kMissingTable + resolved + ".tab");
@@ -337,8 +386,14 @@ void Analysis::CopyWorkSpace(const std::string& source, const std::string& targe
                 upper.find(" EDITABLE") != std::string::npos && upper.find(" LAYER ") != std::string::npos)
                 line.clear();
         }
-        std::string alias = GetTableName(source, line);
-        if (!alias.empty()) line = "Open Table \"TABLES\\" + alias + "\" Interactive";
+        std::string entry;
+        const std::string alias = RecogniseTable(source, line, &entry);
+        if (!alias.empty()) {
+            auto renamed = m_renamed.find(pm::UpperAscii(entry));
+            line = renamed == m_renamed.end()
+                       ? "Open Table \"TABLES\\" + alias + "\" Interactive"
+                       : "Open Table \"TABLES\\" + renamed->second + "\" As " + alias + " Interactive";
+        }
         line += "\r\n";
         if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size())
             throw FileError("Cannot write " + target + ": " + platform::SysError::FromErrno(errno).message);
@@ -346,6 +401,14 @@ void Analysis::CopyWorkSpace(const std::string& source, const std::string& targe
     std::FILE* f = out.release();
     if (std::fclose(f) != 0)
         throw FileError("Cannot write " + target + ": " + platform::SysError::FromErrno(errno).message);
+}
+
+void Analysis::SetTargetNames(const std::vector<std::string>& names) {
+    m_renamed.clear();
+    for (std::size_t i = 0; i < names.size() && i < m_state.tables.size(); ++i) {
+        if (names[i] != SplitEntry(m_state.tables[i]).first)
+            m_renamed.emplace(pm::UpperAscii(m_state.tables[i]), names[i]);
+    }
 }
 
 void Analysis::UpdateViewTAB(const std::string& path) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -19,6 +20,17 @@ class FileError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// Whether an alias can name a table's data folder and stub: not empty, none of the
+// characters a Windows file name may not hold (separators and ':' among them) nor control
+// characters, not "." or "..", no trailing dot, and no name Windows reserves for a device
+// (CON, NUL, COM1, ...), with or without an extension.
+bool IsUsableAlias(const std::string& alias);
+
+// The name each table-list entry is copied under: its alias, except that a later entry whose
+// alias is already taken (letter case ignored) by another table gets the first free
+// "{alias}_2", "{alias}_3", ... (free of every alias of the list and of every name given).
+std::vector<std::string> TargetNames(const std::vector<std::string>& tables);
 
 class Analysis {
 public:
@@ -44,6 +56,10 @@ public:
 
     // Writes the rewritten copy of a workspace. Throws FileError.
     void CopyWorkSpace(const std::string& source, const std::string& target);
+    // The names the copy gives the entries of the table list (see TargetNames), in list order.
+    // A table copied under another name than its alias is opened by the rewritten workspaces
+    // from that stub, under its own alias.
+    void SetTargetNames(const std::vector<std::string>& names);
     // Rewrite a copied view or raster header (path without extension) for the target layout.
     static void UpdateViewTAB(const std::string& path);
     static void UpdateRasterTAB(const std::string& path);
@@ -51,6 +67,8 @@ public:
     CopyFormState& State() { return m_state; }
 
 private:
+    // GetTableName, also handing back the table-list entry of the table the line opens.
+    std::string RecogniseTable(const std::string& workspace, const std::string& line, std::string* entry);
     // The lines of a header. Within one TableInfo call the last header read is kept, so a
     // header that is asked for its table, its files and its kind is read once.
     const std::vector<std::string>& HeaderLines(const std::string& path);
@@ -66,6 +84,9 @@ private:
     // While ReadWorkspace runs: the folder it made current, which each of its lines would
     // otherwise make current again.
     std::string m_currentFolder;
+    // Upper-cased table-list entry -> the name its copy has, for tables not copied under
+    // their alias.
+    std::unordered_map<std::string, std::string> m_renamed;
 };
 
 }  // namespace analysis
