@@ -198,7 +198,7 @@ int main(int argc, char* argv[]) {
     zip.LoadEngine();
     copyrun::CopyRunContext context;
     context.archiveList = &zip.FSpecArgs();
-    context.zipStep = [&] { copyrun::ZipStep(state, zip); };
+    context.zipStep = [&](const copyrun::TargetGuard& guard) { copyrun::ZipStep(state, zip, guard); };
     copyrun::RunOutcome outcome;
     try {
         outcome = copyrun::btnCopyClick(state, context);

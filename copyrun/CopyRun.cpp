@@ -8,6 +8,7 @@
 #include "app/Globals.h"
 #include "app/UserInterface.h"
 #include "app/pmUtils.h"
+#include "copyrun/ZipStep.h"
 #include "platform/FileSystem.h"
 
 namespace copyrun {
@@ -32,10 +33,17 @@ void ShowCopyFailure(const std::string& source, const platform::SysError& err) {
                        (err.code == platform::kErrorSharingViolation ? std::string(kLocked) : err.message));
 }
 
+// "Error copying file " + source + CR + why the file was left as it is: its copy would
+// replace `original`, a file the run reads from.
+void ShowWouldReplace(const std::string& source, const std::string& original) {
+    app::UI().ShowNote("Error copying file " + source + CR + "The copy would replace " + original +
+                       ", which is being copied; it is left as it is.");
+}
+
 class Run {
 public:
-    Run(analysis::CopyFormState& state, const CopyRunContext& context)
-        : m_state(state), m_context(context), m_analysis(state) {}
+    Run(analysis::CopyFormState& state, const CopyRunContext& context, const std::string& target)
+        : m_state(state), m_context(context), m_analysis(state), m_guard(target) {}
 
     RunOutcome Execute();
 
@@ -43,57 +51,127 @@ private:
     void Produced(const std::string& path) {
         if (m_state.options.zip && m_context.archiveList) m_context.archiveList->push_back(path);
     }
-    void CopyTableFile(const std::string& source, const std::string& dest);
-    void FinishTable(const std::string& alias, const std::string& mainName);
-    void SeamlessBranch(const std::string& alias);
-    void WriteStub(const std::string& alias, const std::string& mainName);
+    bool RefusedBeforeStart();
+    // False when the file was left alone because its copy would replace a file being copied.
+    bool CopyTableFile(const std::string& source, const std::string& dest);
+    // True when `dest`, the copy of `source`, may be written: it lies in the target folder and
+    // is no file the run reads from. Otherwise the user is told and nothing is written.
+    bool MayWrite(const std::string& source, const std::string& dest);
+    void FinishTable(const std::string& name, const std::string& mainName);
+    void LeaveOut(const std::string& name, const std::string& why);
+    void SeamlessBranch(const std::string& name);
+    void WriteStub(const std::string& name, const std::string& mainName);
     std::string Charset() { return app::MapInfoApp().Eval("SystemInfo(5)"); }
     void CdStep();
 
     analysis::CopyFormState& m_state;
     const CopyRunContext& m_context;
     analysis::Analysis m_analysis;
+    TargetGuard m_guard;
     std::string m_target, m_tables, m_data;
+    std::vector<std::string> m_names;  // the name each table is copied under
+    // How far the seamless branch of the table being finished got.
+    enum class Seamless { No, Rewriting, Committed, StubWritten } m_seamless = Seamless::No;
 };
+
+// Before anything is written: a zip name that is the work archive's own, or a target whose
+// workspace, graph, CD or zip destinations are files the run reads, stops the run.
+bool Run::RefusedBeforeStart() {
+    app::UserInterface& ui = app::UI();
+    const analysis::CopyOptions& options = m_state.options;
+    const bool zipping = options.zip && m_context.zipStep;
+    const std::string work = Join(m_target, kWorkArchiveName);
+    const std::string archive = zipping ? ArchivePath(options, m_target) : std::string();
+    if (zipping && pm::EqualNoCase(archive, work)) {
+        ui.ShowNote(std::string("The zip file cannot be named ") + kWorkArchiveName +
+                    ": the archive is built under that name before it takes its own.\rChoose another zip file name.");
+        if (m_context.showZipOptions) m_context.showZipOptions();
+        return true;
+    }
+
+    for (const auto& workspace : m_state.workspaces) m_guard.AddSource(workspace);
+    for (const auto& entry : m_state.graphs) m_guard.AddSource(analysis::SplitEntry(entry).second);
+    for (const auto& entry : m_state.tables) m_guard.AddSource(analysis::SplitEntry(entry).second + ".tab");
+    const bool cd = options.cd && options.autoRun;
+    if (cd) m_guard.AddSource(m_context.programDir + "Startup.exe");
+
+    std::vector<std::string> destinations;
+    for (const auto& workspace : m_state.workspaces) destinations.push_back(Join(m_target, pm::FileNameOf(workspace)));
+    for (const auto& entry : m_state.graphs)
+        destinations.push_back(Join(m_target, pm::FileNameOf(analysis::SplitEntry(entry).second)));
+    if (cd) {
+        destinations.push_back(Join(m_target, "AUTORUN.INF"));
+        destinations.push_back(Join(m_target, "startup.exe"));
+    }
+    if (zipping) {
+        destinations.push_back(work);
+        if (options.exe && options.readme) destinations.push_back(Join(m_target, "ReadMe.txt"));
+        destinations.push_back(archive);
+        if (options.exe) destinations.push_back(pm::WithoutExtension(archive) + ".exe");
+    }
+    for (const auto& dest : destinations) {
+        const auto source = m_guard.SourceAt(dest);
+        if (!source) continue;
+        const bool zipName = zipping && !m_guard.Inside(dest) && dest != work;
+        ui.ShowNote("The copy would replace " + *source + ", which is being copied." + CR +
+                    (zipName ? "Choose another zip file name." : "Choose another target folder."));
+        if (zipName && m_context.showZipOptions) m_context.showZipOptions();
+        if (!zipName && m_context.showCopyDetails) m_context.showCopyDetails();
+        return true;
+    }
+    return false;
+}
 
 RunOutcome Run::Execute() {
     app::UserInterface& ui = app::UI();
-    m_target = TargetFolder(m_state.options);
+    m_target = m_guard.Target();
     m_tables = Join(m_target, "TABLES");
     m_data = Join(m_tables, "DATA");
 
-    // 1. The target folder; without it nothing can be written.
+    if (!m_state.options.path.empty() && RefusedBeforeStart()) return RunOutcome::NotStarted;
+    // The target folder; without it nothing can be written.
     if (m_state.options.path.empty() || !platform::ForceDirectories(m_target)) {
         ui.ShowNote(kCannotCreateTarget);
         if (m_context.showCopyDetails) m_context.showCopyDetails();
         return RunOutcome::NotStarted;
     }
-    // 2.-4.
     platform::CreateDir(m_tables);
     platform::CreateDir(m_data);
     if (m_context.archiveList) m_context.archiveList->clear();
+    m_names = analysis::TargetNames(m_state.tables);
+    m_analysis.SetTargetNames(m_names);
     const int tableCount = static_cast<int>(m_state.tables.size());
     ui.BeginProgress(tableCount > 0 ? tableCount - 1 : 0);
 
-    // 5. The table phase: the only place where Cancel is looked at.
+    // The table phase: the only place where Cancel is looked at.
     bool cancelled = false;
     for (int i = 0; i < tableCount && !cancelled; ++i) {
         ui.ProcessMessages();
         m_analysis.TableInfo(i);
-        const std::string alias = m_state.info.description;
+        const std::string& name = m_names[static_cast<std::size_t>(i)];
+        if (name != m_state.info.description) {
+            ui.ShowNote("Another table is already copied as " + m_state.info.description + ": " +
+                        analysis::SplitEntry(m_state.tables[static_cast<std::size_t>(i)]).second +
+                        ".tab is copied as " + name + ".");
+        }
         const std::string mainName = pm::FileNameOf(m_state.info.mainFile);
-        const std::string tableFolder = Join(m_data, alias);
+        const std::string tableFolder = Join(m_data, name);
         platform::CreateDir(tableFolder);
         const std::vector<std::string> files = m_state.info.fileInfo;
+        for (const std::string& source : files) m_guard.AddSource(source);
+        bool intact = true;  // no file was left alone for being a source of the run
         for (const std::string& source : files) {
             const std::string dest = Join(tableFolder, pm::FileNameOf(source));
             ui.SetProgress(i, "Copying " + source + "...");
             ui.ProcessMessages();
             if (ui.ProgressCancelled()) break;
-            CopyTableFile(source, dest);
-            // No copied table file keeps the read-only attribute.
-            int attrs = platform::GetFileAttributes(dest);
-            if (attrs >= 0) platform::SetFileAttributes(dest, (attrs & ~platform::kAttrReadOnly) & 0xFFFF);
+            if (CopyTableFile(source, dest)) {
+                // No copied table file keeps the read-only attribute.
+                int attrs = platform::GetFileAttributes(dest);
+                if (attrs >= 0) platform::SetFileAttributes(dest, (attrs & ~platform::kAttrReadOnly) & 0xFFFF);
+            } else {
+                intact = false;
+            }
             Produced(dest);
             ui.ProcessMessages();
         }
@@ -101,10 +179,11 @@ RunOutcome Run::Execute() {
             cancelled = true;
             break;
         }
-        FinishTable(alias, mainName);
+        // Finishing rewrites the copied header and lets MapInfo write the copy, which must
+        // not be a file being copied.
+        if (intact) FinishTable(name, mainName);
     }
 
-    // 6.
     ui.ProcessMessages();
     if (cancelled || ui.ProgressCancelled()) {
         ui.EndProgress();
@@ -112,39 +191,56 @@ RunOutcome Run::Execute() {
         ui.ShowNote(kInterrupted);
         return RunOutcome::Cancelled;
     }
-    // 7. Workspaces, rewritten for the target layout.
+    // The workspaces, rewritten for the target layout.
     for (const std::string& workspace : m_state.workspaces) {
         const std::string dest = Join(m_target, pm::FileNameOf(workspace));
-        m_analysis.CopyWorkSpace(workspace, dest);
+        if (MayWrite(workspace, dest)) m_analysis.CopyWorkSpace(workspace, dest);
         Produced(dest);
     }
-    // 8. Graph files, beside the workspaces.
+    // The graph files, beside the workspaces.
     for (const std::string& entry : std::vector<std::string>(m_state.graphs)) {
         std::string graph = analysis::SplitEntry(entry).second.substr(0, 1000);
         const std::string dest = Join(m_target, pm::FileNameOf(graph));
-        CopyOneFile(graph, dest);
+        if (MayWrite(graph, dest)) CopyOneFile(graph, dest);
         Produced(dest);
     }
-    // 9., 10.
     if (m_state.options.cd && m_state.options.autoRun) CdStep();
-    if (m_state.options.zip && m_context.zipStep) m_context.zipStep();
-    // 11.
+    if (m_state.options.zip && m_context.zipStep) m_context.zipStep(m_guard);
     ui.EndProgress();
     ui.Beep();
     ui.ShowNote(kFinished);
     return RunOutcome::Finished;
 }
 
-void Run::CopyTableFile(const std::string& source, const std::string& dest) {
+bool Run::MayWrite(const std::string& source, const std::string& dest) {
+    if (!m_guard.Inside(dest)) {
+        app::UI().ShowNote("Error copying file " + source + CR + "Its copy " + dest + " would lie outside the target folder.");
+        return false;
+    }
+    if (auto original = m_guard.SourceAt(dest)) {
+        ShowWouldReplace(source, *original);
+        return false;
+    }
+    return true;
+}
+
+bool Run::CopyTableFile(const std::string& source, const std::string& dest) {
     app::UserInterface& ui = app::UI();
-    if (pm::EqualNoCase(pm::ExtensionOf(source), ".MBX")) return;  // programs are not copied
+    if (pm::EqualNoCase(pm::ExtensionOf(source), ".MBX")) return true;  // programs are not copied
+    if (!m_guard.Inside(dest)) return MayWrite(source, dest);
     try {
         // The copy itself refuses a source another program holds, before it touches the
         // destination; only an existing destination needs both tests up front, in order.
-        const bool destExists = platform::PathExists(dest);
-        if (destExists && SourceInUse(source)) {
+        const auto existing = platform::StatPath(dest);
+        if (existing) {
+            if (auto original = m_guard.SourceAt(*existing)) {
+                ShowWouldReplace(source, *original);
+                return false;
+            }
+        }
+        if (existing && SourceInUse(source)) {
             ui.ShowNote("Error copying file " + source + CR + '\n' + kLocked);
-        } else if (destExists && app::FileInUse(dest)) {
+        } else if (existing && app::FileInUse(dest)) {
             ui.ShowNote("Error copying file " + dest + CR + kLocked);
         } else {
             platform::SysError err = platform::CopyFile(source, dest);
@@ -159,20 +255,40 @@ void Run::CopyTableFile(const std::string& source, const std::string& dest) {
         ui.ShowNote("Error copying file " + source + CR +
                     (text.find("32") != std::string::npos ? std::string(kLocked) : text));
     }
+    return true;
 }
 
-void Run::FinishTable(const std::string& alias, const std::string& mainName) {
-    const std::string tablePath = Join(Join(m_data, alias), pm::WithoutExtension(mainName));
+void Run::LeaveOut(const std::string& name, const std::string& why) {
+    app::UI().ShowNote("The table " + name + " is left out of the copy: " + why);
+}
+
+void Run::FinishTable(const std::string& name, const std::string& mainName) {
+    const std::string folder = Join(m_data, name);
+    if (mainName.empty()) {
+        LeaveOut(name, "the table its header opens does not exist.");
+        return;
+    }
+    if (!platform::FileExists(Join(folder, mainName))) {
+        LeaveOut(name, "its header " + m_state.info.mainFile + " could not be copied.");
+        return;
+    }
+    // The stub, in either spelling (letter case is ignored when looking it up).
+    if (auto original = m_guard.SourceAt(Join(m_tables, name + ".tab"))) {
+        LeaveOut(name, "its stub would replace " + *original + ", which is being copied.");
+        return;
+    }
+    const std::string tablePath = Join(folder, pm::WithoutExtension(mainName));
     auto& mapinfo = app::MapInfoApp();
+    m_seamless = Seamless::No;
     try {
         analysis::Analysis::UpdateViewTAB(tablePath);
         analysis::Analysis::UpdateRasterTAB(tablePath);
-        mapinfo.Do("Open Table \"" + Join(Join(m_data, alias), mainName) + "\" As LAYER");
+        mapinfo.Do("Open Table \"" + Join(folder, mainName) + "\" As LAYER");
         if (mapinfo.Eval("TableInfo(LAYER,24)") == "T") {
-            SeamlessBranch(alias);
+            SeamlessBranch(name);
         } else {
-            WriteStub(alias, mainName);
-            Produced(Join(m_tables, alias + ".tab"));
+            WriteStub(name, mainName);
+            Produced(Join(m_tables, name + ".tab"));
         }
         if (mapinfo.Eval("TableInfo(LAYER,3)") == "3") analysis::Analysis::UpdateViewTAB(tablePath);
         mapinfo.Do("Close Table LAYER");
@@ -183,20 +299,34 @@ void Run::FinishTable(const std::string& alias, const std::string& mainName) {
             mapinfo.Do("Close Table LAYER");
         } catch (const std::exception&) {
         }
-        WriteStub(alias, mainName);
-        analysis::Analysis::UpdateViewTAB(tablePath);
-        Produced(Join(m_tables, alias + ".tab"));
+        if (m_seamless == Seamless::Rewriting) {
+            app::UI().ShowNote("The seamless table " + name +
+                               " could not be relocated: its copy still uses the original tile files.");
+        }
+        if (m_seamless == Seamless::StubWritten) {
+            // One stub, whatever its letter case: the plain one replaces the seamless one.
+            const std::string seamlessStub = Join(m_tables, name + ".Tab");
+            platform::DeleteFile(seamlessStub);
+            if (m_context.archiveList) std::erase(*m_context.archiveList, seamlessStub);
+        }
+        WriteStub(name, mainName);
+        try {
+            analysis::Analysis::UpdateViewTAB(tablePath);
+        } catch (const analysis::FileError& e) {
+            app::UI().ShowNote(e.what());
+        }
+        Produced(Join(m_tables, name + ".tab"));
     }
 }
 
-void Run::WriteStub(const std::string& alias, const std::string& mainName) {
-    WriteTextFile(Join(m_tables, alias + ".tab"),
-                  {"!Table", "!Version 300", "!Charset " + Charset(), "",
-                   "Open Table \".\\DATA\\" + alias + "\\" + mainName + "\" As " + alias});
+void Run::WriteStub(const std::string& name, const std::string& mainName) {
+    WriteTextFile(Join(m_tables, name + ".tab"), {"!Table", "!Version 300", "!Charset " + Charset(), "",
+                         "Open Table \".\\DATA\\" + name + "\\" + mainName + "\" As " + name});
 }
 
-void Run::SeamlessBranch(const std::string& alias) {
+void Run::SeamlessBranch(const std::string& name) {
     auto& mapinfo = app::MapInfoApp();
+    m_seamless = Seamless::Rewriting;
     mapinfo.Do("Set Table LAYER Seamless Off");
     mapinfo.Do("Fetch First From LAYER");
     while (mapinfo.Eval("EOT(LAYER)") != "T") {
@@ -211,20 +341,24 @@ void Run::SeamlessBranch(const std::string& alias) {
         mapinfo.Do("Fetch Next From LAYER");
     }
     mapinfo.Do("Commit Table LAYER");
-    const std::string stub = Join(m_tables, alias + ".Tab");
+    m_seamless = Seamless::Committed;
+    const std::string stub = Join(m_tables, name + ".Tab");
     WriteTextFile(stub, {"!Table", "!Version 300", "!Charset " + Charset(), "",
-                         "Run Application \".\\DATA\\" + alias + "\\Seamless.Wor\""});
+                         "Run Application \".\\DATA\\" + name + "\\Seamless.Wor\""});
+    m_seamless = Seamless::StubWritten;
     Produced(stub);
-    const std::string workspace = Join(Join(m_data, alias), "Seamless.wor");
+    const std::string workspace = Join(Join(m_data, name), "Seamless.wor");
     WriteTextFile(workspace, {"!Workspace", "!Version 400", "!Charset " + Charset(), "",
-                              "Open Table \"" + alias + "\" As " + alias});
+                              "Open Table \"" + name + "\" As " + name});
     Produced(workspace);
 }
 
 void Run::CdStep() {
     const std::string autorun = Join(m_target, "AUTORUN.INF");
-    WriteTextFile(autorun, {"[autorun]", "OPEN=startup.exe"});
-    CopyOneFile(m_context.programDir + "Startup.exe", Join(m_target, "startup.exe"));
+    if (MayWrite(autorun, autorun)) WriteTextFile(autorun, {"[autorun]", "OPEN=startup.exe"});
+    const std::string program = m_context.programDir + "Startup.exe";
+    const std::string copy = Join(m_target, "startup.exe");
+    if (MayWrite(program, copy)) CopyOneFile(program, copy);
     Produced(Join(m_target, "Startup.exe"));
     Produced(autorun);
 }
@@ -257,7 +391,7 @@ std::string TargetFolder(const analysis::CopyOptions& options) {
 RunOutcome btnCopyClick(analysis::CopyFormState& state, const CopyRunContext& context) {
     CopyRunContext ctx = context;
     if (ctx.programDir.empty()) ctx.programDir = platform::ProgramDir();
-    return Run(state, ctx).Execute();
+    return Run(state, ctx, TargetFolder(state.options)).Execute();
 }
 
 }  // namespace copyrun

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "analysis/CopyFormState.h"
+#include "copyrun/TargetGuard.h"
 
 namespace copyrun {
 
@@ -21,7 +22,8 @@ public:
 enum class RunOutcome {
     Finished,    // "Finished Copying!"
     Cancelled,   // "Copying interrupted by user. Warning: Copying incomplete!"
-    NotStarted,  // the target folder could not be created
+    NotStarted,  // the target folder could not be created or holds files the run reads, or
+                 // the zip name is the work archive's
 };
 
 // What the run needs from its surroundings besides the state.
@@ -33,8 +35,11 @@ struct CopyRunContext {
     std::string programDir;
     // The window shows its "Copy Details" page with the focus in the path field.
     std::function<void()> showCopyDetails;
-    // The zip step, run when the zip option is on (after the CD step).
-    std::function<void()> zipStep;
+    // The window shows its "Zip Options" page with the focus in the zip name field.
+    std::function<void()> showZipOptions;
+    // The zip step, run when the zip option is on (after the CD step), with the run's target
+    // folder and the files it reads from.
+    std::function<void(const TargetGuard&)> zipStep;
 };
 
 inline constexpr const char* kFinished = "Finished Copying!";
@@ -47,12 +52,17 @@ inline constexpr const char* kCannotCreateTarget = "Error creating directory. Ca
 // display was left open, as the window's general error report expects.
 RunOutcome btnCopyClick(analysis::CopyFormState& state, const CopyRunContext& context);
 
-// The target folder T of the options' path, as a full host path without a trailing '/'.
+// The target folder T of the options' path, as a full host path without a trailing '/',
+// taken from the current folder when the path is relative. The run works it out once, when
+// it starts, and keeps it while reading the workspaces moves the current folder.
 std::string TargetFolder(const analysis::CopyOptions& options);
 
 // Copies one file, replacing the destination; a failure is shown as
 // "Error copying file " + source + CR + the reason. True when copied.
 bool CopyOneFile(const std::string& source, const std::string& dest);
+
+// The name of the archive the zip step builds before it takes the chosen name.
+inline constexpr const char* kWorkArchiveName = "~temp.zip";
 
 // True when another program holds the source so that it may change under the copy. A
 // read-only or missing source is not "in use": it is read, or its copy fails with the

@@ -68,8 +68,7 @@ void ConfigureZipComponent(zip::TZipArchiver& zip, const std::string& programDir
     zip.SetDLLDirectory(programDir);
 }
 
-std::string ArchivePath(const analysis::CopyOptions& options) {
-    const std::string target = TargetFolder(options);
+std::string ArchivePath(const analysis::CopyOptions& options, const std::string& target) {
     if (platform::IsAbsoluteText(options.zipFile)) return platform::ExpandFileName(options.zipFile);
     return platform::ExpandFileName(target + "/" + options.zipFile);
 }
@@ -88,20 +87,20 @@ std::vector<std::string> ReadmeLines(const std::string& message, const std::vect
     return lines;
 }
 
-void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip) {
+void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip, const TargetGuard& guard) {
     const analysis::CopyOptions& options = state.options;
-    const std::string target = TargetFolder(options);
-    const std::string archive = ArchivePath(options);
-    const std::string work = target + "/~temp.zip";
+    const std::string& target = guard.Target();
+    const std::string archive = ArchivePath(options, target);
+    const std::string work = target + "/" + kWorkArchiveName;
 
-    // 1.-3. The work archive, the copied-file list, the archive list made relative to T.
+    // The work archive, the copied-file list, the archive list made relative to T.
     zip.TempDir = target;
     zip.SetZipFilename(work);
     std::vector<std::string> copied = zip.FSpecArgs();
     std::vector<std::string> relative;
     for (const std::string& path : copied) relative.push_back(OnDiskRelative(path, target));
 
-    // 4. The read-me, for a self-extracting archive with a message.
+    // The read-me, for a self-extracting archive with a message.
     if (options.exe && options.readme) {
         copied.push_back(target + "/ReadMe.txt");
         relative.push_back("ReadMe.txt");
@@ -115,8 +114,8 @@ void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip) {
     }
     zip.SetFSpecArgs(relative);
 
-    // 5.-6. Pack from T. Packing is the longest part of a run, so the progress window follows
-    // it file by file (its Cancel is not looked at any more once the tables are copied).
+    // Pack from T. Packing is the longest part of a run, so the progress window follows it
+    // file by file (its Cancel is not looked at any more once the tables are copied).
     if (auto err = platform::SetCurrentDir(target)) throw CopyRunError("Cannot open " + target + ". " + err.message);
     {
         int packed = 0;
@@ -146,25 +145,32 @@ void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip) {
         return;
     }
 
-    // 7.-8. The work archive takes the final name.
-    if (archive != work) {
-        platform::DeleteFile(archive);
-        if (auto err = platform::RenameFile(work, archive)) {
-            // The archive is whole under its work name; say where, rather than nothing.
-            app::UI().ShowNote("The zip archive could not be named " + archive + "; it was left as " + work +
-                               ".\r" + err.message);
-        }
+    // The work archive takes the final name (the run refused a final name that is the work
+    // archive's own, in any letter case).
+    platform::DeleteFile(archive);
+    if (auto err = platform::RenameFile(work, archive)) {
+        // The archive is whole under its work name; say where, and give up nothing.
+        app::UI().ShowNote("The zip archive could not be named " + archive + "; it was left as " + work + ".\r" +
+                           err.message);
+        return;
     }
-    // 9. Only the archive is left.
+    // Only the archive is left, once it holds every copied file under its final name.
     if (options.removeFiles) {
-        for (const std::string& path : copied) {
-            platform::DeleteFile(path);
-            platform::RemoveDir(pm::FolderOf(path));
+        zip.SetZipFilename(archive);
+        if (!ArchiveHoldsAll(zip, relative, target, wrong)) {
+            app::UI().ShowNote("The copied files are kept: the zip archive " + archive + " does not hold them all.\r" +
+                               wrong);
+        } else {
+            for (const std::string& path : copied) {
+                if (!guard.Inside(path) || guard.SourceAt(path)) continue;  // never a file being copied
+                platform::DeleteFile(path);
+                platform::RemoveDir(pm::FolderOf(path));
+            }
+            platform::RemoveDir(target + "/TABLES/DATA");
+            platform::RemoveDir(target + "/TABLES");
         }
-        platform::RemoveDir(target + "/TABLES/DATA");
-        platform::RemoveDir(target + "/TABLES");
     }
-    // 10. The self-extracting executable beside the archive.
+    // The self-extracting executable beside the archive.
     if (options.exe) {
         zip.SetZipFilename(archive);
         zip.ConvertToSFX();

@@ -403,12 +403,13 @@ void TCopyForm::btnCopyClick() {
     if (m_copyRunning) return;
 #ifdef TALLOMIR_HAVE_COPYRUN
     OptionsFromControls();
-    bool showCopyDetails = false;
+    QWidget* backTo = nullptr;  // the field to correct when the run did not start
     copyrun::CopyRunContext context;
     context.archiveList = &m_zip.FSpecArgs();
     context.programDir = platform::ProgramDir();
-    context.showCopyDetails = [&] { showCopyDetails = true; };
-    context.zipStep = [this] { copyrun::ZipStep(m_state, m_zip); };
+    context.showCopyDetails = [&] { backTo = m_ui->edtPath; };
+    context.showZipOptions = [&] { backTo = m_ui->edtZip; };
+    context.zipStep = [this](const copyrun::TargetGuard& guard) { copyrun::ZipStep(m_state, m_zip, guard); };
     {
         struct Running {
             TCopyForm* form;
@@ -417,10 +418,10 @@ void TCopyForm::btnCopyClick() {
         SetCopyRunning(true);
         copyrun::btnCopyClick(m_state, context);
     }
-    if (showCopyDetails) {
-        // The target folder could not be created: back to it.
-        m_ui->pgcCopy->setCurrentWidget(m_ui->tabCopy);
-        m_ui->edtPath->setFocus();
+    if (backTo) {
+        // The target folder or the zip name cannot be used: back to the field.
+        m_ui->pgcCopy->setCurrentWidget(backTo == m_ui->edtZip ? m_ui->tabZip : m_ui->tabCopy);
+        backTo->setFocus();
     }
 #else
     throw std::runtime_error("The copy run is not part of this build.");

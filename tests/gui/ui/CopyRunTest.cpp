@@ -107,7 +107,7 @@ TEST_F(CopyRunTest, TheWizardIsLockedDuringTheRunAndFreedAfterIt) {
     EXPECT_TRUE(form->close());
 }
 
-TEST_F(CopyRunTest, AFolderThatCannotBeCreatedLeadsBackToThePathField) {
+TEST_F(CopyRunTest, AFolderOrZipNameThatCannotBeUsedLeadsBackToItsField) {
     TempDir target;
     testing_support::WriteText(target / "file", "not a folder");
     W<QLineEdit>("edtPath")->setText(QString::fromStdString(target / "file/out"));
@@ -116,6 +116,17 @@ TEST_F(CopyRunTest, AFolderThatCannotBeCreatedLeadsBackToThePathField) {
     EXPECT_EQ(notes[0].text, "Error creating directory. Cannot continue.");
     EXPECT_EQ(W<QTabWidget>("pgcCopy")->currentIndex(), 1);
     EXPECT_EQ(form->focusWidget(), W<QLineEdit>("edtPath"));
+
+    // The work archive's own name as the zip name: back to the zip name, nothing written.
+    W<QLineEdit>("edtPath")->setText(QString::fromStdString(target / "out"));
+    W<QCheckBox>("cbZip")->setChecked(true);
+    W<QLineEdit>("edtZip")->setText("~TEMP.zip");
+    notes = RunCopy();
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_TRUE(notes[0].text.endsWith("Choose another zip file name.")) << notes[0].text.toStdString();
+    EXPECT_EQ(W<QTabWidget>("pgcCopy")->currentWidget(), W<QWidget>("tabZip"));
+    EXPECT_EQ(form->focusWidget(), W<QLineEdit>("edtZip"));
+    EXPECT_FALSE(testing_support::Exists(target / "out"));
 }
 
 TEST_F(CopyRunTest, CancelInTheProgressWindowInterruptsTheRun) {

@@ -237,17 +237,149 @@ TEST_F(CopyRunTest, FallbackStubClosesLayerSoTheNextTableIsFinished) {
     EXPECT_TRUE(ui.Notes() == std::vector<std::string>{"Finished Copying!"});
 }
 
-TEST_F(CopyRunTest, SeamlessCommitFailureFallsBackToThePlainStub) {
+TEST_F(CopyRunTest, SeamlessFailuresFallBackToOnePlainStub) {
     Table("D/Seam");
     Table("D/t1");
     Write("D/Seam.tiles", src + "/D/t1.TAB\n");
     Write("D/Seam.commitfail", "");
-    Workspace("W.wor", "Open Table \"D/Seam\" As Seam\r\n");
+    Table("E/Seam2");
+    Write("E/Seam2.tiles", "t1.TAB\n");
+    Workspace("W.wor", "Open Table \"D/Seam\" As Seam\r\nOpen Table \"E/Seam2\" As Seam2\r\n");
+    // Seam2 is relocated and gets its seamless stub, then its Seamless.wor cannot be written.
+    ASSERT_EQ(::mkdir(target.c_str(), 0777), 0);
+    testing_support::WriteText(Out("TABLES/DATA/Seam2/Seamless.wor/x"), "a folder in the way");
     ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
     EXPECT_EQ(ReadText(Out("TABLES/DATA/Seam/Seam.tiles")), src + "/D/t1.TAB\n");  // not committed
-    auto stubs = platform::FindFiles(Out("TABLES"), "Seam.tab");
-    ASSERT_EQ(stubs.size(), 1u);
-    EXPECT_NE(ReadText(Out("TABLES/" + stubs[0].name)).find("Open Table"), std::string::npos);
+    for (const char* name : {"Seam", "Seam2"}) {
+        auto stubs = platform::FindFiles(Out("TABLES"), std::string(name) + ".tab");
+        ASSERT_EQ(stubs.size(), 1u) << name;
+        EXPECT_EQ(stubs[0].name, std::string(name) + ".tab");
+        EXPECT_NE(ReadText(Out("TABLES/" + stubs[0].name)).find("Open Table"), std::string::npos);
+    }
+    // Only the table whose rows still name the source tiles is reported.
+    EXPECT_EQ(ui.Notes(), (std::vector<std::string>{
+                              "The seamless table Seam could not be relocated: its copy still uses the original tile files.",
+                              "Finished Copying!"}));
+}
+
+// The table-list entries of a target that would replace files being copied: the run does not
+// start (whatever the spelling of the folder), nor with the work archive's name as the zip
+// name; a table file lying where its copy belongs is left as it is, and gets no stub.
+TEST_F(CopyRunTest, NothingBeingCopiedIsWrittenOver) {
+    Table("D/Roads");
+    Write("G.3tf", "graph");
+    Workspace("W.wor", "Open Table \"D/Roads\" As Roads\r\nUsing \"G.3tf\"\r\n");
+    analysis::Analysis(state).acUpdateListExecute();
+    const auto before = TreeSnapshot(dir.path());
+    int details = 0, zipOptions = 0;
+    context.showCopyDetails = [&] { ++details; };
+    context.showZipOptions = [&] { ++zipOptions; };
+    context.zipStep = [](const copyrun::TargetGuard&) { ADD_FAILURE() << "the zip step ran"; };
+    struct Case {
+        std::string path, zipName;
+        int details, zipOptions;
+    };
+    for (const Case& c : {Case{src, "", 1, 0}, Case{dir / "SRC", "Out.zip", 1, 0}, Case{target, "~TEMP.zip", 0, 1}}) {
+        state.options.path = c.path;
+        state.options.zip = !c.zipName.empty();
+        state.options.zipFile = c.zipName;
+        details = zipOptions = 0;
+        ui.events.clear();
+        EXPECT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::NotStarted) << c.path;
+        ASSERT_EQ(ui.Notes().size(), 1u) << c.path;
+        EXPECT_NE(ui.Notes()[0].find(c.zipOptions ? "Choose another zip file name." : "Choose another target folder."),
+                  std::string::npos)
+            << ui.Notes()[0];
+        EXPECT_EQ(details, c.details) << c.path;
+        EXPECT_EQ(zipOptions, c.zipOptions) << c.path;
+        EXPECT_EQ(TreeSnapshot(dir.path()), before) << c.path;
+    }
+
+    // A workspace elsewhere opens a table that already lies in the target's data folder.
+    state = {};
+    state.options.path = target;
+    Table("D/Roads");
+    testing_support::WriteText(Out("TABLES/Roads.tab"), "not a stub of ours");
+    for (const char* ext : {".TAB", ".DAT", ".MAP"})
+        testing_support::WriteText(Out(std::string("TABLES/DATA/Roads/Roads") + ext), ReadText(src + "/D/Roads" + ext));
+    Workspace("W2/W.wor", "Open Table \"" + Out("TABLES/DATA/Roads/Roads") + "\" As Roads\r\n");
+    const auto packaged = TreeSnapshot(Out("TABLES"));
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
+    EXPECT_EQ(TreeSnapshot(Out("TABLES")), packaged);
+    const auto notes = ui.Notes();
+    ASSERT_EQ(notes.size(), 4u);
+    EXPECT_EQ(notes[0], "Error copying file " + Out("TABLES/DATA/Roads/Roads.TAB") + "\rThe copy would replace " +
+                            Out("TABLES/DATA/Roads/Roads.TAB") + ", which is being copied; it is left as it is.");
+}
+
+TEST_F(CopyRunTest, TwoTablesUnderOneAliasAreCopiedApart) {
+    Table("A/Streets", 10);
+    Table("B/streets", 20);
+    Table("C/Streets_2", 30);  // a table whose own alias is the first free name
+    Workspace("A/A.wor", "Open Table \"Streets\" As Streets Interactive\r\nMap From Streets\r\n");
+    Workspace("B/B.wor", "Open Table \"streets\" As streets Interactive\r\nOpen Table \"../A/Streets\" As Streets\r\n"
+                         "Open Table \"../C/Streets_2\" As Streets_2\r\n");
+    ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Streets/Streets.DAT")), std::string(10, 'd'));
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/streets_3/streets.DAT")), std::string(20, 'd'));
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/Streets_2/Streets_2.DAT")), std::string(30, 'd'));
+    EXPECT_EQ(ReadText(Out("TABLES/streets_3.tab")),
+              "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\n"
+              "Open Table \".\\DATA\\streets_3\\streets.TAB\" As streets_3\r\n");
+    // The renamed table is opened from its own stub under the alias the workspace uses.
+    EXPECT_EQ(ReadText(Out("A.wor")), "Open Table \"TABLES\\Streets\" Interactive\r\nMap From Streets\r\n");
+    EXPECT_EQ(ReadText(Out("B.wor")), "Open Table \"TABLES\\streets_3\" As streets Interactive\r\n"
+                                      "Open Table \"TABLES\\Streets\" Interactive\r\n"
+                                      "Open Table \"TABLES\\Streets_2\" Interactive\r\n");
+    EXPECT_EQ(ui.Notes(), (std::vector<std::string>{"Another table is already copied as streets: " + src +
+                                                        "/B/streets.tab is copied as streets_3.",
+                                                    "Finished Copying!"}));
+}
+
+// An alias names a folder and a stub of the copy: one that is a path, a device or no name at
+// all is refused where the workspace is read, and nothing is written outside the target.
+TEST_F(CopyRunTest, AliasesThatAreNoNamesAreRefused) {
+    Table("D/Roads");
+    const std::vector<std::string> bad = {"..\\..\\escape", "../up", "C:x", "CON", "com1.tab", "..", "Tab\tbed", "Dot."};
+    std::string text;
+    for (const auto& alias : bad) text += "Open Table \"D/Roads\" As " + alias + "\r\n";
+    Workspace("W.wor", text + "Open Table \"D/Roads\" As Roads_ok\r\n");
+    const auto before = TreeSnapshot(dir.path());
+    analysis::Analysis(state).acUpdateListExecute();
+    EXPECT_EQ(state.tables, std::vector<std::string>{"Roads_ok " + src + "/D/Roads"});
+    ASSERT_EQ(ui.Notes().size(), bad.size());
+    EXPECT_EQ(ui.Notes()[0], "The workspace " + src + "/W.wor opens a table under an alias that cannot be a file name; "
+                             "the table is left out:\rOpen Table \"D/Roads\" As ..\\..\\escape");
+    ui.events.clear();
+    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    auto after = TreeSnapshot(dir.path());
+    std::erase_if(after, [&](const auto& entry) { return entry.first.rfind("out", 0) == 0; });
+    EXPECT_EQ(after, before);
+    EXPECT_TRUE(Exists(Out("TABLES/Roads_ok.tab")));
+}
+
+// A table that cannot be finished (its header opens a table that is not there, or its header
+// is held by another program) is left out with a note; the rest of the run goes on.
+TEST_F(CopyRunTest, OneFailingTableLeavesTheRestGoing) {
+    Write("D/Ghost.TAB", "!table\r\n!version 300\r\n\r\nOpen Table \"Nowhere\" As Nowhere\r\n");
+    Table("D/Held");
+    Table("D/Roads");
+    Workspace("W.wor", "Open Table \"D/Ghost\" As Ghost\r\nOpen Table \"D/Held\" As Held\r\nOpen Table \"D/Roads\" As Roads\r\n");
+    analysis::Analysis(state).acUpdateListExecute();
+    ui.events.clear();
+    {
+        LockHolder lock(src + "/D/Held.TAB");
+        ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    }
+    EXPECT_EQ(ui.Notes(), (std::vector<std::string>{
+                              "The table Ghost is left out of the copy: the table its header opens does not exist.",
+                              "Error copying file " + src + "/D/Held.TAB\r\nFile is locked by another program.",
+                              "The table Held is left out of the copy: its header " + src + "/D/Held.TAB could not be copied.",
+                              "Finished Copying!"}));
+    EXPECT_FALSE(Exists(Out("TABLES/Ghost.tab")));
+    EXPECT_FALSE(Exists(Out("TABLES/Held.tab")));
+    EXPECT_TRUE(Exists(Out("TABLES/Roads.tab")));
+    EXPECT_TRUE(Exists(Out("W.wor")));
 }
 
 TEST_F(CopyRunTest, CdStepWritesAutorunAndCopiesTheStartProgram) {
