@@ -341,6 +341,9 @@ void TCopyForm::btnRemoveWorkSpaceClick() {
         const int row = list->row(selected.first());
         delete list->takeItem(row);
         m_state.workspaces.erase(m_state.workspaces.begin() + row);
+        // Nothing is chosen after a removal, so a second press removes nothing unpicked.
+        list->clearSelection();
+        list->setCurrentItem(nullptr);
     }
     acUpdateListExecute();
     acUpdateButtonsExecute(m_ui->btnRemoveWorkSpace);

@@ -105,6 +105,11 @@ TEST_F(WizardTest, RemoveTakesOnlyTheSelectedWorkspace) {
     EXPECT_EQ(form->State().workspaces, std::vector<std::string>{dir / "B.WOR"});
     ASSERT_EQ(list->count(), 1);
     EXPECT_EQ(list->item(0)->text().toStdString(), dir / "B.WOR");
+    // After a removal nothing is chosen: a second press cannot take a workspace never picked.
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    EXPECT_FALSE(remove->isEnabled());
+    remove->click();
+    EXPECT_EQ(list->count(), 1);
 }
 
 TEST_F(WizardTest, TheSampleProjectListsItsTablesAndTheDiskSpace) {
