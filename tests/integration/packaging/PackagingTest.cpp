@@ -180,3 +180,39 @@ TEST_F(PackagingTest, AFailedArchiveLosesNothing) {
 }
 
 }  // namespace
+
+// --remove-files never takes what the user owns: a target that holds the workspaces, or the
+// work archive's own name as the zip name, stops the run before anything is written; copied
+// files go only once the archive under its final name holds them; a table file that lies
+// where its copy belongs is no copy to give up.
+TEST_F(PackagingTest, RemoveFilesNeverTakesTheUsersFiles) {
+    const auto before = testing_support::TreeSnapshot(dir / "src");
+    auto r = RunCommand(testing_support::BinDir() + "/tallomir-batch --to " + dir / "src --zip Out --remove-files " +
+                        workspaces + " 2>" + dir / "stderr.txt");
+    EXPECT_EQ(r.status, 2) << Stderr();
+    EXPECT_NE(Stderr().find("Choose another target folder."), std::string::npos) << Stderr();
+    r = Batch("--zip ~TEMP.zip --remove-files");
+    EXPECT_EQ(r.status, 2) << Stderr();
+    EXPECT_FALSE(Exists(dir / "out"));
+    EXPECT_EQ(testing_support::TreeSnapshot(dir / "src"), before);
+
+    // The final name cannot be taken: a folder is in the way.
+    fs::create_directories(dir / "out/Out.zip");
+    r = Batch("--zip Out --remove-files");
+    EXPECT_EQ(r.status, 1) << Stderr();
+    EXPECT_TRUE(Exists(dir / "out/City.WOR"));
+    EXPECT_TRUE(Exists(dir / "out/TABLES/DATA/Streets/Streets.DAT"));
+
+    // A workspace elsewhere opens the copy's own Streets table, packed into the same target.
+    fs::remove(dir / "out/~temp.zip");
+    fs::remove(dir / "out/Out.zip");
+    WriteText(dir / "w/Again.WOR", "Open Table \"" + dir / "out/TABLES/DATA/Streets/Streets.TAB\" As Streets\r\n");
+    const auto packaged = testing_support::TreeSnapshot(dir / "out/TABLES/DATA/Streets");
+    r = RunCommand(testing_support::BinDir() + "/tallomir-batch --to " + dir / "out --zip Again --remove-files " +
+                   dir / "w/Again.WOR 2>" + dir / "stderr.txt");
+    EXPECT_EQ(r.status, 1) << Stderr();
+    EXPECT_NE(Stderr().find("which is being copied"), std::string::npos) << Stderr();
+    EXPECT_EQ(testing_support::TreeSnapshot(dir / "out/TABLES/DATA/Streets"), packaged);
+    EXPECT_FALSE(Exists(dir / "out/Again.WOR"));  // a copied file, given up for the archive
+    EXPECT_TRUE(Entries(dir / "out/Again.zip").count("TABLES/DATA/Streets/Streets.DAT"));
+}
