@@ -312,6 +312,25 @@ TEST_F(CopyRunTest, NothingBeingCopiedIsWrittenOver) {
                             Out("TABLES/DATA/Roads/Roads.TAB") + ", which is being copied; it is left as it is.");
 }
 
+// A relative target is taken from the current folder when the run starts, and the zip step
+// packs from that folder although reading the workspaces moved the current folder since.
+TEST_F(CopyRunTest, ARelativeTargetIsWorkedOutOnceWhenTheRunStarts) {
+    Table("A/Roads");
+    Table("B/Lots");
+    Workspace("A/A.wor", "Open Table \"Roads\" As Roads\r\n");
+    Workspace("B/B.wor", "Open Table \"Lots\" As Lots\r\n");
+    analysis::Analysis(state).acUpdateListExecute();
+    ASSERT_FALSE(platform::SetCurrentDir(dir.path()));
+    state.options.path = "out";
+    state.options.zip = true;
+    std::string zippedFrom;
+    context.zipStep = [&](const copyrun::TargetGuard& guard) { zippedFrom = guard.Target(); };
+    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    EXPECT_EQ(zippedFrom, target);
+    EXPECT_TRUE(Exists(Out("B.wor")));
+    EXPECT_NE(platform::CurrentDir(), dir.path());
+}
+
 TEST_F(CopyRunTest, TwoTablesUnderOneAliasAreCopiedApart) {
     Table("A/Streets", 10);
     Table("B/streets", 20);
