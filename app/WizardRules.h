@@ -16,7 +16,7 @@ std::string ZipNameExtension(const std::string& name);
 // The name without its extension (see ZipNameExtension), followed by ".zip".
 std::string WithZipExtension(const std::string& name);
 
-// Button rules 5 and 6: an empty name becomes "Tallomir.zip"; a name whose extension is not
+// The zip-name rule of the wizard's buttons: an empty name becomes "Tallomir.zip"; a name whose extension is not
 // exactly ".zip" (case counts) loses its extension, if it has one, and gains ".zip".
 // Only a dot in the file-name part is cut, so "C:\my.data\Out" becomes "C:\my.data\Out.zip".
 std::string ApplyZipNameRule(const std::string& name);

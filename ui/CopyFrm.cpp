@@ -198,10 +198,11 @@ void TCopyForm::acUpdateButtonsExecute(QObject* sender) {
     Ui::TCopyForm& u = *m_ui;
     {
         FlagScope inRules(m_inButtonRules, true);
-        // 1-2
+        // Remove needs a chosen workspace; Copy needs tables and a target folder.
         u.btnRemoveWorkSpace->setEnabled(!u.lbWorkSpaces->selectedItems().isEmpty());
         u.btnCopy->setEnabled(u.lbTables->count() > 0 && !u.edtPath->text().isEmpty());
-        // 3-4
+        // The CD page shows with the CD option, the zip page with the zip option, numbered
+        // after the pages shown before it.
         u.pgcCopy->setTabVisible(kPageCD, u.cbCD->isChecked());
         if (u.cbZip->isChecked()) {
             u.lbZip->setText(u.cbCD->isChecked() ? QStringLiteral("4.") : QStringLiteral("3."));
@@ -209,11 +210,11 @@ void TCopyForm::acUpdateButtonsExecute(QObject* sender) {
         } else {
             u.pgcCopy->setTabVisible(kPageZip, false);
         }
-        // 5-6
+        // The zip name: a default when empty, and the extension ".zip".
         const std::string zipName = FromQ(u.edtZip->text());
         const std::string ruled = ApplyZipNameRule(zipName);
         if (ruled != zipName) u.edtZip->setText(ToQ(ruled));
-        // 7
+        // The message goes with the self-extracting archive only.
         if (!u.cbEXE->isChecked()) {
             u.cbReadme->setEnabled(false);
             u.memReadme->setEnabled(false);
@@ -223,7 +224,7 @@ void TCopyForm::acUpdateButtonsExecute(QObject* sender) {
             u.memReadme->setEnabled(u.cbReadme->isChecked());
             u.lbReadMe->setEnabled(u.cbReadme->isChecked());
         }
-        // 8: positions count over all four pages, shown or not
+        // Next and Previous; positions count over all four pages, shown or not.
         int shown = 0;
         for (int i = 0; i < u.pgcCopy->count(); ++i)
             if (u.pgcCopy->isTabVisible(i)) ++shown;
@@ -231,7 +232,7 @@ void TCopyForm::acUpdateButtonsExecute(QObject* sender) {
         u.btnNext->setEnabled(active < shown - 1);
         u.btnPrevious->setEnabled(active != kPageWorkspace);
     }
-    // 9
+    // The CD option changes the disk-space figure: list again.
     if (sender == u.cbCD) acUpdateListExecute();
 }
 
