@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchCommandLine.h"
+
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -76,8 +78,18 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string folder = argc > 1 ? argv[1] : "/tmp/tallomir-sfx-bench";
-    const int megabytes = argc > 2 ? std::atoi(argv[2]) : 1024;
+    const char* usage =
+        "Usage: sfx_bench [FOLDER] [MEGABYTES]\n"
+        "Times the self-extracting conversion of an archive of MEGABYTES MiB (default 1024)\n"
+        "against cat, in FOLDER (default /tmp/tallomir-sfx-bench).\n";
+    const bench::CommandLine line = bench::ParseCommandLine(argc, argv, usage, {}, 2);
+    if (line.exitStatus >= 0) return line.exitStatus;
+    std::string folder = line.words.size() > 0 ? line.words[0] : "/tmp/tallomir-sfx-bench";
+    const int megabytes = line.words.size() > 1 ? std::atoi(line.words[1].c_str()) : 1024;
+    if (megabytes <= 0) {
+        std::fprintf(stderr, "sfx_bench: MEGABYTES must be a positive number\n%s", usage);
+        return 2;
+    }
     platform::ForceDirectories(folder);
     const std::string master = folder + "/master.zip";
     const std::string work = folder + "/work.zip";

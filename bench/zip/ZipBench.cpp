@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "bench/BenchCommandLine.h"
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -214,6 +216,7 @@ Run RunChild(const std::string& name, const fs::path& folder, const std::vector<
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::error_code ec;
     run.size = fs::file_size(archive, ec);
+    if (ec || run.status != 0) run.size = 0;  // a failed run made no archive to measure
     std::printf("  %-28s %8.1f s (CPU %7.1f s)  %10.1f MB  peak %7.1f MB  exit %d\n", name.c_str(), run.seconds,
                 run.cpuSeconds, double(run.size) / 1e6, double(run.peakKb) / 1024.0, run.status);
     std::fflush(stdout);
@@ -224,12 +227,16 @@ Run RunChild(const std::string& name, const fs::path& folder, const std::vector<
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--engine-child") return EngineChild(argv[2], argv[3]);
-    bool keep = false;
-    fs::path work = "/tmp/tallomir-zipbench";
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--keep") keep = true;
-        else work = argv[i];
-    }
+    const bench::CommandLine line = bench::ParseCommandLine(
+        argc, argv,
+        "Usage: zip_bench [--keep] [WORK_DIR]\n"
+        "Packs a generated project of about 1 GB (made in WORK_DIR/project on the first run,\n"
+        "default WORK_DIR /tmp/tallomir-zipbench) with the zip engine, zip -9 -r and 7z -mx=9.\n"
+        "  --keep   keep the three archives\n",
+        {"--keep"}, 1);
+    if (line.exitStatus >= 0) return line.exitStatus;
+    const bool keep = line.flags.count("--keep") > 0;
+    const fs::path work = line.words.empty() ? fs::path("/tmp/tallomir-zipbench") : fs::path(line.words[0]);
     fs::path self = fs::canonical("/proc/self/exe");
     std::string library;
     if (const char* bin = std::getenv("TALLOMIR_BIN_DIR")) library = std::string(bin) + "/libzipengine.so";
@@ -257,6 +264,10 @@ int main(int argc, char** argv) {
     std::printf("%-28s %9s %9s %12s %10s %16s %16s\n", "packer", "time s", "CPU s", "size MB", "ratio",
                 "its time/engine", "engine size/its");
     for (const Run& r : runs) {
+        if (r.size == 0 || runs[0].size == 0) {
+            std::printf("%-28s failed (exit %d)\n", r.name.c_str(), r.status);
+            continue;
+        }
         std::printf("%-28s %9.1f %9.1f %12.1f %10.4f %15.2fx %15.4fx\n", r.name.c_str(), r.seconds, r.cpuSeconds,
                     double(r.size) / 1e6,
                     double(r.size) / double(input), r.seconds / runs[0].seconds,
