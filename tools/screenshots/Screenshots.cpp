@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "TestSupport.h"
 #include "app/Globals.h"
 #include "ui/AboutFrm.h"
 #include "ui/CopyFrm.h"
@@ -51,7 +50,7 @@ int main(int argc, char* argv[]) {
     QDir().mkpath(g_out);
     QTemporaryDir settings;
     qputenv("TALLOMIR_SETTINGS_DIR", settings.path().toLocal8Bit());
-    testing_support::ScopedRecordingUI recorder;
+    // The core's notes go nowhere: the user interface stays the silent one.
     const bool connected = app::ConnectMapInfo();
     if (!connected) std::fputs("MapInfo not reachable: the table list stays empty\n", stderr);
 
