@@ -320,7 +320,7 @@ void Analysis::TableInfo(int index) {
     }
 }
 
-void Analysis::acUpdateListExecute() {
+void Analysis::Refresh() {
     struct Finish {  // runs in every case, also when a step throws
         CopyFormState& state;
         ~Finish() {

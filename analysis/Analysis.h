@@ -52,7 +52,7 @@ public:
     // Fills state.info for the table-list entry at `index`.
     void TableInfo(int index);
     // The refresh: rebuilds both lists and the disk-space text.
-    void acUpdateListExecute();
+    void Refresh();
 
     // Writes the rewritten copy of a workspace. Throws FileError.
     void CopyWorkSpace(const std::string& source, const std::string& target);

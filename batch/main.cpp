@@ -170,7 +170,7 @@ int main(int argc, char* argv[]) {
     } release;
 
     try {
-        analysis::Analysis(state).acUpdateListExecute();
+        analysis::Analysis(state).Refresh();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tallomir-batch: %s\n", app::ConsoleUserInterface::WithLineBreaks(e.what()).c_str());
         return kStopped;
@@ -201,7 +201,7 @@ int main(int argc, char* argv[]) {
     context.zipStep = [&](const copyrun::TargetGuard& guard) { copyrun::ZipStep(state, zip, guard); };
     copyrun::RunOutcome outcome;
     try {
-        outcome = copyrun::btnCopyClick(state, context);
+        outcome = copyrun::Run(state, context);
     } catch (const std::exception& e) {
         ui.EndProgress();
         std::fprintf(stderr, "tallomir-batch: %s\n", app::ConsoleUserInterface::WithLineBreaks(e.what()).c_str());

@@ -40,9 +40,9 @@ void ShowWouldReplace(const std::string& source, const std::string& original) {
                        ", which is being copied; it is left as it is.");
 }
 
-class Run {
+class CopyRunner {
 public:
-    Run(analysis::CopyFormState& state, const CopyRunContext& context, const std::string& target)
+    CopyRunner(analysis::CopyFormState& state, const CopyRunContext& context, const std::string& target)
         : m_state(state), m_context(context), m_analysis(state), m_guard(target) {}
 
     RunOutcome Execute();
@@ -76,7 +76,7 @@ private:
 
 // Before anything is written: a zip name that is the work archive's own, or a target whose
 // workspace, graph, CD or zip destinations are files the run reads, stops the run.
-bool Run::RefusedBeforeStart() {
+bool CopyRunner::RefusedBeforeStart() {
     app::UserInterface& ui = app::UI();
     const analysis::CopyOptions& options = m_state.options;
     const bool zipping = options.zip && m_context.zipStep;
@@ -122,7 +122,7 @@ bool Run::RefusedBeforeStart() {
     return false;
 }
 
-RunOutcome Run::Execute() {
+RunOutcome CopyRunner::Execute() {
     app::UserInterface& ui = app::UI();
     m_target = m_guard.Target();
     m_tables = Join(m_target, "TABLES");
@@ -212,7 +212,7 @@ RunOutcome Run::Execute() {
     return RunOutcome::Finished;
 }
 
-bool Run::MayWrite(const std::string& source, const std::string& dest) {
+bool CopyRunner::MayWrite(const std::string& source, const std::string& dest) {
     if (!m_guard.Inside(dest)) {
         app::UI().ShowNote("Error copying file " + source + CR + "Its copy " + dest + " would lie outside the target folder.");
         return false;
@@ -224,7 +224,7 @@ bool Run::MayWrite(const std::string& source, const std::string& dest) {
     return true;
 }
 
-bool Run::CopyTableFile(const std::string& source, const std::string& dest) {
+bool CopyRunner::CopyTableFile(const std::string& source, const std::string& dest) {
     app::UserInterface& ui = app::UI();
     if (pm::EqualNoCase(pm::ExtensionOf(source), ".MBX")) return true;  // programs are not copied
     if (!m_guard.Inside(dest)) return MayWrite(source, dest);
@@ -258,11 +258,11 @@ bool Run::CopyTableFile(const std::string& source, const std::string& dest) {
     return true;
 }
 
-void Run::LeaveOut(const std::string& name, const std::string& why) {
+void CopyRunner::LeaveOut(const std::string& name, const std::string& why) {
     app::UI().ShowNote("The table " + name + " is left out of the copy: " + why);
 }
 
-void Run::FinishTable(const std::string& name, const std::string& mainName) {
+void CopyRunner::FinishTable(const std::string& name, const std::string& mainName) {
     const std::string folder = Join(m_data, name);
     if (mainName.empty()) {
         LeaveOut(name, "the table its header opens does not exist.");
@@ -319,12 +319,12 @@ void Run::FinishTable(const std::string& name, const std::string& mainName) {
     }
 }
 
-void Run::WriteStub(const std::string& name, const std::string& mainName) {
+void CopyRunner::WriteStub(const std::string& name, const std::string& mainName) {
     WriteTextFile(Join(m_tables, name + ".tab"), {"!Table", "!Version 300", "!Charset " + Charset(), "",
                          "Open Table \".\\DATA\\" + name + "\\" + mainName + "\" As " + name});
 }
 
-void Run::SeamlessBranch(const std::string& name) {
+void CopyRunner::SeamlessBranch(const std::string& name) {
     auto& mapinfo = app::MapInfoApp();
     m_seamless = Seamless::Rewriting;
     mapinfo.Do("Set Table LAYER Seamless Off");
@@ -353,7 +353,7 @@ void Run::SeamlessBranch(const std::string& name) {
     Produced(workspace);
 }
 
-void Run::CdStep() {
+void CopyRunner::CdStep() {
     const std::string autorun = Join(m_target, "AUTORUN.INF");
     if (MayWrite(autorun, autorun)) WriteTextFile(autorun, {"[autorun]", "OPEN=startup.exe"});
     const std::string program = m_context.programDir + "Startup.exe";
@@ -388,10 +388,10 @@ std::string TargetFolder(const analysis::CopyOptions& options) {
     return target;
 }
 
-RunOutcome btnCopyClick(analysis::CopyFormState& state, const CopyRunContext& context) {
+RunOutcome Run(analysis::CopyFormState& state, const CopyRunContext& context) {
     CopyRunContext ctx = context;
     if (ctx.programDir.empty()) ctx.programDir = platform::ProgramDir();
-    return Run(state, ctx, TargetFolder(state.options)).Execute();
+    return CopyRunner(state, ctx, TargetFolder(state.options)).Execute();
 }
 
 }  // namespace copyrun

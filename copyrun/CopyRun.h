@@ -50,7 +50,7 @@ inline constexpr const char* kCannotCreateTarget = "Error creating directory. Ca
 // shown through app::UI() and the run goes on; an unguarded error is thrown
 // (CopyRunError, analysis::FileError, or another std::exception) after the progress
 // display was left open, as the window's general error report expects.
-RunOutcome btnCopyClick(analysis::CopyFormState& state, const CopyRunContext& context);
+RunOutcome Run(analysis::CopyFormState& state, const CopyRunContext& context);
 
 // The target folder T of the options' path, as a full host path without a trailing '/',
 // taken from the current folder when the path is relative. The run works it out once, when

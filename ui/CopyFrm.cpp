@@ -18,10 +18,8 @@
 #include "app/WizardRules.h"
 #include "ui_CopyFrm.h"
 
-#ifdef TALLOMIR_HAVE_COPYRUN
 #include "copyrun/CopyRun.h"
 #include "copyrun/ZipStep.h"
-#endif
 
 namespace ui {
 using namespace app;  // the wizard's text rules
@@ -100,12 +98,10 @@ TCopyForm::TCopyForm(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
 
     // Opening: the zip component, then the settings; whatever happens, page 0 and the rules.
     Guarded([&] {
-#ifdef TALLOMIR_HAVE_ZIP
         // Engine and self-extractor stub ship in the program's folder; a failure to load
         // is reported by the component and the window opens all the same.
         copyrun::ConfigureZipComponent(m_zip, platform::ProgramDir());
         m_zip.LoadEngine();
-#endif
         LoadSettings();
     });
     m_ui->pgcCopy->setCurrentIndex(kPageWorkspace);
@@ -268,7 +264,7 @@ void TCopyForm::btnPreviousClick() {
 
 void TCopyForm::acUpdateListExecute() {
     try {
-        m_analysis.acUpdateListExecute();
+        m_analysis.Refresh();
     } catch (...) {
         MirrorState();
         acUpdateButtonsExecute(nullptr);
@@ -405,7 +401,6 @@ void TCopyForm::SetCopyRunning(bool running) {
 
 void TCopyForm::btnCopyClick() {
     if (m_copyRunning) return;
-#ifdef TALLOMIR_HAVE_COPYRUN
     OptionsFromControls();
     QWidget* backTo = nullptr;  // the field to correct when the run did not start
     copyrun::CopyRunContext context;
@@ -420,16 +415,13 @@ void TCopyForm::btnCopyClick() {
             ~Running() { form->SetCopyRunning(false); }
         } running{this};
         SetCopyRunning(true);
-        copyrun::btnCopyClick(m_state, context);
+        copyrun::Run(m_state, context);
     }
     if (backTo) {
         // The target folder or the zip name cannot be used: back to the field.
         m_ui->pgcCopy->setCurrentWidget(backTo == m_ui->edtZip ? m_ui->tabZip : m_ui->tabCopy);
         backTo->setFocus();
     }
-#else
-    throw std::runtime_error("The copy run is not part of this build.");
-#endif
 }
 
 void TCopyForm::btnHelpClick() {
@@ -449,9 +441,7 @@ void TCopyForm::closeEvent(QCloseEvent* event) {
         return;
     }
     app::MapInfoApp().Release();
-#ifdef TALLOMIR_HAVE_ZIP
     m_zip.UnloadEngine();
-#endif
     event->accept();
     emit closed();
 }
@@ -548,37 +538,12 @@ void TCopyForm::SaveSettings() {
     }
 }
 
-// ---- operations done by the analysis -------------------------------------------------------
-
-std::string TCopyForm::GetTableName(const std::string& workspace, const std::string& line) {
-    std::string alias = m_analysis.GetTableName(workspace, line);
-    MirrorState();
-    return alias;
-}
-
-void TCopyForm::GetGraphName(const std::string& workspace, const std::string& line) {
-    m_analysis.GetGraphName(workspace, line);
-    MirrorState();
-}
-
-void TCopyForm::ReadWorkspace(int position) {
-    m_analysis.ReadWorkspace(position);
-    MirrorState();
-}
-
-std::uint64_t TCopyForm::GetTableSize(const std::string& path) {
-    std::uint64_t size = m_analysis.GetTableSize(path);
-    MirrorInfo();
-    return size;
-}
+// ---- the table information -----------------------------------------------------------------
 
 void TCopyForm::TableInfo(int index) {
     m_analysis.TableInfo(index);
     MirrorInfo();
 }
 
-void TCopyForm::CopyWorkSpace(const std::string& source, const std::string& target) {
-    m_analysis.CopyWorkSpace(source, target);
-}
 
 }  // namespace ui

@@ -12,9 +12,7 @@
 #include "analysis/Analysis.h"
 #include "analysis/CopyFormState.h"
 
-#ifdef TALLOMIR_HAVE_ZIP
 #include "zip/ZipArchiver.h"
-#endif
 
 class QFileDialog;
 
@@ -76,25 +74,12 @@ public:
     // Saving, from "E&xit" only: stops silently at the first value that cannot be written.
     void SaveSettings();
 
-    // ---- the program's operations on the window, done by the analysis ------------------
-    std::string GetTableName(const std::string& workspace, const std::string& line);
-    void GetGraphName(const std::string& workspace, const std::string& line);
-    void ReadWorkspace(int position);
-    std::string TableFile(const std::string& header) { return analysis::Analysis::TableFile(header); }
-    std::uint64_t GetTableSize(const std::string& path);
-    void TableInfo(int index);
-    void CopyWorkSpace(const std::string& source, const std::string& target);
-    void UpdateViewTAB(const std::string& path) { analysis::Analysis::UpdateViewTAB(path); }
-    void UpdateRasterTAB(const std::string& path) { analysis::Analysis::UpdateRasterTAB(path); }
-
     // True while a copy run is going on: the wizard's controls are disabled meanwhile.
     bool CopyRunning() const { return m_copyRunning; }
 
-#ifdef TALLOMIR_HAVE_ZIP
     // The zip component, with the design settings the zip packaging relies on; its file
     // list is the copy run's archive list.
     zip::TZipArchiver& Zip() { return m_zip; }
-#endif
 
 signals:
     // The window has closed (however): the program's message loop ends.
@@ -112,6 +97,8 @@ private:
     void MirrorInfo();
     void OptionsFromControls();
     void SetCopyRunning(bool running);
+    // The analysis fills the table information of one table, which the hidden page mirrors.
+    void TableInfo(int index);
     void ToggleTablesPage();
 
     std::unique_ptr<Ui::TCopyForm> m_ui;
@@ -122,9 +109,7 @@ private:
     bool m_inButtonRules = false;
     bool m_navigating = false;
     bool m_copyRunning = false;
-#ifdef TALLOMIR_HAVE_ZIP
     zip::TZipArchiver m_zip{this};
-#endif
 };
 
 // The one wizard window, the program's main window.

@@ -148,7 +148,7 @@ int main(int argc, char* argv[]) {
     analysis::Analysis analysis(state);
 
     // Every file the refresh lists, gathered once for the baseline.
-    analysis.acUpdateListExecute();
+    analysis.Refresh();
     std::vector<std::string> headers, files;
     for (std::size_t i = 0; i < state.tables.size(); ++i) {
         analysis.TableInfo(static_cast<int>(i));
@@ -161,7 +161,7 @@ int main(int argc, char* argv[]) {
     double best = 1e9, baseline = 1e9;
     for (int round = 0; round < 5; ++round) {
         auto start = Clock::now();
-        analysis.acUpdateListExecute();
+        analysis.Refresh();
         best = std::min(best, Seconds(Clock::now() - start));
 
         start = Clock::now();

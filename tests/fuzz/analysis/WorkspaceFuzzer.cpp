@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     state.workspaces.push_back(dir + "/W.WOR");
     analysis::Analysis analysis(state);
     try {
-        analysis.acUpdateListExecute();
+        analysis.Refresh();
         for (std::size_t i = 0; i < state.tables.size() && i < 64; ++i) analysis.TableInfo(static_cast<int>(i));
     } catch (const std::exception&) {
     }

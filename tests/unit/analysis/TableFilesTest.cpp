@@ -174,7 +174,7 @@ TEST_F(RefreshTest, DiskSpaceFigure) {
         if (c.workspace) state.workspaces.push_back(dir / "W/Map.wor");
         state.options.cd = c.cd;
         state.options.autoRun = c.autoRun;
-        analysis.acUpdateListExecute();
+        analysis.Refresh();
         EXPECT_EQ(state.sizeText, c.text);
         EXPECT_EQ(buttonUpdates, 1);
         EXPECT_EQ(state.tables.size(), c.workspace ? 1u : 0u);
@@ -188,7 +188,7 @@ TEST_F(RefreshTest, EachTableIsDividedOnItsOwnAndGraphsCount) {
     std::string ws = "Open Table \"" + dir / "D/A" + "\" As A\r\nOpen Table \"" + dir / "D/B" +
                      "\" As B\r\nGraph Using \"G.3tf\"\r\n";
     AddWorkspace("W/Map.wor", ws);
-    analysis.acUpdateListExecute();
+    analysis.Refresh();
     EXPECT_EQ(state.sizeText, std::to_string(1 + 1 + 4) + " KiloBytes");
     EXPECT_EQ(state.graphs.size(), 1u);
     EXPECT_EQ(state.info.description, "B");  // the information holds the last table
@@ -200,7 +200,7 @@ TEST_F(RefreshTest, AnErrorStopsTheRefreshButTheButtonsAreStillUpdated) {
     state.workspaces.push_back(dir / "W/Missing.wor");
     int buttonUpdates = 0;
     state.updateButtons = [&] { ++buttonUpdates; };
-    EXPECT_THROW(analysis.acUpdateListExecute(), FileError);
+    EXPECT_THROW(analysis.Refresh(), FileError);
     EXPECT_EQ(buttonUpdates, 1);
     EXPECT_EQ(state.sizeText, "2");  // the partial figure, without " KiloBytes"
     EXPECT_EQ(state.tables.size(), 1u);

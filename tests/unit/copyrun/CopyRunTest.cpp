@@ -58,9 +58,9 @@ protected:
         state.workspaces.push_back(Write(rel, text));
     }
     copyrun::RunOutcome Refresh_And_Run() {
-        analysis::Analysis(state).acUpdateListExecute();
+        analysis::Analysis(state).Refresh();
         ui.events.clear();
-        return copyrun::btnCopyClick(state, context);
+        return copyrun::Run(state, context);
     }
     std::vector<std::string> MapInfoLog() {
         std::istringstream in(platform::CreateOleObject("Test.MapInfo")->Invoke("Log", ""));
@@ -151,7 +151,7 @@ TEST_F(CopyRunTest, LockedReadOnlyAndMissingSources) {
     Table("D/Ro");
     Table("D/Gone");
     Workspace("W.wor", "Open Table \"D/Locked\" As Locked\r\nOpen Table \"D/Ro\" As Ro\r\nOpen Table \"D/Gone\" As Gone\r\n");
-    analysis::Analysis(state).acUpdateListExecute();
+    analysis::Analysis(state).Refresh();
     ASSERT_EQ(::chmod((src + "/D/Ro.DAT").c_str(), 0444), 0);
     // A file the search lists but that cannot be opened: a link to nowhere.
     ::unlink((src + "/D/Gone.MAP").c_str());
@@ -159,7 +159,7 @@ TEST_F(CopyRunTest, LockedReadOnlyAndMissingSources) {
     ui.events.clear();
     {
         LockHolder lock(src + "/D/Locked.DAT");
-        ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+        ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Finished);
     }
     auto notes = ui.Notes();
     ASSERT_EQ(notes.size(), 3u);
@@ -177,11 +177,11 @@ TEST_F(CopyRunTest, LockedDestinationIsLeftAsItWas) {
     Table("D/Roads");
     Workspace("W.wor", "Open Table \"D/Roads\" As Roads\r\n");
     testing_support::WriteText(Out("TABLES/DATA/Roads/Roads.DAT"), "old copy");
-    analysis::Analysis(state).acUpdateListExecute();
+    analysis::Analysis(state).Refresh();
     ui.events.clear();
     {
         LockHolder lock(Out("TABLES/DATA/Roads/Roads.DAT"));
-        copyrun::btnCopyClick(state, context);
+        copyrun::Run(state, context);
     }
     EXPECT_EQ(ui.Notes()[0], "Error copying file " + Out("TABLES/DATA/Roads/Roads.DAT") + "\rFile is locked by another program.");
     EXPECT_EQ(ReadText(Out("TABLES/DATA/Roads/Roads.DAT")), "old copy");
@@ -206,7 +206,7 @@ TEST_F(CopyRunTest, CancelStopsTheTablePhase) {
     Table("D/A");
     Table("D/B");
     Workspace("W.wor", "Open Table \"D/A\" As A\r\nOpen Table \"D/B\" As B\r\n");
-    analysis::Analysis(state).acUpdateListExecute();
+    analysis::Analysis(state).Refresh();
     ui.events.clear();
     int copies = 0;
     ui.onProcessMessages = [&] {
@@ -214,7 +214,7 @@ TEST_F(CopyRunTest, CancelStopsTheTablePhase) {
         if (Exists(Out("TABLES/DATA/A/A.DAT")) || Exists(Out("TABLES/DATA/A/A.TAB"))) ui.cancelled = true;
         ++copies;
     };
-    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Cancelled);
+    ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Cancelled);
     EXPECT_EQ(ui.Notes().back(), "Copying interrupted by user. Warning: Copying incomplete!");
     EXPECT_FALSE(Exists(Out("TABLES/A.tab")));  // the current table gets no stub
     EXPECT_FALSE(Exists(Out("TABLES/DATA/B")));
@@ -269,7 +269,7 @@ TEST_F(CopyRunTest, NothingBeingCopiedIsWrittenOver) {
     Table("D/Roads");
     Write("G.3tf", "graph");
     Workspace("W.wor", "Open Table \"D/Roads\" As Roads\r\nUsing \"G.3tf\"\r\n");
-    analysis::Analysis(state).acUpdateListExecute();
+    analysis::Analysis(state).Refresh();
     const auto before = TreeSnapshot(dir.path());
     int details = 0, zipOptions = 0;
     context.showCopyDetails = [&] { ++details; };
@@ -285,7 +285,7 @@ TEST_F(CopyRunTest, NothingBeingCopiedIsWrittenOver) {
         state.options.zipFile = c.zipName;
         details = zipOptions = 0;
         ui.events.clear();
-        EXPECT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::NotStarted) << c.path;
+        EXPECT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::NotStarted) << c.path;
         ASSERT_EQ(ui.Notes().size(), 1u) << c.path;
         EXPECT_NE(ui.Notes()[0].find(c.zipOptions ? "Choose another zip file name." : "Choose another target folder."),
                   std::string::npos)
@@ -319,13 +319,13 @@ TEST_F(CopyRunTest, ARelativeTargetIsWorkedOutOnceWhenTheRunStarts) {
     Table("B/Lots");
     Workspace("A/A.wor", "Open Table \"Roads\" As Roads\r\n");
     Workspace("B/B.wor", "Open Table \"Lots\" As Lots\r\n");
-    analysis::Analysis(state).acUpdateListExecute();
+    analysis::Analysis(state).Refresh();
     ASSERT_FALSE(platform::SetCurrentDir(dir.path()));
     state.options.path = "out";
     state.options.zip = true;
     std::string zippedFrom;
     context.zipStep = [&](const copyrun::TargetGuard& guard) { zippedFrom = guard.Target(); };
-    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Finished);
     EXPECT_EQ(zippedFrom, target);
     EXPECT_TRUE(Exists(Out("B.wor")));
     EXPECT_NE(platform::CurrentDir(), dir.path());
@@ -364,13 +364,13 @@ TEST_F(CopyRunTest, AliasesThatAreNoNamesAreRefused) {
     for (const auto& alias : bad) text += "Open Table \"D/Roads\" As " + alias + "\r\n";
     Workspace("W.wor", text + "Open Table \"D/Roads\" As Roads_ok\r\n");
     const auto before = TreeSnapshot(dir.path());
-    analysis::Analysis(state).acUpdateListExecute();
+    analysis::Analysis(state).Refresh();
     EXPECT_EQ(state.tables, std::vector<std::string>{"Roads_ok " + src + "/D/Roads"});
     ASSERT_EQ(ui.Notes().size(), bad.size());
     EXPECT_EQ(ui.Notes()[0], "The workspace " + src + "/W.wor opens a table under an alias that cannot be a file name; "
                              "the table is left out:\rOpen Table \"D/Roads\" As ..\\..\\escape");
     ui.events.clear();
-    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Finished);
     auto after = TreeSnapshot(dir.path());
     std::erase_if(after, [&](const auto& entry) { return entry.first.rfind("out", 0) == 0; });
     EXPECT_EQ(after, before);
@@ -384,11 +384,11 @@ TEST_F(CopyRunTest, OneFailingTableLeavesTheRestGoing) {
     Table("D/Held");
     Table("D/Roads");
     Workspace("W.wor", "Open Table \"D/Ghost\" As Ghost\r\nOpen Table \"D/Held\" As Held\r\nOpen Table \"D/Roads\" As Roads\r\n");
-    analysis::Analysis(state).acUpdateListExecute();
+    analysis::Analysis(state).Refresh();
     ui.events.clear();
     {
         LockHolder lock(src + "/D/Held.TAB");
-        ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+        ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Finished);
     }
     EXPECT_EQ(ui.Notes(), (std::vector<std::string>{
                               "The table Ghost is left out of the copy: the table its header opens does not exist.",
@@ -418,13 +418,13 @@ TEST_F(CopyRunTest, CdStepWritesAutorunAndCopiesTheStartProgram) {
     ::unlink((src + "/prog/Startup.exe").c_str());
     ::unlink(Out("startup.exe").c_str());
     ui.events.clear();
-    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Finished);
     ASSERT_EQ(ui.Notes().size(), 2u);
     EXPECT_EQ(ui.Notes()[0].rfind("Error copying file " + src + "/prog/Startup.exe\r", 0), 0u);
     // Only one of the two CD boxes: no CD files.
     state.options.autoRun = false;
     ::unlink(Out("AUTORUN.INF").c_str());
-    copyrun::btnCopyClick(state, context);
+    copyrun::Run(state, context);
     EXPECT_FALSE(Exists(Out("AUTORUN.INF")));
 }
 
@@ -441,7 +441,7 @@ TEST_F(CopyRunTest, SingleTableAndSecondRunIntoTheSameTarget) {
     testing_support::WriteText(Out("TABLES/DATA/Old/Old.DAT"), "stays");
     ASSERT_EQ(::chmod(Out("G.3tf").c_str(), 0644), 0);
     ui.events.clear();
-    ASSERT_EQ(copyrun::btnCopyClick(state, context), copyrun::RunOutcome::Finished);
+    ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Finished);
     EXPECT_EQ(ReadText(Out("TABLES/DATA/Roads/Roads.DAT")), "changed");
     EXPECT_EQ(ReadText(Out("TABLES/DATA/Old/Old.DAT")), "stays");
     EXPECT_EQ(ui.Notes(), std::vector<std::string>{"Finished Copying!"});
