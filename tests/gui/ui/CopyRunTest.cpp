@@ -52,10 +52,7 @@ class CopyRunTest : public WizardTest {
 protected:
     void SetUp() override {
         WizardTest::SetUp();
-#ifndef TALLOMIR_HAVE_COPYRUN
-        GTEST_SKIP() << "the copy run is not part of this build";
-#endif
-        if (!ConnectMapInfo()) GTEST_SKIP() << "MapInfo engine plugin not built";
+        ASSERT_TRUE(ConnectMapInfo()) << "the MapInfo engine plugin is built with the tests";
         Open().show();
         form->AddWorkSpace(ExampleWorkspace());
         app::SetUserInterface(&gui);
@@ -148,12 +145,11 @@ TEST_F(CopyRunTest, CancelInTheProgressWindowInterruptsTheRun) {
     EXPECT_FALSE(form->CopyRunning());
 }
 
-#ifdef TALLOMIR_HAVE_ZIP
 TEST_F(CopyRunTest, WithTheZipOptionTheRunLeavesAnArchive) {
     // The engine ships beside the program; the test program lives elsewhere.
     form->Zip().SetDLLDirectory(testing_support::BinDir());
     form->Zip().LoadEngine();
-    if (!form->Zip().EngineLoaded()) GTEST_SKIP() << "zip engine not built";
+    ASSERT_TRUE(form->Zip().EngineLoaded()) << "the zip engine is built with the tests";
     TempDir target;
     W<QLineEdit>("edtPath")->setText(QString::fromStdString(target / "out"));
     W<QCheckBox>("cbZip")->setChecked(true);
@@ -179,4 +175,3 @@ TEST_F(CopyRunTest, WithTheZipOptionTheRunLeavesAnArchive) {
         EXPECT_EQ(testing_support::RunCommand("unzip -tq '" + target / "out/Pack.zip" + "'").status, 0);
     }
 }
-#endif

@@ -40,8 +40,8 @@ bool AnyMapInfoPlugin(const std::string& folder) {
 }  // namespace
 
 TEST(Startup, WithoutMapInfoTheErrorEndsTheProgram) {
-    if (AnyMapInfoPlugin(platform::ProgramDir() + "automation"))
-        GTEST_SKIP() << "a MapInfo plugin lies beside the test program";
+    ASSERT_FALSE(AnyMapInfoPlugin(platform::ProgramDir() + "automation"))
+        << "no MapInfo plugin may lie beside the test program";
     TempDir empty, settings;
     ScopedEnv automation("TALLOMIR_AUTOMATION_PATH", empty.path());
     ScopedEnv settingsDir("TALLOMIR_SETTINGS_DIR", settings.path());
@@ -70,7 +70,7 @@ TEST(Startup, WithoutMapInfoTheErrorEndsTheProgram) {
 }
 
 TEST(Startup, TheWizardComesOnlyAfterTheStartupScreenIsClosed) {
-    if (!app::ConnectMapInfo()) GTEST_SKIP() << "MapInfo engine plugin not built";
+    ASSERT_TRUE(app::ConnectMapInfo()) << "the MapInfo engine plugin is built with the tests";
     app::MapInfoApp().Release();
     TempDir settings;
     ScopedEnv settingsDir("TALLOMIR_SETTINGS_DIR", settings.path());

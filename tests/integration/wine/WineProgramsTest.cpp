@@ -27,7 +27,7 @@ std::string StubPath() { return BinDir() + "/SFXStub.bin"; }
 std::string StartupPath() { return BinDir() + "/Startup.exe"; }
 
 #define REQUIRE_WINDOWS_PROGRAM(path)                                                   \
-    if (!Exists(path)) GTEST_SKIP() << path << " is not built (MinGW-w64 missing?)";   \
+    ASSERT_TRUE(Exists(path)) << path << " is built with the tests";                   \
     if (WineLoader().empty()) GTEST_SKIP() << "wine is not installed"
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
@@ -39,7 +39,7 @@ TEST(WindowsPrograms, ArePe64AndImportOnlySystemLibraries) {
     const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL", "SHELL32.DLL", "COMDLG32.DLL",
                                            "OLE32.DLL",    "GDI32.DLL",  "COMCTL32.DLL", "ADVAPI32.DLL"};
     for (const std::string& file : {StubPath(), StartupPath()}) {
-        if (!Exists(file)) GTEST_SKIP() << file << " is not built";
+        ASSERT_TRUE(Exists(file)) << file << " is built with the tests";
         CommandResult r = RunCommand("x86_64-w64-mingw32-objdump -p " + Quote(file));
         ASSERT_EQ(r.status, 0) << file;
         EXPECT_NE(r.output.find("file format pei-x86-64"), std::string::npos) << file;
