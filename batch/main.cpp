@@ -13,6 +13,7 @@
 #include "analysis/Analysis.h"
 #include "app/ConsoleUserInterface.h"
 #include "app/Globals.h"
+#include "app/Version.h"
 #include "app/WizardRules.h"
 #include "app/pmUtils.h"
 #include "copyrun/CopyRun.h"
@@ -71,7 +72,7 @@ int Parse(int argc, char* argv[], Options& o) {
             std::fputs(kUsageText, stdout);
             return kOk;
         } else if (a == "--version") {
-            std::puts("tallomir-batch 2.0.7");
+            std::printf("tallomir-batch %s\n", app::kVersion);
             return kOk;
         } else if (a == "--to") {
             if (!value(o.copy.path)) return UsageError("--to needs a folder");

@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QUrl>
 
+#include "app/Version.h"
 #include "ui/Artwork.h"
 #include "ui/WindowLook.h"
 #include "ui_AboutFrm.h"
@@ -30,6 +31,7 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent), m_ui(std::make_unique
     m_ui->imgSide->setPixmap(artwork::Logo(m_ui->imgSide->width()));
     m_ui->lblNotice->setText(QString::fromUtf8(kNotice));
     m_ui->lblUrl->setText(QString::fromUtf8(kWebAddress));
+    m_ui->lblVersion->setText(QStringLiteral("Version %1 [%2]").arg(app::kVersion, app::kBuildNumber));
     m_ui->pgcAbout->setStyleSheet(QStringLiteral("QTabBar::tab { width: 150px; }"));
     m_ui->sbHelpContents->setAutoFillBackground(true);
     m_ui->sbHelpContents->setPalette(palette());
