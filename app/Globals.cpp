@@ -92,11 +92,11 @@ bool FileInUse(const std::string& path) {
     struct stat folder;
     const std::string parent = resolved->substr(0, std::max<std::size_t>(resolved->rfind('/'), 1));
     if (::stat(parent.c_str(), &folder) != 0 || (folder.st_mode & 0222) == 0) return true;
-    int fd = ::open(resolved->c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return true;
-    bool inUse = ::flock(fd, LOCK_EX | LOCK_NB) != 0 || platform::HeldByRecordLock(fd, true);
-    ::close(fd);  // closing drops the lock at once
-    return inUse;
+    // Opened without waiting: a pipe or a device may have taken the file's place since.
+    platform::OpenedFile file = platform::OpenRegularFile(*resolved, O_RDWR);
+    if (file.error) return true;
+    // The file closes on return, which drops the lock at once.
+    return ::flock(file.fd.get(), LOCK_EX | LOCK_NB) != 0 || platform::HeldByRecordLock(file.fd.get(), true);
 }
 
 }  // namespace app

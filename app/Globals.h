@@ -43,9 +43,9 @@ inline constexpr const char* kMapInfoClasses[] = {"MapInfo.Application", "MapInf
 // False when none does.
 bool ConnectMapInfo();
 
-// True when the file cannot be opened for exclusive reading and writing: missing,
-// read-only, in a read-only place, without access rights, or held by another program.
-// Never creates a file.
+// True when the file cannot be opened for exclusive reading and writing: missing, not a
+// regular file, read-only, in a read-only place, without access rights, or held by another
+// program. Never creates a file, never waits on a pipe or a device.
 bool FileInUse(const std::string& path);
 
 }  // namespace app

@@ -16,7 +16,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -50,6 +49,54 @@ struct Fd {
     int release() { int f = fd; fd = -1; return f; }
 };
 
+SysError NotRegularFile() { return {kErrorAccessDenied, "Not a regular file"}; }
+
+// A file opened by OpenRegular, with what the open file reported of itself.
+struct Opened {
+    UniqueFd fd;
+    struct stat st {};
+    SysError error;
+};
+
+// Opens `path` without waiting and keeps it only when it is a regular file: a named pipe
+// would hold the open up until a writer (or reader) comes, and it or a device would be
+// read forever. The descriptor blocks again once it is known to be a file.
+Opened OpenRegular(const std::string& path, int flags, mode_t mode) {
+    Opened o;
+    o.fd = UniqueFd(::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode));
+    if (!o.fd) {
+        // (a pipe nobody reads, or a device without its hardware, refuses a waitless open)
+        o.error = errno == ENXIO ? NotRegularFile() : SysError::FromErrno(errno);
+        return o;
+    }
+    if (::fstat(o.fd.get(), &o.st) != 0) o.error = SysError::FromErrno(errno);
+    else if (S_ISDIR(o.st.st_mode)) o.error = SysError::FromErrno(EISDIR);
+    else if (!S_ISREG(o.st.st_mode)) o.error = NotRegularFile();
+    else if (::fcntl(o.fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) o.error = SysError::FromErrno(errno);
+    if (o.error) o.fd = UniqueFd();
+    return o;
+}
+
+// The rest of an open regular file whose size was `expected` when it was opened.
+FileBytes ReadAll(int fd, std::size_t expected) {
+    std::string data;
+    data.reserve(expected);
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return {std::nullopt, SysError::FromErrno(errno)};
+        }
+        data.append(buf, static_cast<std::size_t>(n));
+        // A short read that completes the size just seen is the end: no further read is
+        // needed to hear so. (Files that report no size, as kernel files do, read to the end.)
+        if (expected > 0 && data.size() == expected && static_cast<std::size_t>(n) < sizeof buf) break;
+    }
+    return {std::move(data), {}};
+}
+
 struct DirCloser {
     void operator()(DIR* d) const { if (d) ::closedir(d); }
 };
@@ -82,7 +129,9 @@ void AddMapping(std::map<std::string, std::string>& map, const std::string& driv
 // "\\server\share=/srv/share"), then TALLOMIR_DRIVES ("C=/mnt/c;D=/media/d").
 std::map<std::string, std::string> InitialDriveMap() {
     std::map<std::string, std::string> map{{"z", "/"}};
-    std::ifstream ini(ProgramDir() + "Tallomir.INI");
+    Opened file = OpenRegular(ProgramDir() + "Tallomir.INI", O_RDONLY, 0);
+    std::istringstream ini(
+        file.error ? std::string() : ReadAll(file.fd.get(), static_cast<std::size_t>(file.st.st_size)).bytes.value_or(""));
     bool inDrives = false;
     for (std::string line; std::getline(ini, line);) {
         line = TrimBlanks(line);
@@ -522,23 +571,19 @@ SysError CopyBytes(int in, int out, std::uint64_t size, dev_t device) {
 
 SysError CopyFile(const std::string& source, const std::string& dest) {
     // The source as given is opened first; its letter case is looked up only when that fails.
-    int source_fd = ::open(ExpandFileName(source).c_str(), O_RDONLY | O_CLOEXEC);
-    if (source_fd < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-        const int firstError = errno;
+    Opened in = OpenRegular(ExpandFileName(source), O_RDONLY, 0);
+    if (in.error.code == kErrorFileNotFound || in.error.code == kErrorPathNotFound) {
         std::string resolved;
         struct stat found;
-        if (!ResolveWithStat(source, resolved, found, /*exactMissing=*/true)) return SysError::FromErrno(firstError);
-        source_fd = ::open(resolved.c_str(), O_RDONLY | O_CLOEXEC);
+        if (!ResolveWithStat(source, resolved, found, /*exactMissing=*/true)) return in.error;
+        in = OpenRegular(resolved, O_RDONLY, 0);
     }
-    Fd in(source_fd);
-    if (in.fd < 0) return SysError::FromErrno(errno);
-    struct stat st;
-    if (::fstat(in.fd, &st) != 0) return SysError::FromErrno(errno);
-    if (S_ISDIR(st.st_mode)) return SysError::FromErrno(EISDIR);
+    if (in.error) return in.error;
+    const struct stat& st = in.st;
     // Another program holding the source exclusively, or writing under a record lock, makes
     // it "in use".
-    if (::flock(in.fd, LOCK_SH | LOCK_NB) != 0) return SysError::FromErrno(errno);
-    if (HeldByRecordLock(in.fd, false)) return SysError::FromErrno(EWOULDBLOCK);
+    if (::flock(in.fd.get(), LOCK_SH | LOCK_NB) != 0) return SysError::FromErrno(errno);
+    if (HeldByRecordLock(in.fd.get(), false)) return SysError::FromErrno(EWOULDBLOCK);
 
     std::string dst;
     struct stat dst_st;
@@ -555,17 +600,23 @@ SysError CopyFile(const std::string& source, const std::string& dest) {
     int created = existed ? -1 : ::open(dst.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (created < 0 && !existed && errno != EEXIST) return SysError::FromErrno(errno);
     const bool fresh = created >= 0;
-    Fd out(fresh ? created : ::open(dst.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
-    if (out.fd < 0) return SysError::FromErrno(errno);
-    if (::flock(out.fd, LOCK_EX | LOCK_NB) != 0) return SysError::FromErrno(errno);
-    if (!fresh && HeldByRecordLock(out.fd, true)) return SysError::FromErrno(EWOULDBLOCK);
+    // An existing destination is opened as a file is that the user named: a pipe or a
+    // device there is refused, never waited on or written through.
+    UniqueFd out(created);
+    if (!fresh) {
+        Opened existing = OpenRegular(dst, O_WRONLY | O_CREAT, 0600);
+        if (existing.error) return existing.error;
+        out = std::move(existing.fd);
+    }
+    if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) return SysError::FromErrno(errno);
+    if (!fresh && HeldByRecordLock(out.get(), true)) return SysError::FromErrno(EWOULDBLOCK);
     SysError err;
-    if (!fresh && ::ftruncate(out.fd, 0) != 0) err = SysError::FromErrno(errno);
-    if (!err) err = CopyBytes(in.fd, out.fd, static_cast<std::uint64_t>(st.st_size), st.st_dev);
-    if (!err && ::fchmod(out.fd, st.st_mode & 07777) != 0) err = SysError::FromErrno(errno);
+    if (!fresh && ::ftruncate(out.get(), 0) != 0) err = SysError::FromErrno(errno);
+    if (!err) err = CopyBytes(in.fd.get(), out.get(), static_cast<std::uint64_t>(st.st_size), st.st_dev);
+    if (!err && ::fchmod(out.get(), st.st_mode & 07777) != 0) err = SysError::FromErrno(errno);
     if (!err) {
         struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (::futimens(out.fd, times) != 0) err = SysError::FromErrno(errno);
+        if (::futimens(out.get(), times) != 0) err = SysError::FromErrno(errno);
     }
     int fd = out.release();
     if (::close(fd) != 0 && !err) err = SysError::FromErrno(errno);
@@ -717,43 +768,33 @@ std::optional<VolumeInfo> GetVolumeInfo(const std::string& path) {
 
 FileBytes ReadFile(const std::string& path) {
     // The spelling as given is tried first; the letter case is looked up only when it fails.
-    // Opened without waiting, so a named pipe cannot hold the program up before the test below.
-    constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
-    int opened = ::open(ExpandFileName(path).c_str(), kFlags);
-    if (opened < 0 && (errno == ENOENT || errno == ENOTDIR)) {
-        const int firstError = errno;
+    Opened opened = OpenRegular(ExpandFileName(path), O_RDONLY, 0);
+    if (opened.error.code == kErrorFileNotFound || opened.error.code == kErrorPathNotFound) {
         std::string resolved;
         struct stat st;
         if (!ResolveWithStat(path, resolved, st, /*exactMissing=*/true, /*wantStatus=*/false))
-            return {std::nullopt, SysError::FromErrno(firstError)};
-        opened = ::open(resolved.c_str(), kFlags);
+            return {std::nullopt, opened.error};
+        opened = OpenRegular(resolved, O_RDONLY, 0);
     }
-    Fd fd(opened);
-    if (fd.fd < 0) return {std::nullopt, SysError::FromErrno(errno)};
-    // Only a regular file has an end: a pipe or a device named where a file is expected
-    // (a workspace, a header) would be read forever.
-    struct stat st;
-    if (::fstat(fd.fd, &st) != 0) return {std::nullopt, SysError::FromErrno(errno)};
-    if (S_ISDIR(st.st_mode)) return {std::nullopt, SysError::FromErrno(EISDIR)};
-    if (!S_ISREG(st.st_mode)) return {std::nullopt, {kErrorAccessDenied, "It is not a regular file."}};
-    // (O_NONBLOCK changes nothing for a regular file: it stays set)
-    const auto expected = static_cast<std::size_t>(st.st_size);
-    std::string data;
-    data.reserve(expected);
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd.fd, buf, sizeof buf);
-        if (n == 0) break;
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return {std::nullopt, SysError::FromErrno(errno)};
-        }
-        data.append(buf, static_cast<std::size_t>(n));
-        // A short read that completes the size just seen is the end: no further read is
-        // needed to hear so. (Files that report no size, as kernel files do, read to the end.)
-        if (expected > 0 && data.size() == expected && static_cast<std::size_t>(n) < sizeof buf) break;
+    if (opened.error) return {std::nullopt, opened.error};
+    return ReadAll(opened.fd.get(), static_cast<std::size_t>(opened.st.st_size));
+}
+
+OpenedFile OpenRegularFile(const std::string& path, int flags, unsigned mode) {
+    Opened o = OpenRegular(path, flags, static_cast<mode_t>(mode));
+    return {std::move(o.fd), static_cast<std::uint64_t>(o.st.st_size), o.error};
+}
+
+UniqueFd::~UniqueFd() {
+    if (m_fd >= 0) ::close(m_fd);
+}
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0) ::close(m_fd);
+        m_fd = other.release();
     }
-    return {std::move(data), {}};
+    return *this;
 }
 
 SysError WriteFile(const std::string& path, const std::string& bytes) {

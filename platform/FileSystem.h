@@ -94,8 +94,9 @@ bool HeldByRecordLock(int fd, bool forWriting);
 
 // Copies a file, replacing an existing destination; mode and time stamps are carried over.
 // Uses the kernel copy (a reflink where the file system offers it). A read-only
-// destination is not replaced (access denied). A copy that fails part-way removes what it
-// wrote, so no truncated file is left looking complete.
+// destination is not replaced (access denied); a source or destination that is not a
+// regular file (a named pipe, a device) is refused without waiting on it. A copy that
+// fails part-way removes what it wrote, so no truncated file is left looking complete.
 SysError CopyFile(const std::string& source, const std::string& dest);
 SysError CreateDir(const std::string& dir);
 bool ForceDirectories(const std::string& dir);  // creates every missing parent
@@ -118,11 +119,44 @@ struct VolumeInfo {
 };
 std::optional<VolumeInfo> GetVolumeInfo(const std::string& path);
 
+// A file descriptor with one owner, closed when it goes out of scope.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    ~UniqueFd();
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int get() const { return m_fd; }
+    int release() { int fd = m_fd; m_fd = -1; return fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+
+private:
+    int m_fd = -1;
+};
+
+// An open regular file, or the error that kept it closed.
+struct OpenedFile {
+    UniqueFd fd;             // open only when `error` is empty
+    std::uint64_t size = 0;  // as the open file reported it
+    SysError error;
+};
+// Opens the file at the host path `path` (no letter-case lookup) as named by the user, a
+// workspace, a header or an archive: `flags` (O_RDONLY, O_RDWR, O_WRONLY | O_CREAT ...)
+// are used with O_NONBLOCK and O_NOCTTY, so a named pipe or a device never holds the
+// program up, and anything but a regular file is refused ("Not a regular file"; a folder
+// as access denied). The descriptor handed back blocks again as usual.
+OpenedFile OpenRegularFile(const std::string& path, int flags, unsigned mode = 0666);
+
 // A whole file's bytes, or the error that stopped the read.
 struct FileBytes {
     std::optional<std::string> bytes;
     SysError error;
 };
+// Only a regular file is read (see OpenRegularFile).
 FileBytes ReadFile(const std::string& path);
 // Writes a whole file, creating or replacing it; the old file stays whole on failure.
 SysError WriteFile(const std::string& path, const std::string& bytes);

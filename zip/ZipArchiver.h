@@ -294,7 +294,8 @@ private:
 };
 
 // An open file for the component's reading and writing. Reads and writes go to the whole
-// request unless the file ends or the system fails.
+// request unless the file ends or the system fails. Only a regular file opens: a named
+// pipe or a device at the name leaves it closed at once.
 class ArchiveFile {
 public:
     enum Mode { ForReading, ForWriting };

@@ -68,12 +68,10 @@ std::string OemToAnsi(const std::string& text) {
 // ---- ArchiveFile ------------------------------------------------------------------------
 
 ArchiveFile::ArchiveFile(const std::string& hostPath, Mode mode) {
-    int flags = mode == ForReading ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
-    m_fd = ::open(hostPath.c_str(), flags | O_CLOEXEC, 0644);
-    if (m_fd >= 0 && mode == ForReading) {
-        struct stat st;
-        if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) Close();
-    }
+    // Opened without waiting: a pipe or a device at the name is refused, never read or
+    // written through.
+    const int flags = mode == ForReading ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
+    m_fd = platform::OpenRegularFile(hostPath, flags, 0644).fd.release();
 }
 
 ArchiveFile::~ArchiveFile() { Close(); }

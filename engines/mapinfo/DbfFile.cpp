@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ext/stdio_filebuf.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,8 +13,9 @@
 #include "engines/mapinfo/MapInfoError.h"
 #include "platform/FileSystem.h"
 
-#ifndef _WIN32
 #include <fcntl.h>
+
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -37,6 +39,38 @@ std::string Trimmed(std::string_view s, bool leading) {
 
 std::string Damaged(const std::string& what, const std::string& why) {
     return "The data file " + what + " is damaged: " + why + ".";
+}
+
+// A read stream over a file descriptor it owns.
+class DescriptorStream : public std::istream {
+public:
+    explicit DescriptorStream(platform::UniqueFd fd)
+        : std::istream(nullptr), m_buffer(fd.get(), std::ios::in | std::ios::binary) {
+        rdbuf(&m_buffer);
+        if (m_buffer.is_open()) fd.release();  // the buffer closes it from now on
+        else setstate(std::ios::badbit);
+    }
+
+private:
+    __gnu_cxx::stdio_filebuf<char> m_buffer;
+};
+
+// A data file opened for reading, or why it was not: the stream is then a failed one.
+struct DataStream {
+    std::unique_ptr<std::istream> stream;
+    platform::SysError error;
+};
+
+// Opens a data file as a regular file only: a pipe or a device named as one would hold
+// the open up or be read forever.
+DataStream OpenDataStream(const std::string& path) {
+    platform::OpenedFile file = platform::OpenRegularFile(path, O_RDONLY);
+    if (file.error) {
+        auto failed = std::make_unique<std::istringstream>();
+        failed->setstate(std::ios::badbit);
+        return {std::move(failed), file.error};
+    }
+    return {std::make_unique<DescriptorStream>(std::move(file.fd)), {}};
 }
 
 #ifndef _WIN32
@@ -109,9 +143,9 @@ DbfLayout ParseDbfHeader(std::string_view bytes, std::uint64_t fileSize, const s
 std::unique_ptr<DbfFile> DbfFile::Open(const std::string& path, std::optional<std::uint64_t> knownSize) {
     std::unique_ptr<DbfFile> f(new DbfFile());
     f->m_path = path;
-    auto stream = std::make_unique<std::ifstream>(path, std::ios::binary);
-    if (!*stream) throw MapInfoError("Unable to open the data file " + path + ".");
-    f->m_stream = std::move(stream);
+    DataStream opened = OpenDataStream(path);
+    if (opened.error) throw MapInfoError("Unable to open the data file " + path + ": " + opened.error.message + ".");
+    f->m_stream = std::move(opened.stream);
     f->Load(knownSize);
     return f;
 }
@@ -308,8 +342,7 @@ void DbfFile::Commit(const std::map<std::uint32_t, std::string>& changed) {
     m_stream.reset();
     m_window.clear();
     platform::SysError err = platform::RenameFile(temp, m_path);
-    auto reopened = std::make_unique<std::ifstream>(m_path, std::ios::binary);
-    m_stream = std::move(reopened);
+    m_stream = OpenDataStream(m_path).stream;
     if (err) {
         platform::DeleteFile(temp);
         throw MapInfoError("Unable to save " + m_path + ": " + err.message + ".");

@@ -71,6 +71,31 @@ void SyncFolder(const std::string& folder) {
     close(fd);
 }
 
+// A file opened to be read, or why it was not.
+struct ReadableFile {
+    int fd = -1;  // the caller's to close
+    struct stat st {};
+    std::string error;  // empty when open
+};
+
+// Opens a regular file to read without waiting: a named pipe or a device where the archive
+// or a selected file is (put there since it was looked at, say) would hold the open up or
+// be read forever, so it is refused.
+ReadableFile OpenReadable(const std::string& path) {
+    ReadableFile f;
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        f.error = std::strerror(errno);
+        return f;
+    }
+    if (fstat(fd, &f.st) != 0) f.error = std::strerror(errno);
+    else if (!S_ISREG(f.st.st_mode)) f.error = "Not a regular file";
+    else if (fcntl(fd, F_SETFL, O_RDONLY) != 0) f.error = std::strerror(errno);  // blocking again
+    if (f.error.empty()) f.fd = fd;
+    else close(fd);
+    return f;
+}
+
 bool ReadFully(int fd, unsigned char* p, size_t n) {
     while (n > 0) {
         ssize_t r = read(fd, p, n);
@@ -243,12 +268,12 @@ bool Job::ReadOld() {
         return false;
     }
     if (m_oldStat.st_size == 0) return true;  // an empty file is taken as a new archive
-    int fd = open(m_o.archive.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        Fail(kCodeBadArchive, "The archive " + m_o.archive + " cannot be opened: " + std::strerror(errno) + ".");
+    ReadableFile file = OpenReadable(m_o.archive);
+    if (!file.error.empty()) {
+        Fail(kCodeBadArchive, "The archive " + m_o.archive + " cannot be opened: " + file.error + ".");
         return false;
     }
-    m_oldFile = std::make_unique<FileSource>(fd);
+    m_oldFile = std::make_unique<FileSource>(file.fd);
     ReadResult r = ReadExistingArchive(*m_oldFile, m_old);
     if (!r.ok) {
         Fail(kCodeBadArchive, "The archive " + m_o.archive + " cannot be updated: " + r.error + ".");
@@ -472,7 +497,7 @@ int Job::LevelFor(const SelectedItem& item, int fd, int requested) {
 bool Job::RewriteStored() {
     const SelectedItem& item = m_items[m_w.item];
     m_out.Truncate(m_w.dataStart);
-    int fd = open(item.source.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenReadable(item.source).fd;
     std::vector<unsigned char> buffer(kChunkSize);
     uint32_t crc = 0;
     bool ok = fd >= 0;
@@ -546,12 +571,13 @@ bool Job::WriteAll() {
                 continue;
             }
             if (fd < 0) {
-                fd = open(item.source.c_str(), O_RDONLY | O_CLOEXEC);
-                if (fd < 0) {
+                ReadableFile file = OpenReadable(item.source);
+                if (file.fd < 0) {
                     m_failureCode = kCodeReadFailed;
-                    m_failure = item.source + " cannot be opened: " + std::strerror(errno) + ".";
+                    m_failure = item.source + " cannot be opened: " + file.error + ".";
                     return false;
                 }
+                fd = file.fd;
                 offset = 0;
                 chunkLevel = LevelFor(item, fd, level);
                 posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -8,6 +9,8 @@
 
 #include <QCryptographicHash>
 #include <array>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -130,6 +133,52 @@ LockHolder::~LockHolder() {
         ::kill(m_pid, SIGKILL);
         ::waitpid(m_pid, nullptr, 0);
     }
+}
+
+std::optional<std::string> FinishedWithin(int seconds, const std::function<std::string()>& work) {
+    int out[2];
+    if (::pipe(out) != 0) return std::nullopt;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        std::string text;
+        try {
+            text = work();
+        } catch (const std::exception& e) {
+            text = std::string("exception: ") + e.what();
+        }
+        for (std::size_t done = 0; done < text.size();) {
+            ssize_t n = ::write(out[1], text.data() + done, text.size() - done);
+            if (n <= 0) ::_exit(1);
+            done += static_cast<std::size_t>(n);
+        }
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string text;
+    bool ended = false;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (pid > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd p{out[0], POLLIN, 0};
+        const int ready = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count())) : 0;
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        char buf[4096];
+        ssize_t n = ::read(out[0], buf, sizeof buf);
+        if (n > 0) {
+            text.append(buf, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            ended = true;
+            break;
+        }
+    }
+    ::close(out[0]);
+    if (pid > 0 && !ended) ::kill(pid, SIGKILL);
+    int status = 0;
+    if (pid > 0) ::waitpid(pid, &status, 0);
+    if (!ended || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+    return text;
 }
 
 std::vector<std::string> RecordingUserInterface::Notes() const {

@@ -3,6 +3,7 @@
 // that records what the core asked of it, and the places of the built tree.
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,11 @@ public:
 private:
     int m_pid = -1;
 };
+
+// Runs `work` in a child process and hands back the text it returned; nullopt when it did
+// not end within `seconds` (the child is then killed) or ended abnormally. Code that would
+// wait forever on a pipe or read a device forever fails its test this way, not hang it.
+std::optional<std::string> FinishedWithin(int seconds, const std::function<std::string()>& work);
 
 // Where the built programs and the sources are (from the test environment).
 std::string BinDir();        // build/bin

@@ -18,6 +18,8 @@ std::string FullPath(const std::string& path);  // absolute, as the system resol
 std::string ExpandEnvironment(const std::string& text);  // %NAME% on Windows, as is elsewhere
 bool IsAbsolute(const std::string& path);
 
+// The archive to read (the program itself, as a rule). Only a file on a disk opens: a pipe
+// or a device is refused at once, never waited on or read forever.
 std::unique_ptr<ByteSource> OpenSource(const std::string& path, std::string& error);
 
 enum class Kind { Missing, File, Folder, Link, Other };

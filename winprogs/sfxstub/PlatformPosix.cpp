@@ -84,14 +84,21 @@ std::string ExpandEnvironment(const std::string& text) { return text; }
 bool IsAbsolute(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
 std::unique_ptr<ByteSource> OpenSource(const std::string& path, std::string& error) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without waiting: a named pipe or a device given as the archive is refused,
+    // never waited on or read forever.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
         error = ErrorText(errno);
-        if (fd >= 0) ::close(fd);
-        return nullptr;
+    } else if (!S_ISREG(st.st_mode)) {
+        error = "Not a regular file";
+    } else if (::fcntl(fd, F_SETFL, O_RDONLY) != 0) {  // blocking again
+        error = ErrorText(errno);
+    } else {
+        return std::make_unique<FileSource>(fd, uint64_t(st.st_size));
     }
-    return std::make_unique<FileSource>(fd, uint64_t(st.st_size));
+    if (fd >= 0) ::close(fd);
+    return nullptr;
 }
 
 Kind KindOf(const std::string& path) {

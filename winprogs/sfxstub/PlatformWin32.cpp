@@ -106,6 +106,12 @@ std::unique_ptr<ByteSource> OpenSource(const std::string& path, std::string& err
         error = ErrorText(GetLastError());
         return nullptr;
     }
+    // A pipe, a console or another device has no end to read to.
+    if (GetFileType(h) != FILE_TYPE_DISK) {
+        error = "Not a regular file";
+        CloseHandle(h);
+        return nullptr;
+    }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(h, &size)) {
         error = ErrorText(GetLastError());

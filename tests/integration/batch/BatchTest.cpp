@@ -1,14 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 #include <sstream>
-#include <thread>
 
 #include "TestSupport.h"
 
@@ -129,26 +130,42 @@ TEST_F(BatchTest, WithoutMapInfoTheRunDoesNotStart) {
 }
 
 TEST_F(BatchTest, InterruptStopsTheTablePhase) {
-    // A named pipe among the first table's files blocks its copy until the signal comes.
-    ASSERT_EQ(::mkfifo((dir / "src/Data/Streets.pipe").c_str(), 0644), 0);
+    // The first table brings many named pipes, each refused with a note. The notes go to a
+    // small pipe this test does not read until the signal is sent, so the run cannot leave
+    // the table phase before it: it waits to write the notes that do not fit.
+    for (int i = 0; i < 100; ++i)
+        ASSERT_EQ(::mkfifo((dir / ("src/Data/Streets.p" + std::to_string(i))).c_str(), 0644), 0);
+    int err[2];
+    ASSERT_EQ(::pipe(err), 0);
+    ASSERT_GT(::fcntl(err[0], F_SETPIPE_SZ, 4096), 0);
     pid_t pid = ::fork();
     if (pid == 0) {
-        std::string out = dir / "out", err = dir / "stderr.txt";
-        if (!std::freopen(err.c_str(), "w", stderr)) ::_exit(99);
+        ::dup2(err[1], STDERR_FILENO);
+        ::close(err[0]);
+        ::close(err[1]);
+        std::string out = dir / "out";
         std::string program = testing_support::BinDir() + "/tallomir-batch";
         ::execl(program.c_str(), program.c_str(), "--to", out.c_str(), city.c_str(), static_cast<char*>(nullptr));
         ::_exit(98);
     }
-    // Wait until the run has reached the pipe (its table folder exists), then interrupt.
-    for (int i = 0; i < 200 && !Exists(dir / "out/TABLES/DATA/Streets"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ::close(err[1]);
+    // The first note (written in the table phase only) is there: interrupt.
+    pollfd ready{err[0], POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 60000), 1) << "no note came";
     ::kill(pid, SIGINT);
+    std::string stderrText;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) != 0;) {
+        if (n > 0) stderrText.append(buf, static_cast<std::size_t>(n));
+        else if (errno != EINTR) break;
+    }
+    ::close(err[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130) << Stderr();
-    EXPECT_NE(Stderr().find("Copying interrupted by user. Warning: Copying incomplete!"), std::string::npos);
+    EXPECT_EQ(WEXITSTATUS(status), 130) << stderrText;
+    EXPECT_NE(stderrText.find("Not a regular file"), std::string::npos) << stderrText;
+    EXPECT_NE(stderrText.find("Copying interrupted by user. Warning: Copying incomplete!"), std::string::npos);
     EXPECT_FALSE(Exists(dir / "out/TABLES/Streets.tab"));  // no stub for the current table
     EXPECT_FALSE(Exists(dir / "out/City.WOR"));            // workspaces not written
 }

@@ -104,6 +104,23 @@ TEST(DbfFile, WithFieldTextPadsWithNulsAndRefusesWhatDoesNotFit) {
     EXPECT_THROW(DbfFile::WithFieldText(" 1234", n, "1"), MapInfoError);
 }
 
+TEST(DbfFile, APipeOrADeviceIsRefusedAtOnce) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe.DAT").c_str(), 0644), 0);
+    for (const std::string& path : {dir / "pipe.DAT", std::string("/dev/zero")}) {
+        // (in a child with a time limit: opening the pipe to read it would wait for ever)
+        auto outcome = testing_support::FinishedWithin(10, [&]() -> std::string {
+            try {
+                DbfFile::Open(path);
+                return "opened";
+            } catch (const MapInfoError& e) {
+                return e.what();
+            }
+        });
+        EXPECT_EQ(outcome, "Unable to open the data file " + path + ": Not a regular file.");
+    }
+}
+
 TEST(DbfFile, CommitReplacesOnlyTheChangedRecordsAndKeepsTheMode) {
     TempDir dir;
     std::string path = dir / "t.DAT";

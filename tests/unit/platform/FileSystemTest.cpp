@@ -269,6 +269,31 @@ TEST(CopyFile, FailuresCarryCodeAndDescription) {
     EXPECT_FALSE(err.message.empty());
 }
 
+TEST(CopyFile, PipesAndDevicesAtEitherEndAreRefusedWithoutWaiting) {
+    TempDir dir;
+    WriteText(dir / "file.dat", "bytes");
+    ASSERT_EQ(::mkfifo((dir / "pipe.dat").c_str(), 0644), 0);
+    const struct {
+        const char* what;
+        std::string source, dest;
+    } rows[] = {
+        {"a pipe as the source", dir / "pipe.dat", dir / "new.dat"},
+        {"a device as the source", "/dev/zero", dir / "new.dat"},
+        {"a pipe as the destination", dir / "file.dat", dir / "PIPE.DAT"},
+    };
+    for (const auto& r : rows) {
+        // (in a child with a time limit: a copy that waits on the pipe would wait for ever)
+        auto outcome = testing_support::FinishedWithin(10, [&] {
+            SysError err = CopyFile(r.source, r.dest);
+            return std::to_string(err.code) + " " + err.message;
+        });
+        EXPECT_EQ(outcome, std::to_string(kErrorAccessDenied) + " Not a regular file") << r.what;
+        EXPECT_FALSE(testing_support::Exists(dir / "new.dat")) << r.what;
+        struct stat st {};
+        EXPECT_TRUE(::lstat((dir / "pipe.dat").c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) << r.what;
+    }
+}
+
 TEST(FileChanges, FoldersDeleteRenameAndVolume) {
     TempDir dir;
     EXPECT_TRUE(ForceDirectories(dir / "a/b/c"));

@@ -22,14 +22,15 @@ namespace {
 std::string NativeStub() { return ReadText(BinDir() + "/sfxstub-native"); }
 
 // Writes the self-extracting file as an executable and runs it with `args`, feeding
-// `input` to its standard input. The output holds stdout and stderr.
+// `input` to its standard input. The output holds stdout and stderr; a program that has not
+// ended after a minute is stopped (status 124).
 CommandResult RunSfx(const TempDir& tmp, const std::string& sfxBytes, const std::string& args,
                      const std::string& input = "", const std::string& name = "archive.run") {
     const std::string exe = tmp / name;
     WriteText(exe, sfxBytes);
     ::chmod(exe.c_str(), 0755);
     WriteText(tmp / "answers.txt", input);
-    return RunCommand("cd '" + tmp.path() + "' && '" + exe + "' " + args + " < answers.txt 2>&1");
+    return RunCommand("cd '" + tmp.path() + "' && timeout 60 '" + exe + "' " + args + " < answers.txt 2>&1");
 }
 
 constexpr uint8_t kAlways = sfx::SfxOverwriteAlways, kNever = sfx::SfxOverwriteNever, kAsk = 0;
@@ -233,5 +234,16 @@ TEST(SfxNative, ExitStatusSaysWhatHappened) {
         CommandResult r = RunSfx(tmp, c.bytes, c.args, c.input);
         EXPECT_EQ(r.status, c.status) << c.what << "\n" << r.output;
         EXPECT_FALSE(r.output.empty()) << c.what;
+    }
+}
+
+TEST(SfxNative, APipeOrADeviceAsTheArchiveIsRefusedAtOnce) {
+    TempDir tmp;
+    ASSERT_EQ(::mkfifo((tmp / "pipe.exe").c_str(), 0644), 0);
+    for (const std::string& archive : {tmp / "pipe.exe", std::string("/dev/zero")}) {
+        // (with a time limit: reading the pipe as the archive would wait for ever)
+        CommandResult r = RunSfx(tmp, NativeStub(), "--archive '" + archive + "' -s out", "", "stub.run");
+        EXPECT_EQ(r.status, 2) << archive << "\n" << r.output;
+        EXPECT_NE(r.output.find("Cannot read " + archive + ": Not a regular file"), std::string::npos) << r.output;
     }
 }

@@ -1,6 +1,7 @@
 // Self-extracting conversion: the header, the text limit, the stub search, the extension
 // rule, the shifted output checked by independent readers, and the failure paths.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -120,6 +121,18 @@ TEST_F(SelfExtractConversionTest, ExtensionRuleIgnoresCase) {
             EXPECT_EQ(messages, std::vector<int>{zmNotZipName});
         }
     }
+}
+
+TEST_F(SelfExtractConversionTest, APipeAsTheStubIsRefusedAtOnce) {
+    MakeArchive("a.zip", Sample());
+    zip.SetZipFilename(dir / "a.zip");
+    ASSERT_EQ(::unlink((dir / "stub.bin").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "stub.bin").c_str(), 0644), 0);
+    // (in a child with a time limit: reading a pipe as the stub would wait for ever)
+    auto outcome = testing_support::FinishedWithin(10, [&] { return std::to_string(zip.ConvertToSFX()); });
+    EXPECT_EQ(outcome, "-3");
+    EXPECT_FALSE(testing_support::Exists(dir / "a.exe"));
+    EXPECT_TRUE(testing_support::Exists(dir / "a.zip"));
 }
 
 TEST_F(SelfExtractConversionTest, MissingArchiveIsRefused) {

@@ -1,6 +1,7 @@
 // Reading an archive's directory back: well-formed archives, damaged ones (one row per
 // fault, with the numbers each must report), prefixes, and the name conversion.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <functional>
 
@@ -200,6 +201,22 @@ TEST_F(ZipDirectoryFixture, FailedReadShowsItsMessageWhenAttended) {
     EXPECT_EQ(ui.events[1].text, ZipMessageText(zmNoEndRecord));
     EXPECT_EQ(zip.Message(), ZipMessageText(zmNoEndRecord));
     EXPECT_EQ(zip.ZipFilename(), "");
+}
+
+TEST_F(ZipDirectoryFixture, APipeOrADeviceAsTheArchiveIsRefusedAtOnce) {
+    ASSERT_EQ(::mkfifo((dir / "pipe.zip").c_str(), 0644), 0);
+    for (const std::string& name : {dir / "pipe.zip", std::string("/dev/zero")}) {
+        // (in a child with a time limit: reading the directory of a pipe would wait for ever)
+        auto outcome = testing_support::FinishedWithin(10, [&] {
+            std::string seen;
+            zip.OnMessage = [&](TZipArchiver& sender, std::int32_t, const std::string&) {
+                seen += std::to_string(sender.ErrCode()) + " ";
+            };
+            zip.SetZipFilename(name);
+            return seen + "name '" + zip.ZipFilename() + "'";
+        });
+        EXPECT_EQ(outcome, std::to_string(zmCannotOpenArchive) + " name ''") << name;
+    }
 }
 
 TEST_F(ZipDirectoryFixture, NameConversionFollowsHostSystemAndCodePage) {

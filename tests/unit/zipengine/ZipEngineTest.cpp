@@ -451,6 +451,31 @@ TEST_F(ZipEngineTest, FailureToWriteLeavesTheOldArchiveAlone) {
     EXPECT_EQ(r.Messages().back().substr(0, 3), "6: ") << r.Messages().back();
 }
 
+TEST_F(ZipEngineTest, AFileThatBecameAPipeIsRefusedNotWaitedOn) {
+    WriteText(Proj("a.txt"), "a");
+    ASSERT_EQ(RunEngine(Call({"a.txt"})).count, 1);
+    const std::string before = ReadText(Archive());
+    WriteText(Proj("b.txt"), TextBytes(5000, 12));
+    // (in a child with a time limit: opening the pipe to read it would wait for ever)
+    auto outcome = testing_support::FinishedWithin(20, [&] {
+        EngineCall c = Call({"b.txt"});
+        c.answer = [&](const EngineEvent& e) {
+            if (e.action == 5) {  // the files are chosen: b.txt gives way to a pipe
+                ::unlink(Proj("b.txt").c_str());
+                ::mkfifo(Proj("b.txt").c_str(), 0644);
+            }
+            return 0;
+        };
+        EngineResult r = RunEngine(c);
+        return std::to_string(r.count) + " " + (r.Messages().empty() ? "" : r.Messages().back());
+    });
+    ASSERT_TRUE(outcome) << "the engine waited on the pipe";
+    EXPECT_EQ(outcome->substr(0, 5), "0 7: ") << *outcome;
+    EXPECT_NE(outcome->find("b.txt cannot be opened: Not a regular file."), std::string::npos) << *outcome;
+    EXPECT_EQ(ReadText(Archive()), before);
+    EXPECT_TRUE(Leftovers().empty()) << ::testing::PrintToString(Leftovers());
+}
+
 TEST_F(ZipEngineTest, TemporaryFolderIsUsedAndLeftClean) {
     WriteText(Proj("a.txt"), TextBytes(1000, 11));
     fs::create_directories(m_dir / "tmp");
