@@ -1,8 +1,5 @@
 #include "analysis/Analysis.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "analysis/TextFile.h"
 #include "app/Globals.h"
 #include "app/UserInterface.h"
@@ -360,12 +357,7 @@ void Analysis::Refresh() {
 
 void Analysis::CopyWorkSpace(const std::string& source, const std::string& target) {
     const std::vector<std::string> lines = ReadLines(source);
-    const std::string targetPath = platform::ExpandFileName(target);
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Closer> out(std::fopen(targetPath.c_str(), "wb"));
-    if (!out) throw FileError("Cannot create " + target + ": " + platform::SysError::FromErrno(errno).message);
+    std::string text;
 
     const bool removePrinter = m_state.options.version5;
     const bool cd = m_state.options.cd;
@@ -394,13 +386,11 @@ void Analysis::CopyWorkSpace(const std::string& source, const std::string& targe
                        ? "Open Table \"TABLES\\" + alias + "\" Interactive"
                        : "Open Table \"TABLES\\" + renamed->second + "\" As " + alias + " Interactive";
         }
-        line += "\r\n";
-        if (std::fwrite(line.data(), 1, line.size(), out.get()) != line.size())
-            throw FileError("Cannot write " + target + ": " + platform::SysError::FromErrno(errno).message);
+        text += line;
+        text += "\r\n";
     }
-    std::FILE* f = out.release();
-    if (std::fclose(f) != 0)
-        throw FileError("Cannot write " + target + ": " + platform::SysError::FromErrno(errno).message);
+    // Written whole or not at all, never through a pipe or a device at the target's name.
+    if (auto err = platform::WriteFile(target, text)) throw FileError("Cannot create " + target + ": " + err.message);
 }
 
 void Analysis::SetTargetNames(const std::vector<std::string>& names) {

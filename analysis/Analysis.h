@@ -54,7 +54,7 @@ public:
     // The refresh: rebuilds both lists and the disk-space text.
     void Refresh();
 
-    // Writes the rewritten copy of a workspace. Throws FileError.
+    // Writes the rewritten copy of a workspace, whole or not at all. Throws FileError.
     void CopyWorkSpace(const std::string& source, const std::string& target);
     // The names the copy gives the entries of the table list (see TargetNames), in list order.
     // A table copied under another name than its alias is opened by the rewritten workspaces
