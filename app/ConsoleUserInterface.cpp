@@ -1,46 +1,17 @@
 #include "app/ConsoleUserInterface.h"
 
 #include "app/WizardRules.h"
-
-#include <unistd.h>
-
-#include <csignal>
+#include "platform/Console.h"
 
 namespace app {
-namespace {
 
-volatile std::sig_atomic_t g_cancelRequested = 0;  // cleared by BeginProgress
-volatile std::sig_atomic_t g_interrupted = 0;      // stays set
-
-// The first signal asks the run to stop where it looks for Cancel; parts of the run that
-// never look (packing, say) would make it wait for them, so a second signal ends the
-// program at once, as the signal's default does.
-extern "C" void OnSignal(int signal) {
-    if (g_interrupted) {
-        std::signal(signal, SIG_DFL);
-        std::raise(signal);
-        return;
-    }
-    g_cancelRequested = 1;
-    g_interrupted = 1;
-}
-
-}  // namespace
-
-ConsoleUserInterface::ConsoleUserInterface(std::FILE* err)
-    : m_err(err), m_terminal(::isatty(::fileno(err)) != 0) {}
+ConsoleUserInterface::ConsoleUserInterface(std::FILE* err) : m_err(err), m_terminal(platform::IsTerminal(err)) {}
 
 ConsoleUserInterface::~ConsoleUserInterface() { ClearProgressLine(); }
 
-void ConsoleUserInterface::InstallSignalHandlers() {
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-}
+void ConsoleUserInterface::InstallSignalHandlers() { platform::InstallStopHandlers(); }
 
-bool ConsoleUserInterface::Interrupted() { return g_interrupted != 0; }
+bool ConsoleUserInterface::Interrupted() { return platform::StopRequests() > 0; }
 
 std::string ConsoleUserInterface::WithLineBreaks(const std::string& text) { return WithNewlines(text); }
 
@@ -60,7 +31,7 @@ void ConsoleUserInterface::ShowNote(const std::string& text) {
 
 void ConsoleUserInterface::BeginProgress(int maximum) {
     m_maximum = maximum;
-    g_cancelRequested = 0;
+    m_stopsBeforeProgress = platform::StopRequests();
 }
 
 void ConsoleUserInterface::SetProgress(int position, const std::string& text) {
@@ -73,7 +44,7 @@ void ConsoleUserInterface::SetProgress(int position, const std::string& text) {
 
 void ConsoleUserInterface::EndProgress() { ClearProgressLine(); }
 
-bool ConsoleUserInterface::ProgressCancelled() const { return g_cancelRequested != 0; }
+bool ConsoleUserInterface::ProgressCancelled() const { return platform::StopRequests() > m_stopsBeforeProgress; }
 
 void ConsoleUserInterface::ShowMessage(const std::string& text) {
     ClearProgressLine();

@@ -1,7 +1,7 @@
 #pragma once
 // The user interface of the batch front end: notes go to stderr prefixed "note: ",
-// progress is a line redrawn on stderr when stderr is a terminal, and SIGINT or SIGTERM
-// set the cancel flag exactly as the progress window's Cancel button does.
+// progress is a line redrawn on stderr when stderr is a terminal, and Ctrl-C or a request
+// to end the program sets the cancel flag exactly as the progress window's Cancel button does.
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -26,7 +26,8 @@ public:
     void ShowMessage(const std::string& text) override;
     void ReportError(const std::string& text) override;
 
-    // Installs the SIGINT/SIGTERM handlers that raise the cancel flag.
+    // Takes over Ctrl-C and the request to end the program: the first raises the cancel
+    // flag, a second ends the program at once.
     void InstallSignalHandlers();
     // True once a signal arrived during this process (not cleared by BeginProgress).
     static bool Interrupted();
@@ -44,6 +45,7 @@ private:
     bool m_progressShown = false;
     int m_maximum = 0;
     int m_notes = 0;
+    int m_stopsBeforeProgress = 0;  // a stop request counts as Cancel once progress began
 };
 
 }  // namespace app

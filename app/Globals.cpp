@@ -1,12 +1,5 @@
 #include "app/Globals.h"
 
-#include <algorithm>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "app/UserInterface.h"
 #include "platform/Automation.h"
 #include "platform/FileSystem.h"
@@ -81,22 +74,6 @@ bool ConnectMapInfo() {
     return false;
 }
 
-bool FileInUse(const std::string& path) {
-    auto resolved = platform::ResolveCase(path);
-    if (!resolved) return true;
-    struct stat st;
-    if (::stat(resolved->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return true;
-    // Read-only files count as in use even for a user who could write them anyway, and so do
-    // files in a read-only folder (they can be written but not replaced or removed).
-    if ((st.st_mode & 0222) == 0) return true;
-    struct stat folder;
-    const std::string parent = resolved->substr(0, std::max<std::size_t>(resolved->rfind('/'), 1));
-    if (::stat(parent.c_str(), &folder) != 0 || (folder.st_mode & 0222) == 0) return true;
-    // Opened without waiting: a pipe or a device may have taken the file's place since.
-    platform::OpenedFile file = platform::OpenRegularFile(*resolved, O_RDWR);
-    if (file.error) return true;
-    // The file closes on return, which drops the lock at once.
-    return ::flock(file.fd.get(), LOCK_EX | LOCK_NB) != 0 || platform::HeldByRecordLock(file.fd.get(), true);
-}
+bool FileInUse(const std::string& path) { return platform::HeldByAnother(path, platform::Access::Exclusive); }
 
 }  // namespace app

@@ -1,9 +1,5 @@
 #include "copyrun/CopyRun.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include "analysis/Analysis.h"
 #include "app/Globals.h"
 #include "app/UserInterface.h"
@@ -365,16 +361,7 @@ void CopyRunner::CdStep() {
 
 }  // namespace
 
-bool SourceInUse(const std::string& path) {
-    auto resolved = platform::ResolveCase(path);
-    if (!resolved) return false;  // the copy reports the missing file with its reason
-    int fd = ::open(resolved->c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;     // likewise for a file that cannot be read
-    // Readers share; a program that holds the file exclusively keeps it to itself.
-    bool inUse = ::flock(fd, LOCK_SH | LOCK_NB) != 0 || platform::HeldByRecordLock(fd, false);
-    ::close(fd);
-    return inUse;
-}
+bool SourceInUse(const std::string& path) { return platform::HeldByAnother(path, platform::Access::SharedRead); }
 
 bool CopyOneFile(const std::string& source, const std::string& dest) {
     platform::SysError err = platform::CopyFile(source, dest);

@@ -87,10 +87,16 @@ bool ReadClearlyAfterChange(std::int64_t modifiedNs, std::int64_t readAtNs);
 
 // ---- changes ----------------------------------------------------------------------------
 
-// Whether another open file holds a record lock on the file open as `fd` (the POSIX locks
-// that programs, Wine among them, take to keep a file to themselves): any lock when
-// `forWriting`, else a write lock only, as readers share.
-bool HeldByRecordLock(int fd, bool forWriting);
+// How a file is about to be used, for the test whether another program holds it.
+enum class Access {
+    Exclusive,   // read and written, shared with no other program
+    SharedRead,  // read while other programs may read it too
+};
+// True when the file cannot be had for `access`. Exclusive: a file that is missing,
+// read-only, in a read-only folder, without access rights, not a regular file, or held by
+// another program in any way. SharedRead: a file another program keeps to itself or writes
+// under a lock; a missing or unreadable one is not held (reading it says why).
+bool HeldByAnother(const std::string& path, Access access);
 
 // Copies a file, replacing an existing destination; mode and time stamps are carried over.
 // Uses the kernel copy (a reflink where the file system offers it). A read-only
@@ -119,44 +125,12 @@ struct VolumeInfo {
 };
 std::optional<VolumeInfo> GetVolumeInfo(const std::string& path);
 
-// A file descriptor with one owner, closed when it goes out of scope.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : m_fd(fd) {}
-    ~UniqueFd();
-    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept;
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int get() const { return m_fd; }
-    int release() { int fd = m_fd; m_fd = -1; return fd; }
-    explicit operator bool() const { return m_fd >= 0; }
-
-private:
-    int m_fd = -1;
-};
-
-// An open regular file, or the error that kept it closed.
-struct OpenedFile {
-    UniqueFd fd;             // open only when `error` is empty
-    std::uint64_t size = 0;  // as the open file reported it
-    SysError error;
-};
-// Opens the file at the host path `path` (no letter-case lookup) as named by the user, a
-// workspace, a header or an archive: `flags` (O_RDONLY, O_RDWR, O_WRONLY | O_CREAT ...)
-// are used with O_NONBLOCK and O_NOCTTY, so a named pipe or a device never holds the
-// program up, and anything but a regular file is refused ("Not a regular file"; a folder
-// as access denied). The descriptor handed back blocks again as usual.
-OpenedFile OpenRegularFile(const std::string& path, int flags, unsigned mode = 0666);
-
 // A whole file's bytes, or the error that stopped the read.
 struct FileBytes {
     std::optional<std::string> bytes;
     SysError error;
 };
-// Only a regular file is read (see OpenRegularFile).
+// Only a regular file is read, opened without waiting (see File::Open).
 FileBytes ReadFile(const std::string& path);
 // Writes a whole file, creating or replacing it; the old file stays whole on failure.
 SysError WriteFile(const std::string& path, const std::string& bytes);

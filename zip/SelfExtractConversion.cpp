@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/File.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipArchiverPrivate.h"
 #include "zip/ZipMessages.h"
@@ -77,26 +78,15 @@ int TZipArchiver::EraseFile(const std::string& name, DeleteOpts mode) {
     return platform::DeleteFile(path).code;
 }
 
-int TZipArchiver::CopyBlocks(ArchiveFile& source, ArchiveFile& target, std::int64_t count) {
+int TZipArchiver::CopyBlocks(platform::File& source, platform::File& target, std::int64_t count) {
     try {
-        // The kernel copies without a trip through user memory where it can (a reflink on
-        // file systems that share blocks); otherwise one buffer carries the blocks.
-        bool inKernel = true;
-        std::vector<char> buffer;
+        // The kernel copies without a trip through user memory where it can (sharing blocks
+        // on file systems that offer it); otherwise a buffer carries the blocks.
         for (;;) {
             const std::int64_t block = count >= 0 ? std::min(count, kCopyBlockSize) : kCopyBlockSize;
-            std::int64_t got = -2;
-            if (inKernel) {
-                got = source.CopyTo(target, block);
-                if (got == -1) return -2;
-                if (got == -2) inKernel = false;
-            }
-            if (!inKernel) {
-                if (buffer.empty()) buffer.resize(static_cast<std::size_t>(kCopyBlockSize));
-                got = source.Read(buffer.data(), block);
-                if (got < 0) return -2;
-                if (!target.Write(buffer.data(), got)) return -2;
-            }
+            const platform::File::CopyResult copied = source.CopyTo(target, static_cast<std::uint64_t>(block));
+            if (copied.error) return -2;
+            const auto got = static_cast<std::int64_t>(copied.copied);
             if (count > 0) count -= got;
             app::UI().ProcessMessages();
             if (count == 0 || got < block) return 0;
@@ -106,7 +96,7 @@ int TZipArchiver::CopyBlocks(ArchiveFile& source, ArchiveFile& target, std::int6
     }
 }
 
-int TZipArchiver::WriteCentralDirectory(ArchiveFile& source, ArchiveFile& target,
+int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& target,
                                         const ZipEndRecord& end, std::int64_t shift) {
     try {
         for (int i = 0; i < end.TotalEntries; ++i) {
@@ -115,7 +105,7 @@ int TZipArchiver::WriteCentralDirectory(ArchiveFile& source, ArchiveFile& target
             if (Get32(h) != kCentralHeaderSig) throw EZipArchiver(zmHeaderSignature, false);
             // An offset pushed past 4 GiB would point nowhere: refuse rather than wrap.
             if (!ShiftOffset(h + 42, shift)) throw EZipArchiver(zmWriteHeaderFailed, false);
-            if (!target.Write(h, kCentralHeaderSize)) throw EZipArchiver(zmWriteHeaderFailed, false);
+            if (target.Write(h, kCentralHeaderSize)) throw EZipArchiver(zmWriteHeaderFailed, false);
             const std::int64_t rest = std::int64_t(Get16(h + 28)) + Get16(h + 30) + Get16(h + 32);
             if (rest > 0 && CopyBlocks(source, target, rest) != 0) throw EZipArchiver(zmCopyEntryFailed, false);
         }
@@ -124,7 +114,7 @@ int TZipArchiver::WriteCentralDirectory(ArchiveFile& source, ArchiveFile& target
         if (record.size() != static_cast<std::size_t>(kEndRecordSize)) throw EZipArchiver(zmWriteEndFailed, false);
         auto* r = reinterpret_cast<unsigned char*>(record.data());
         if (!ShiftOffset(r + 16, shift)) throw EZipArchiver(zmWriteEndFailed, false);
-        if (!target.Write(r, kEndRecordSize)) throw EZipArchiver(zmWriteEndFailed, false);
+        if (target.Write(r, kEndRecordSize)) throw EZipArchiver(zmWriteEndFailed, false);
         if (end.CommentLen > 0 && CopyBlocks(source, target, end.CommentLen) != 0)
             throw EZipArchiver(zmCopyCommentFailed, false);
         return 0;
@@ -179,28 +169,30 @@ std::int32_t TZipArchiver::ConvertToSFX() {
     std::int64_t archiveSize = -1;
     std::int64_t outSize = -1;
     {
-        ArchiveFile out(outPath, ArchiveFile::ForWriting);
-        if (!out.IsOpen()) return -1;
+        // Every file opens without waiting: a pipe or a device at a name is refused at once.
+        platform::File::Opened opened = platform::File::Open(outPath, platform::File::Mode::Replace);
+        if (opened.error) return -1;
+        platform::File& out = opened.file;
         {
-            ArchiveFile stub(detail::HostPath(stubPath), ArchiveFile::ForReading);
-            if (stub.IsOpen()) {
-                if (CopyBlocks(stub, out, -1) != 0) result = -2;
-                stubSize = stub.Size();
+            platform::File::Opened stub = platform::File::Open(detail::HostPath(stubPath), platform::File::Mode::Read);
+            if (!stub.error) {
+                if (CopyBlocks(stub.file, out, -1) != 0) result = -2;
+                stubSize = stub.file.Size();
             } else {
                 result = -3;
             }
         }
-        if (result == 0 && !out.Write(header.data(), kSFXHeaderSize)) result = -2;
+        if (result == 0 && out.Write(header.data(), kSFXHeaderSize)) result = -2;
         const std::int64_t shift = stubSize + kSFXHeaderSize;
         if (result == 0 && creating) {
             unsigned char end[kEndRecordSize] = {};
             Put32(end, kEndRecordSig);
             if (shift > 0xFFFFFFFFLL) result = -2;
             Put32(end + 16, static_cast<std::uint32_t>(shift));
-            if (result == 0 && !out.Write(end, kEndRecordSize)) result = -2;
+            if (result == 0 && out.Write(end, kEndRecordSize)) result = -2;
         } else if (result == 0) {
             try {
-                std::unique_ptr<ArchiveFile> archive = ReadEndRecord();
+                std::unique_ptr<platform::File> archive = ReadEndRecord();
                 const ZipEndRecord end = m_endRecord;
                 if (!archive->Seek(0)) throw EZipArchiver(zmEndSeekFailed, false);
                 if (m_offsetsMismatch) {
@@ -217,7 +209,7 @@ std::int32_t TZipArchiver::ConvertToSFX() {
             }
         }
         outSize = out.Size();
-        if (!out.Close() && result == 0) result = -2;
+        if (out.Close() && result == 0) result = -2;
     }
 
     if (creating && result == 0) return 0;

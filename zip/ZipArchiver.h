@@ -18,12 +18,12 @@
 
 namespace platform {
 class DynamicLibrary;
+class File;
 }
 
 namespace zip {
 
 class TZipArchiver;
-class ArchiveFile;
 
 // A set of enumeration members: member n is bit n.
 template <typename E, typename Bits>
@@ -227,7 +227,7 @@ public:
     void ClearDirectory();
     // Finds and reads the end record of ZipFilename; the returned file stays open for the
     // caller. Raises EZipArchiver.
-    std::unique_ptr<ArchiveFile> ReadEndRecord();
+    std::unique_ptr<platform::File> ReadEndRecord();
     // True when the drive (a root such as "C:\" or a host root such as "/") is usable;
     // reads its volume label. Raises EZipArchiver 11003 / 11004 for a bad drive letter.
     bool CheckDrive(const std::string& root);
@@ -236,11 +236,11 @@ public:
     // the platform's error code.
     int EraseFile(const std::string& name, DeleteOpts mode);
     // Copies count bytes (negative: to the end) from the source's current position: 0 or -2.
-    static int CopyBlocks(ArchiveFile& source, ArchiveFile& target, std::int64_t count);
+    static int CopyBlocks(platform::File& source, platform::File& target, std::int64_t count);
     // Copies the central directory at the source's current position into target with every
     // local-header offset moved by shift, then the end record (moved likewise) and its
     // comment. 0, or -2 on failure.
-    int WriteCentralDirectory(ArchiveFile& source, ArchiveFile& target, const ZipEndRecord& end,
+    int WriteCentralDirectory(platform::File& source, platform::File& target, const ZipEndRecord& end,
                               std::int64_t shift);
 
     // Reporting.
@@ -293,34 +293,5 @@ private:
     ZipEndRecord m_endRecord;
 };
 
-// An open file for the component's reading and writing. Reads and writes go to the whole
-// request unless the file ends or the system fails. Only a regular file opens: a named
-// pipe or a device at the name leaves it closed at once.
-class ArchiveFile {
-public:
-    enum Mode { ForReading, ForWriting };
-    ArchiveFile(const std::string& hostPath, Mode mode);
-    ~ArchiveFile();
-    ArchiveFile(const ArchiveFile&) = delete;
-    ArchiveFile& operator=(const ArchiveFile&) = delete;
-
-    bool IsOpen() const { return m_fd >= 0; }
-    // Bytes read (fewer only at the end of the file), -1 on failure.
-    std::int64_t Read(void* buffer, std::int64_t size);
-    // True when every byte was written.
-    bool Write(const void* buffer, std::int64_t size);
-    bool Seek(std::int64_t offset);           // from the start; false for a negative offset
-    bool Skip(std::int64_t count);            // from the current position
-    std::int64_t Size() const;                // -1 when unknown
-    // Copies up to `size` bytes from this file's position to the target's in the kernel:
-    // bytes copied (0 at the end of the file), -1 on failure, -2 when the system offers no
-    // in-kernel copy between these two files.
-    std::int64_t CopyTo(ArchiveFile& target, std::int64_t size);
-    // Closes the file; false when the final close reported an error.
-    bool Close();
-
-private:
-    int m_fd = -1;
-};
 
 }  // namespace zip

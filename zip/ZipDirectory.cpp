@@ -1,13 +1,10 @@
 // Reading an archive's directory: the end record, the central directory, the drive check
 // and the conversion of names stored in the OEM character set.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <new>
 
+#include "platform/File.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipArchiverPrivate.h"
 #include "zip/ZipMessages.h"
@@ -35,7 +32,7 @@ constexpr unsigned char kOemToAnsi[128] = {
     0x3D, 0xB1, 0x3D, 0x3D, 0x28, 0x29, 0xF7, 0x3D, 0xB0, 0xB7, 0xB7, 0x76, 0x6E, 0xB2, 0x5F, 0xA0,
 };
 
-std::string ReadText(ArchiveFile& file, std::int64_t length, int shortError) {
+std::string ReadText(platform::File& file, std::int64_t length, int shortError) {
     std::string text(static_cast<std::size_t>(length), '\0');
     if (length > 0 && file.Read(text.data(), length) != length) throw EZipArchiver(shortError, true);
     return text;
@@ -65,90 +62,6 @@ std::string OemToAnsi(const std::string& text) {
     return out;
 }
 
-// ---- ArchiveFile ------------------------------------------------------------------------
-
-ArchiveFile::ArchiveFile(const std::string& hostPath, Mode mode) {
-    // Opened without waiting: a pipe or a device at the name is refused, never read or
-    // written through.
-    const int flags = mode == ForReading ? O_RDONLY : (O_WRONLY | O_CREAT | O_TRUNC);
-    m_fd = platform::OpenRegularFile(hostPath, flags, 0644).fd.release();
-}
-
-ArchiveFile::~ArchiveFile() { Close(); }
-
-std::int64_t ArchiveFile::Read(void* buffer, std::int64_t size) {
-    if (m_fd < 0 || size < 0) return -1;
-    auto* out = static_cast<char*>(buffer);
-    std::int64_t done = 0;
-    while (done < size) {
-        ssize_t n = ::read(m_fd, out + done, static_cast<std::size_t>(size - done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    return done;
-}
-
-bool ArchiveFile::Write(const void* buffer, std::int64_t size) {
-    if (m_fd < 0 || size < 0) return false;
-    const auto* in = static_cast<const char*>(buffer);
-    std::int64_t done = 0;
-    while (done < size) {
-        ssize_t n = ::write(m_fd, in + done, static_cast<std::size_t>(size - done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (n == 0) return false;
-        done += n;
-    }
-    return true;
-}
-
-bool ArchiveFile::Seek(std::int64_t offset) {
-    return m_fd >= 0 && offset >= 0 && ::lseek(m_fd, offset, SEEK_SET) == offset;
-}
-
-bool ArchiveFile::Skip(std::int64_t count) {
-    return m_fd >= 0 && ::lseek(m_fd, count, SEEK_CUR) >= 0;
-}
-
-std::int64_t ArchiveFile::CopyTo(ArchiveFile& target, std::int64_t size) {
-    if (m_fd < 0 || target.m_fd < 0 || size < 0) return -1;
-    std::int64_t done = 0;
-    while (done < size) {
-        // The kernel may copy less than asked without having reached the end.
-        ssize_t n = ::copy_file_range(m_fd, nullptr, target.m_fd, nullptr, static_cast<std::size_t>(size - done), 0);
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n == 0) break;
-        if (errno == EINTR) continue;
-        const bool unsupported =
-            errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF;
-        if (done == 0 && unsupported) return -2;
-        return -1;
-    }
-    return done;
-}
-
-std::int64_t ArchiveFile::Size() const {
-    struct stat st;
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return -1;
-    return st.st_size;
-}
-
-bool ArchiveFile::Close() {
-    if (m_fd < 0) return true;
-    int rc = ::close(m_fd);
-    m_fd = -1;
-    return rc == 0;
-}
-
 // ---- directory --------------------------------------------------------------------------
 
 void TZipArchiver::ClearDirectory() { m_entries.clear(); }
@@ -176,11 +89,13 @@ bool TZipArchiver::CheckDrive(const std::string& root) {
     return true;  // a root of this platform always has a known size
 }
 
-std::unique_ptr<ArchiveFile> TZipArchiver::ReadEndRecord() {
+std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
     m_archiveComment.clear();
     m_endRecordOffset = 0;
-    auto file = std::make_unique<ArchiveFile>(detail::HostPath(m_zipFilename), ArchiveFile::ForReading);
-    if (!file->IsOpen()) throw EZipArchiver(zmCannotOpenArchive, true);
+    // Opened without waiting: a pipe or a device at the name is refused at once.
+    platform::File::Opened opened = platform::File::Open(detail::HostPath(m_zipFilename), platform::File::Mode::Read);
+    if (opened.error) throw EZipArchiver(zmCannotOpenArchive, true);
+    auto file = std::make_unique<platform::File>(std::move(opened.file));
 
     // A disk of a spanned set carries the label "PKBACK# nnn".
     int labelDisk = 0;
@@ -262,7 +177,7 @@ void TZipArchiver::ReadDirectory() {
     }
     {
         detail::Hourglass hourglass;
-        std::unique_ptr<ArchiveFile> file;
+        std::unique_ptr<platform::File> file;
         bool failed = true;
         try {
             const std::string full = detail::HostPath(m_zipFilename);

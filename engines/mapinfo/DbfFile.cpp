@@ -4,13 +4,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ext/stdio_filebuf.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "engines/mapinfo/ByteCursor.h"
 #include "engines/mapinfo/MapInfoError.h"
+#include "platform/File.h"
 #include "platform/FileSystem.h"
 
 #include <fcntl.h>
@@ -41,18 +41,16 @@ std::string Damaged(const std::string& what, const std::string& why) {
     return "The data file " + what + " is damaged: " + why + ".";
 }
 
-// A read stream over a file descriptor it owns.
-class DescriptorStream : public std::istream {
+// A read stream over a file it owns.
+class FileStream : public std::istream {
 public:
-    explicit DescriptorStream(platform::UniqueFd fd)
-        : std::istream(nullptr), m_buffer(fd.get(), std::ios::in | std::ios::binary) {
+    explicit FileStream(platform::File file) : std::istream(nullptr), m_file(std::move(file)), m_buffer(m_file) {
         rdbuf(&m_buffer);
-        if (m_buffer.is_open()) fd.release();  // the buffer closes it from now on
-        else setstate(std::ios::badbit);
     }
 
 private:
-    __gnu_cxx::stdio_filebuf<char> m_buffer;
+    platform::File m_file;
+    platform::FileReadBuffer m_buffer;
 };
 
 // A data file opened for reading, or why it was not: the stream is then a failed one.
@@ -61,16 +59,16 @@ struct DataStream {
     platform::SysError error;
 };
 
-// Opens a data file as a regular file only: a pipe or a device named as one would hold
-// the open up or be read forever.
+// Opens a data file as a regular file only, without waiting: a pipe or a device named as
+// one would hold the open up or be read forever.
 DataStream OpenDataStream(const std::string& path) {
-    platform::OpenedFile file = platform::OpenRegularFile(path, O_RDONLY);
-    if (file.error) {
+    platform::File::Opened opened = platform::File::Open(path, platform::File::Mode::Read);
+    if (opened.error) {
         auto failed = std::make_unique<std::istringstream>();
         failed->setstate(std::ios::badbit);
-        return {std::move(failed), file.error};
+        return {std::move(failed), opened.error};
     }
-    return {std::make_unique<DescriptorStream>(std::move(file.fd)), {}};
+    return {std::make_unique<FileStream>(std::move(opened.file)), {}};
 }
 
 #ifndef _WIN32

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "TestSupport.h"
+#include "platform/File.h"
 #include "ZipFixtures.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipArchiver.h"
@@ -339,10 +340,10 @@ TEST_F(SelfExtractConversionTest, CopyBlocksCopiesTheCountOrToTheEnd) {
         {-1, 20000}, {0, 0}, {1, 1}, {8192, 8192}, {8193, 8193}, {30000, 20000}};
     for (const auto& [count, expected] : rows) {
         {
-            ArchiveFile src(dir / "src", ArchiveFile::ForReading);
-            ArchiveFile dst(dir / "dst", ArchiveFile::ForWriting);
-            ASSERT_TRUE(src.Seek(0));
-            EXPECT_EQ(TZipArchiver::CopyBlocks(src, dst, count), 0);
+            auto src = platform::File::Open(dir / "src", platform::File::Mode::Read);
+            auto dst = platform::File::Open(dir / "dst", platform::File::Mode::Replace);
+            ASSERT_TRUE(src.file.Seek(0));
+            EXPECT_EQ(TZipArchiver::CopyBlocks(src.file, dst.file, count), 0);
         }
         EXPECT_EQ(ReadText(dir / "dst"), data.substr(0, expected)) << count;
     }

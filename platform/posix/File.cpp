@@ -1,0 +1,257 @@
+#include "platform/File.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+namespace platform {
+namespace {
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
+
+int Flags(File::Mode mode) {
+    switch (mode) {
+        case File::Mode::Read: return O_RDONLY;
+        case File::Mode::ReadWrite: return O_RDWR;
+        case File::Mode::Write: return O_WRONLY | O_CREAT;
+        case File::Mode::Replace: return O_WRONLY | O_CREAT | O_TRUNC;
+        case File::Mode::CreateNew: return O_WRONLY | O_CREAT | O_EXCL;
+    }
+    return O_RDONLY;
+}
+
+SysError NotRegularFile() { return {kErrorAccessDenied, "Not a regular file"}; }
+
+}  // namespace
+
+File::Opened File::Open(const std::string& path, Mode mode) {
+    // Opened without waiting: a named pipe would hold the open up until a writer (or reader)
+    // came, and it or a device would be read forever. The file blocks again once it is
+    // known to be a regular one.
+    const int flags = Flags(mode);
+    Opened opened;
+    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        // (a pipe nobody reads, or a device without its hardware, refuses a waitless open)
+        opened.error = errno == ENXIO ? NotRegularFile() : SysError::FromErrno(errno);
+        return opened;
+    }
+    File file(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0) opened.error = SysError::FromErrno(errno);
+    else if (S_ISDIR(st.st_mode)) opened.error = SysError::FromErrno(EISDIR);
+    else if (!S_ISREG(st.st_mode)) opened.error = NotRegularFile();
+    else if (::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) opened.error = SysError::FromErrno(errno);
+    if (!opened.error) {
+        opened.file = std::move(file);
+        opened.size = static_cast<std::uint64_t>(st.st_size);
+    }
+    return opened;
+}
+
+File::~File() {
+    if (m_handle >= 0) ::close(Fd(m_handle));
+}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (m_handle >= 0) ::close(Fd(m_handle));
+        m_handle = other.m_handle;
+        other.m_handle = -1;
+    }
+    return *this;
+}
+
+std::int64_t File::Size() const {
+    struct stat st;
+    if (m_handle < 0 || ::fstat(Fd(m_handle), &st) != 0) return -1;
+    return st.st_size;
+}
+
+std::int64_t File::Read(void* buffer, std::int64_t size) {
+    if (m_handle < 0 || size < 0) return -1;
+    auto* out = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(Fd(m_handle), out + done, static_cast<std::size_t>(size - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+std::int64_t File::ReadAt(void* buffer, std::int64_t size, std::int64_t offset) {
+    if (m_handle < 0 || size < 0 || offset < 0) return -1;
+    auto* out = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(Fd(m_handle), out + done, static_cast<std::size_t>(size - done), offset + done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+SysError File::Write(const void* buffer, std::int64_t size) {
+    if (m_handle < 0 || size < 0) return SysError::FromErrno(EBADF);
+    const auto* in = static_cast<const char*>(buffer);
+    std::int64_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(Fd(m_handle), in + done, static_cast<std::size_t>(size - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return SysError::FromErrno(errno);
+        }
+        if (n == 0) return SysError::FromErrno(EIO);
+        done += n;
+    }
+    return {};
+}
+
+SysError File::WriteAt(const void* buffer, std::int64_t size, std::int64_t offset) {
+    if (m_handle < 0 || size < 0 || offset < 0) return SysError::FromErrno(EBADF);
+    const auto* in = static_cast<const char*>(buffer);
+    std::int64_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pwrite(Fd(m_handle), in + done, static_cast<std::size_t>(size - done), offset + done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return SysError::FromErrno(errno);
+        }
+        if (n == 0) return SysError::FromErrno(EIO);
+        done += n;
+    }
+    return {};
+}
+
+bool File::Seek(std::int64_t offset) {
+    return m_handle >= 0 && offset >= 0 && ::lseek(Fd(m_handle), offset, SEEK_SET) == offset;
+}
+
+bool File::Skip(std::int64_t count) { return m_handle >= 0 && ::lseek(Fd(m_handle), count, SEEK_CUR) >= 0; }
+
+SysError File::Truncate(std::int64_t size) {
+    if (m_handle < 0 || ::ftruncate(Fd(m_handle), size) != 0) return SysError::FromErrno(m_handle < 0 ? EBADF : errno);
+    return {};
+}
+
+File::CopyResult File::CopyTo(File& target, std::uint64_t size) {
+    CopyResult result;
+    if (m_handle < 0 || target.m_handle < 0) {
+        result.error = SysError::FromErrno(EBADF);
+        return result;
+    }
+    bool inKernel = true;
+    while (result.copied < size && inKernel) {
+        // The kernel may copy less than asked without having reached the end.
+        const ssize_t n = ::copy_file_range(Fd(m_handle), nullptr, Fd(target.m_handle), nullptr,
+                                            static_cast<std::size_t>(size - result.copied), 0);
+        if (n > 0) {
+            result.copied += static_cast<std::uint64_t>(n);
+        } else if (n == 0) {
+            return result;  // the end of this file
+        } else if (errno == EINTR) {
+            continue;
+        } else if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL || errno == EBADF) {
+            inKernel = false;  // not between these two files: through a buffer from here on
+        } else {
+            result.error = SysError::FromErrno(errno);
+            return result;
+        }
+    }
+    thread_local std::vector<char> buffer;
+    if (!inKernel && buffer.empty()) buffer.resize(1 << 20);
+    while (!inKernel && result.copied < size) {
+        const std::int64_t want = static_cast<std::int64_t>(std::min<std::uint64_t>(buffer.size(), size - result.copied));
+        const std::int64_t got = Read(buffer.data(), want);
+        if (got < 0) {
+            result.error = SysError::FromErrno(errno);
+            return result;
+        }
+        if (got == 0) break;
+        if (auto err = target.Write(buffer.data(), got)) {
+            result.error = err;
+            return result;
+        }
+        result.copied += static_cast<std::uint64_t>(got);
+    }
+    return result;
+}
+
+bool File::TryLock(bool exclusive) {
+    return m_handle >= 0 && ::flock(Fd(m_handle), (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+}
+
+bool File::RangeLockedByAnother(bool forWriting) const {
+    if (m_handle < 0) return false;
+    struct flock lock {};
+    lock.l_type = forWriting ? F_WRLCK : F_RDLCK;
+    lock.l_whence = SEEK_SET;  // the whole file: start 0, length 0
+    // Open-file locks see every other holder, this process's other files included; the
+    // classic call only other processes.
+    if (::fcntl(Fd(m_handle), F_OFD_GETLK, &lock) != 0) {
+        lock = {};
+        lock.l_type = forWriting ? F_WRLCK : F_RDLCK;
+        lock.l_whence = SEEK_SET;
+        if (::fcntl(Fd(m_handle), F_GETLK, &lock) != 0) return false;
+    }
+    return lock.l_type != F_UNLCK;
+}
+
+SysError File::Close() {
+    if (m_handle < 0) return {};
+    const int rc = ::close(Fd(m_handle));
+    m_handle = -1;
+    return rc == 0 ? SysError{} : SysError::FromErrno(errno);
+}
+
+// ---- FileReadBuffer ---------------------------------------------------------------------
+
+FileReadBuffer::int_type FileReadBuffer::underflow() {
+    if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
+    const std::int64_t next = m_bufferStart + (egptr() - eback());
+    const std::int64_t n = m_file.ReadAt(m_buffer.data(), static_cast<std::int64_t>(m_buffer.size()), next);
+    if (n <= 0) return traits_type::eof();
+    m_bufferStart = next;
+    setg(m_buffer.data(), m_buffer.data(), m_buffer.data() + n);
+    return traits_type::to_int_type(*gptr());
+}
+
+FileReadBuffer::pos_type FileReadBuffer::seekoff(off_type offset, std::ios_base::seekdir way,
+                                                 std::ios_base::openmode which) {
+    const pos_type failed(off_type(-1));
+    if (!(which & std::ios_base::in)) return failed;
+    std::int64_t base = 0;
+    if (way == std::ios_base::cur) base = m_bufferStart + (gptr() - eback());
+    else if (way == std::ios_base::end) base = m_file.Size();
+    if (base < 0) return failed;
+    const std::int64_t target = base + offset;
+    if (target < 0) return failed;
+    const std::int64_t buffered = egptr() - eback();
+    if (target >= m_bufferStart && target <= m_bufferStart + buffered) {
+        setg(eback(), eback() + (target - m_bufferStart), egptr());
+    } else {
+        m_bufferStart = target;
+        setg(m_buffer.data(), m_buffer.data(), m_buffer.data());
+    }
+    return pos_type(target);
+}
+
+FileReadBuffer::pos_type FileReadBuffer::seekpos(pos_type position, std::ios_base::openmode which) {
+    return seekoff(off_type(position), std::ios_base::beg, which);
+}
+
+}  // namespace platform

@@ -1,0 +1,116 @@
+// Reading and writing whole files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/posix/PosixFileSystem.h"
+
+namespace platform {
+namespace {
+
+// A file descriptor closed when it goes out of scope.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f) : fd(f) {}
+    ~Fd() { if (fd >= 0) ::close(fd); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int release() { int f = fd; fd = -1; return f; }
+};
+
+}  // namespace
+
+namespace posix {
+
+FileBytes ReadAll(File& file, std::size_t expected) {
+    const int fd = static_cast<int>(file.NativeHandle());
+    std::string data;
+    data.reserve(expected);
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return {std::nullopt, SysError::FromErrno(errno)};
+        }
+        data.append(buf, static_cast<std::size_t>(n));
+        // A short read that completes the size just seen is the end: no further read is
+        // needed to hear so. (Files that report no size, as kernel files do, read to the end.)
+        if (expected > 0 && data.size() == expected && static_cast<std::size_t>(n) < sizeof buf) break;
+    }
+    return {std::move(data), {}};
+}
+
+}  // namespace posix
+
+FileBytes ReadFile(const std::string& path) {
+    // The spelling as given is tried first; the letter case is looked up only when it fails.
+    File::Opened opened = File::Open(ExpandFileName(path), File::Mode::Read);
+    if (opened.error.code == kErrorFileNotFound || opened.error.code == kErrorPathNotFound) {
+        auto resolved = posix::ResolveMissingSpelling(path);
+        if (!resolved) return {std::nullopt, opened.error};
+        opened = File::Open(*resolved, File::Mode::Read);
+    }
+    if (opened.error) return {std::nullopt, opened.error};
+    return posix::ReadAll(opened.file, static_cast<std::size_t>(opened.size));
+}
+
+SysError WriteFile(const std::string& path, const std::string& bytes) {
+    // Written beside the target and renamed over it, so a failure (a full disk) leaves
+    // the old file whole.
+    std::string p = ResolveCase(path).value_or(ExpandFileName(path));
+    struct stat old;
+    bool existed = ::stat(p.c_str(), &old) == 0;
+    if (existed && (old.st_mode & 0222) == 0) return SysError::FromErrno(EACCES);  // read-only
+    if (!existed) {
+        // Nothing to keep whole: write the new file in place, and remove it on failure.
+        Fd fd(::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd.fd >= 0) {
+            SysError err;
+            for (std::size_t off = 0; off < bytes.size() && !err;) {
+                ssize_t w = ::write(fd.fd, bytes.data() + off, bytes.size() - off);
+                if (w < 0 && errno != EINTR) err = SysError::FromErrno(errno);
+                if (w > 0) off += static_cast<std::size_t>(w);
+            }
+            if (::close(fd.release()) != 0 && !err) err = SysError::FromErrno(errno);
+            if (err) ::unlink(p.c_str());
+            return err;
+        }
+        if (errno != EEXIST) return SysError::FromErrno(errno);
+        // Created meanwhile by someone else: replace it like an existing file.
+    }
+    std::string tmp = p + ".~tmXXXXXX";
+    Fd fd(::mkstemp(tmp.data()));
+    if (fd.fd < 0) return SysError::FromErrno(errno);
+    mode_t mode = 0666;
+    if (existed) {
+        mode = old.st_mode & 07777;
+    } else {
+        mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode &= ~mask;
+    }
+    auto fail = [&](int err) {
+        ::unlink(tmp.c_str());
+        return SysError::FromErrno(err);
+    };
+    std::size_t off = 0;
+    while (off < bytes.size()) {
+        ssize_t w = ::write(fd.fd, bytes.data() + off, bytes.size() - off);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return fail(errno);
+        }
+        off += static_cast<std::size_t>(w);
+    }
+    if (::fchmod(fd.fd, mode) != 0) return fail(errno);
+    if (::close(fd.release()) != 0) return fail(errno);
+    if (::rename(tmp.c_str(), p.c_str()) != 0) return fail(errno);
+    return {};
+}
+
+}  // namespace platform
