@@ -18,6 +18,7 @@
 #include "CompressionPipeline.h"
 #include "FileSelection.h"
 #include "OutputFile.h"
+#include "TempFile.h"
 #include "ZipFormat.h"
 
 namespace zipengine {
@@ -190,6 +191,15 @@ int32_t Job::RunSteps() {
     if (m_o.archive.empty()) return Fail(kCodeBadRequest, "No archive name was given.");
     if (!ReadOld()) return 0;
 
+    // The temporary archive goes to the temporary folder if there is one, else beside the
+    // archive (where it is copied when the two are on different file systems). Temporary files
+    // of runs that died there go first, before a wildcard could pick them up.
+    std::string folder = m_o.tempDir;
+    struct stat st {};
+    if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) folder = FolderOf(m_o.archive);
+    TempFile::RemoveStaleIn(folder);
+    if (folder != FolderOf(m_o.archive)) TempFile::RemoveStaleIn(FolderOf(m_o.archive));
+
     SelectionOptions sel;
     sel.recurse = m_o.recurse;
     sel.hidden = m_o.hidden;
@@ -226,9 +236,6 @@ int32_t Job::RunSteps() {
     if (!Say(kTotalFiles, 0, int64_t(m_newCount), "") || !Say(kTotalSize, 0, int64_t(m_newBytes), "") || !warn())
         return Cancelled();
 
-    std::string folder = m_o.tempDir;
-    struct stat st {};
-    if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) folder = FolderOf(m_o.archive);
     if (!m_out.CreateIn(folder))
         return Fail(kCodeWriteFailed, "The temporary archive cannot be created in " + folder + ": " +
                                           std::strerror(m_out.Error()) + ".");

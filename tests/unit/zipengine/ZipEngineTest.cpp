@@ -398,6 +398,57 @@ TEST_F(ZipEngineTest, CancelAtAnyPointLeavesTheOldArchiveByteIdentical) {
     }
 }
 
+// Runs the engine in a child that dies by SIGKILL at its first progress report, when the
+// temporary archive is open and partly written; nullopt when it died so.
+std::optional<std::string> RunKilledMidWrite(EngineCall c, bool namedTemporary) {
+    return testing_support::FinishedWithin(60, [&] {
+        if (namedTemporary) ::setenv("ZIPENGINE_TEST_NAMED_TEMP", "1", 1);  // in the child only
+        c.answer = [](const EngineEvent& e) {
+            if (e.action == ecbProgress) ::raise(SIGKILL);
+            return 0;
+        };
+        return "ended with " + std::to_string(RunEngine(c).count);
+    });
+}
+
+TEST_F(ZipEngineTest, ARunKilledMidWriteLeavesNothingInTheFolder) {
+    const int probe = ::open(m_dir.path().c_str(), O_TMPFILE | O_RDWR, 0600);
+    if (probe < 0) GTEST_SKIP() << "this file system has no unnamed files";
+    ::close(probe);
+    WriteText(Proj("first.txt"), "first");
+    ASSERT_EQ(RunEngine(Call({"first.txt"})).count, 1);
+    const std::string before = ReadText(Archive());
+    WriteText(Proj("big.dat"), RandomBytes(2 * kChunk + 100, 9));  // its first piece goes to disk at once
+    EXPECT_EQ(RunKilledMidWrite(Call({"first.txt", "big.dat"}), false), std::nullopt);
+    EXPECT_EQ(ReadText(Archive()), before);
+    EXPECT_TRUE(Leftovers().empty()) << ::testing::PrintToString(Leftovers());
+}
+
+// Where the temporary archive has a name (forced here), a run removes the ones dead runs left,
+// but never one someone still holds locked or one just made (its writer may not lock it yet).
+TEST_F(ZipEngineTest, NamedTemporaryFilesOfDeadRunsAreRemovedAndLiveOnesKept) {
+    WriteText(Proj("big.dat"), RandomBytes(2 * kChunk + 100, 9));  // its first piece goes to disk at once
+    EXPECT_EQ(RunKilledMidWrite(Call({"big.dat"}), true), std::nullopt);
+    ASSERT_EQ(Leftovers().size(), 1u);
+    const std::string dead = m_dir / Leftovers()[0];
+    EXPECT_GT(fs::file_size(dead), 0u);
+    const time_t twoDaysAgo = time(nullptr) - 2 * 24 * 60 * 60;
+    SetTime(dead, twoDaysAgo);
+    const std::string fresh = m_dir / ".~zipengine-Fresh1.tmp", locked = m_dir / ".~zipengine-Locked.tmp",
+                      notOurs = m_dir / "zipAb12Cd";
+    for (const std::string& f : {fresh, locked, notOurs}) WriteText(f, "x");
+    SetTime(locked, twoDaysAgo);
+    SetTime(notOurs, twoDaysAgo);
+    testing_support::LockHolder writer(locked);
+
+    ASSERT_EQ(RunEngine(Call({"big.dat"})).count, 1);
+    Checked(Archive());
+    EXPECT_FALSE(Exists(dead));
+    EXPECT_TRUE(Exists(fresh));
+    EXPECT_TRUE(Exists(locked));
+    EXPECT_TRUE(Exists(notOurs));
+}
+
 TEST_F(ZipEngineTest, DamagedArchiveIsReportedAndLeftAlone) {
     WriteText(Proj("a.txt"), TextBytes(5000, 10));
     WriteText(Proj("b.txt"), "b");

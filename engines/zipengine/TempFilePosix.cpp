@@ -1,0 +1,167 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "TempFile.h"
+
+namespace zipengine {
+
+namespace {
+
+constexpr char kPrefix[] = ".~zipengine-";
+constexpr char kSuffix[] = ".tmp";
+constexpr size_t kRandomLength = 6;  // as mkstemps fills in
+
+// A named temporary file is stale once no one holds its lock and it has not changed for this
+// long. The lock is what tells a live writer, however long it pauses (a suspended machine);
+// the age covers the moments a writer holds no lock (between creating and locking the file,
+// between Complete() and the rename) and file systems whose locks do not reach other machines.
+// A writer changes the file with every write, so a day without change means no run writes it.
+constexpr time_t kStaleAge = 24 * 60 * 60;
+
+// A descriptor opened only to look at a file: its close has nothing to report.
+class LookingFd {
+public:
+    explicit LookingFd(int fd) : m_fd(fd) {}
+    ~LookingFd() {
+        if (m_fd >= 0) close(m_fd);
+    }
+    LookingFd(const LookingFd&) = delete;
+    LookingFd& operator=(const LookingFd&) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+struct CloseDir {
+    void operator()(DIR* d) const { closedir(d); }
+};
+
+bool ForceNamed() {
+    const char* v = std::getenv("ZIPENGINE_TEST_NAMED_TEMP");
+    return v && std::strcmp(v, "1") == 0;
+}
+
+std::string RandomPart() {
+    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device device;
+    std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+    std::string s;
+    for (size_t i = 0; i < kRandomLength; ++i) s += kLetters[pick(device)];
+    return s;
+}
+
+std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Creates an unnamed file in `folder`, or returns -1. Only a file that Complete() can name is
+// kept: linking through /proc needs /proc, which a container may lack.
+int CreateUnnamed(const std::string& folder) {
+    int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
+    struct stat viaProc {}, own {};
+    if (stat(ProcPath(fd).c_str(), &viaProc) != 0 || fstat(fd, &own) != 0 || viaProc.st_ino != own.st_ino ||
+        viaProc.st_dev != own.st_dev) {
+        close(fd);  // empty and unnamed: nothing to report
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+bool TempFile::IsOwnName(const std::string& name) {
+    const size_t prefix = sizeof kPrefix - 1, suffix = sizeof kSuffix - 1;
+    return name.size() == prefix + kRandomLength + suffix && name.compare(0, prefix, kPrefix) == 0 &&
+           name.compare(prefix + kRandomLength, suffix, kSuffix) == 0;
+}
+
+int TempFile::CreateIn(const std::string& folder) {
+    m_folder = folder.empty() ? std::string(".") : folder;
+    if (m_folder.back() != '/') m_folder += '/';
+    if (!ForceNamed()) m_fd = CreateUnnamed(m_folder);
+    if (m_fd < 0) {
+        std::string name = m_folder + kPrefix + std::string(kRandomLength, 'X') + kSuffix;
+        std::vector<char> buf(name.begin(), name.end());
+        buf.push_back('\0');
+        m_fd = mkostemps(buf.data(), int(sizeof kSuffix - 1), O_CLOEXEC);
+        if (m_fd < 0) return errno;
+        m_path = buf.data();
+    }
+    // Held until closed, also by the unnamed file, which keeps it once named. A file system
+    // without locks leaves only the age to protect the file (see kStaleAge).
+    flock(m_fd, LOCK_EX | LOCK_NB);
+    return 0;
+}
+
+int TempFile::WriteAt(const unsigned char* data, size_t size, uint64_t position) {
+    while (size > 0) {
+        ssize_t w = pwrite(m_fd, data, size, off_t(position));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) return errno;
+        if (w == 0) return EIO;
+        data += w;
+        size -= size_t(w);
+        position += uint64_t(w);
+    }
+    return 0;
+}
+
+int TempFile::Resize(uint64_t size) { return ftruncate(m_fd, off_t(size)) == 0 ? 0 : errno; }
+
+int TempFile::Complete() {
+    int error = fsync(m_fd) == 0 ? 0 : errno;
+    // A fresh name of our own: link() never replaces, so names are tried until one is free.
+    for (int attempt = 0; !error && m_path.empty() && attempt < 100; ++attempt) {
+        std::string name = m_folder + kPrefix + RandomPart() + kSuffix;
+        if (linkat(AT_FDCWD, ProcPath(m_fd).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            m_path = name;
+        else if (errno != EEXIST)
+            error = errno;
+    }
+    if (!error && m_path.empty()) error = EEXIST;
+    if (close(m_fd) != 0 && !error) error = errno;
+    m_fd = -1;
+    return error;
+}
+
+void TempFile::Discard() {
+    if (m_fd >= 0) close(m_fd);  // the file is being thrown away: its close result is moot
+    m_fd = -1;
+    if (!m_path.empty()) unlink(m_path.c_str());
+    m_path.clear();
+}
+
+void TempFile::RemoveStaleIn(const std::string& folder) {
+    std::unique_ptr<DIR, CloseDir> dir(opendir(folder.empty() ? "." : folder.c_str()));
+    if (!dir) return;
+    const int dirFd = dirfd(dir.get());
+    const time_t now = time(nullptr);
+    while (const dirent* entry = readdir(dir.get())) {
+        const std::string name = entry->d_name;
+        if (!IsOwnName(name)) continue;
+        LookingFd fd(openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        struct stat opened {};
+        if (fd.get() < 0 || fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode)) continue;
+        // A lock someone holds means a live writer; a file system without locks leaves the age.
+        if (flock(fd.get(), LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) continue;
+        if (now - opened.st_mtime < kStaleAge) continue;
+        // Only the file judged: the name may have changed hands since it was opened.
+        struct stat named {};
+        if (fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == opened.st_dev &&
+            named.st_ino == opened.st_ino)
+            unlinkat(dirFd, name.c_str(), 0);
+    }
+}
+
+}  // namespace zipengine
