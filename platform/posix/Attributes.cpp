@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QString>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -26,7 +27,9 @@ bool StatusOf(const std::string& path, struct stat& st) { return ::stat(path.c_s
 
 SysError CreateDir(const std::string& dir) {
     std::string d = ExpandFileName(dir);
+    posix::OwnChange change(d);
     if (::mkdir(d.c_str(), 0777) != 0) return SysError::FromErrno(errno);
+    change.Added();
     return {};
 }
 
@@ -41,12 +44,19 @@ bool ForceDirectories(const std::string& dir) {
     std::string target = ResolveCase(parent).value_or(parent);
     if (target.back() != '/') target += '/';
     target += d.substr(slash + 1);
-    return ::mkdir(target.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(target));
+    posix::OwnChange change(target);
+    if (::mkdir(target.c_str(), 0777) == 0) {
+        change.Added();
+        return true;
+    }
+    return errno == EEXIST && DirectoryExists(target);
 }
 
 SysError RemoveDir(const std::string& dir) {
     std::string d = ResolveCase(dir).value_or(ExpandFileName(dir));
+    posix::OwnChange change(d);
     if (::rmdir(d.c_str()) != 0) return SysError::FromErrno(errno);
+    change.Removed();
     return {};
 }
 
@@ -54,7 +64,9 @@ SysError DeleteFile(const std::string& path) {
     std::string p = ResolveCase(path).value_or(ExpandFileName(path));
     struct stat st;
     if (::lstat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return SysError::FromErrno(EISDIR);
+    posix::OwnChange change(p);
     if (::unlink(p.c_str()) != 0) return SysError::FromErrno(errno);
+    change.Removed();
     return {};
 }
 
@@ -62,6 +74,8 @@ SysError RenameFile(const std::string& from, const std::string& to) {
     std::string f = ResolveCase(from).value_or(ExpandFileName(from));
     std::string t = ResolveCase(to).value_or(ExpandFileName(to));
     if (::rename(f.c_str(), t.c_str()) != 0) return SysError::FromErrno(errno);
+    posix::ForgetListing(f.substr(0, std::max<std::size_t>(f.rfind('/'), 1)));
+    posix::ForgetListing(t.substr(0, std::max<std::size_t>(t.rfind('/'), 1)));
     return {};
 }
 

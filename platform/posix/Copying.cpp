@@ -69,6 +69,7 @@ SysError CopyFile(const std::string& source, const std::string& dest) {
     // close, as they do for files replaced by truncation, which slows copying many files. An
     // existing destination is opened as a file the user named: a pipe or a device there is
     // refused, never waited on or written through.
+    posix::OwnChange change(dst);
     File::Opened out = File::Open(dst, existed ? File::Mode::Write : File::Mode::CreateNew);
     const bool fresh = !existed && !out.error;
     if (!existed && out.error.code == kErrorAlreadyExists) out = File::Open(dst, File::Mode::Write);  // made meanwhile
@@ -85,6 +86,8 @@ SysError CopyFile(const std::string& source, const std::string& dest) {
     }
     if (SysError closed = out.file.Close(); closed && !err) err = closed;
     if (err) ::unlink(dst.c_str());  // never leave a truncated copy behind
+    if (err) change.Removed();
+    else change.Added();
     return err;
 }
 

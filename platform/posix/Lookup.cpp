@@ -5,6 +5,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -46,22 +47,55 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 // The names of one folder, in directory order, with a case-folded index. Listings are kept
 // between calls: a listing is used again only while the folder's modification time is
-// unchanged and was read clearly after it (ReadClearlyAfterChange).
+// unchanged and either was read clearly after it (ReadClearlyAfterChange) or is the time of
+// a change this program made itself and entered into the listing (OwnChange), so that a run
+// that fills a folder never lists it again.
 struct DirListing {
     std::int64_t mtime = 0;
     std::int64_t listedAt = 0;
-    std::vector<std::string> names;
+    bool changedByUs = false;
+    std::vector<std::string> names;  // a removed name leaves an empty place
     std::unordered_map<std::string, std::size_t> byLowerName;  // first in directory order
-    std::vector<std::pair<std::string, std::size_t>> sortedLower;  // for prefix searches
+    std::multimap<std::string, std::size_t> sortedLower;        // for prefix searches
 };
 
 std::mutex g_listingMutex;
-std::unordered_map<std::string, std::shared_ptr<const DirListing>> g_listings;
+std::unordered_map<std::string, std::shared_ptr<DirListing>> g_listings;
 constexpr std::size_t kMaxListings = 4096;
 
-
 bool Trusted(const DirListing& l, const struct stat& st) {
-    return l.mtime == Nanos(st.st_mtim) && ReadClearlyAfterChange(l.mtime, l.listedAt);
+    return l.mtime == Nanos(st.st_mtim) && (l.changedByUs || ReadClearlyAfterChange(l.mtime, l.listedAt));
+}
+
+void AddName(DirListing& l, const std::string& name) {
+    std::string lower = LowerText(name);
+    auto [from, to] = l.sortedLower.equal_range(lower);
+    for (auto it = from; it != to; ++it)
+        if (l.names[it->second] == name) return;  // there already (a file replaced)
+    l.byLowerName.emplace(lower, l.names.size());
+    l.sortedLower.emplace(std::move(lower), l.names.size());
+    l.names.push_back(name);
+}
+
+void RemoveName(DirListing& l, const std::string& name) {
+    const std::string lower = LowerText(name);
+    auto [from, to] = l.sortedLower.equal_range(lower);
+    for (auto it = from; it != to; ++it) {
+        if (l.names[it->second] != name) continue;
+        const std::size_t index = it->second;
+        l.names[index].clear();
+        l.sortedLower.erase(it);
+        auto first = l.byLowerName.find(lower);
+        if (first != l.byLowerName.end() && first->second == index) {
+            l.byLowerName.erase(first);
+            // Another spelling of the same name, if the folder holds one, takes its place.
+            auto [rest, end] = l.sortedLower.equal_range(lower);
+            std::size_t next = l.names.size();
+            for (; rest != end; ++rest) next = std::min(next, rest->second);
+            if (next < l.names.size()) l.byLowerName.emplace(lower, next);
+        }
+        return;
+    }
 }
 
 // `known` is the folder's status when the caller has just read it, which saves asking again.
@@ -88,10 +122,9 @@ std::shared_ptr<const DirListing> ListDirectory(const std::string& dir, const st
         if (name == "." || name == "..") continue;
         std::string lower = LowerText(name);
         listing->byLowerName.emplace(lower, listing->names.size());
-        listing->sortedLower.emplace_back(std::move(lower), listing->names.size());
+        listing->sortedLower.emplace(std::move(lower), listing->names.size());
         listing->names.push_back(std::move(name));
     }
-    std::sort(listing->sortedLower.begin(), listing->sortedLower.end());
     std::lock_guard lock(g_listingMutex);
     if (g_listings.size() >= kMaxListings) g_listings.clear();
     g_listings[dir] = listing;
@@ -167,6 +200,49 @@ std::optional<ResolvedPath> ResolvePath(const std::string& path) {
 }
 
 std::optional<std::string> ResolveMissingSpelling(const std::string& path) { return LookUpSpelling(ExpandFileName(path)); }
+
+OwnChange::OwnChange(const std::string& path) {
+    std::string entry = path;
+    while (entry.size() > 1 && entry.back() == '/') entry.pop_back();
+    const std::size_t slash = entry.rfind('/');
+    if (slash == std::string::npos) return;
+    m_folder = slash == 0 ? "/" : entry.substr(0, slash);
+    m_name = entry.substr(slash + 1);
+    {
+        std::lock_guard lock(g_listingMutex);
+        if (!g_listings.count(m_folder)) return;  // nothing kept, nothing to keep up to date
+    }
+    struct stat st;
+    if (::stat(m_folder.c_str(), &st) != 0) return;
+    m_before = Nanos(st.st_mtim);
+    m_tracked = true;
+}
+
+void OwnChange::Done(bool present) {
+    if (!m_tracked) return;
+    m_tracked = false;
+    struct stat st;
+    const bool known = ::stat(m_folder.c_str(), &st) == 0;
+    std::lock_guard lock(g_listingMutex);
+    auto it = g_listings.find(m_folder);
+    if (it == g_listings.end()) return;
+    // Only a listing that was up to date just before the change is brought up to date.
+    if (!known || it->second->mtime != m_before) {
+        g_listings.erase(it);
+        return;
+    }
+    if (it->second.use_count() > 1) it->second = std::make_shared<DirListing>(*it->second);  // still read elsewhere
+    DirListing& listing = *it->second;
+    if (present) AddName(listing, m_name);
+    else RemoveName(listing, m_name);
+    listing.mtime = Nanos(st.st_mtim);
+    listing.changedByUs = true;
+}
+
+void ForgetListing(const std::string& folder) {
+    std::lock_guard lock(g_listingMutex);
+    g_listings.erase(folder);
+}
 
 }  // namespace posix
 
@@ -261,8 +337,7 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
     // sorted index, then keep directory order.
     const std::string prefix = LowerText(pattern.substr(0, pattern.find_first_of("*?")));
     std::vector<std::size_t> candidates;
-    for (auto it = std::lower_bound(listing->sortedLower.begin(), listing->sortedLower.end(),
-                                    std::make_pair(prefix, std::size_t{0}));
+    for (auto it = listing->sortedLower.lower_bound(prefix);
          it != listing->sortedLower.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
         candidates.push_back(it->second);
     std::sort(candidates.begin(), candidates.end());

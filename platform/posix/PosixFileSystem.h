@@ -28,6 +28,27 @@ std::optional<ResolvedPath> ResolvePath(const std::string& path);
 // caller that opens what is found and asks it for its status itself.
 std::optional<std::string> ResolveMissingSpelling(const std::string& path);
 
+// Keeps the kept listing of a folder up to date across a change this program makes in it (a
+// file or folder made, replaced or removed), so that the next lookup there needs no new
+// listing. Made just before the change, told after it succeeded; costs two questions to the
+// file system only where a listing of the folder is kept. A change by another program in the
+// same clock tick as this one would go unseen until the folder changes again.
+class OwnChange {
+public:
+    explicit OwnChange(const std::string& path);  // the host path of the entry that changes
+    void Added() { Done(true); }
+    void Removed() { Done(false); }
+
+private:
+    void Done(bool present);
+
+    std::string m_folder, m_name;
+    std::int64_t m_before = 0;
+    bool m_tracked = false;
+};
+// Drops the kept listing of a folder (for changes OwnChange does not describe).
+void ForgetListing(const std::string& folder);
+
 // The rest of an open regular file whose size was `expected` when it was opened.
 FileBytes ReadAll(File& file, std::size_t expected);
 

@@ -59,14 +59,9 @@ FileBytes ReadFile(const std::string& path) {
     return posix::ReadAll(opened.file, static_cast<std::size_t>(opened.size));
 }
 
-SysError WriteFile(const std::string& path, const std::string& bytes) {
-    // Written beside the target and renamed over it, so a failure (a full disk) leaves
-    // the old file whole.
-    std::string p = ResolveCase(path).value_or(ExpandFileName(path));
-    struct stat old;
-    bool existed = ::stat(p.c_str(), &old) == 0;
-    if (existed && (old.st_mode & 0222) == 0) return SysError::FromErrno(EACCES);  // read-only
-    if (!existed) {
+namespace {
+
+SysError WriteWhole(const std::string& p, const std::string& bytes, bool existed, const struct stat& old) {    if (!existed) {
         // Nothing to keep whole: write the new file in place, and remove it on failure.
         Fd fd(::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (fd.fd >= 0) {
@@ -111,6 +106,22 @@ SysError WriteFile(const std::string& path, const std::string& bytes) {
     if (::close(fd.release()) != 0) return fail(errno);
     if (::rename(tmp.c_str(), p.c_str()) != 0) return fail(errno);
     return {};
+}
+
+}  // namespace
+
+SysError WriteFile(const std::string& path, const std::string& bytes) {
+    // Written beside the target and renamed over it, so a failure (a full disk) leaves
+    // the old file whole.
+    std::string p = ResolveCase(path).value_or(ExpandFileName(path));
+    struct stat old;
+    bool existed = ::stat(p.c_str(), &old) == 0;
+    if (existed && (old.st_mode & 0222) == 0) return SysError::FromErrno(EACCES);  // read-only
+    posix::OwnChange change(p);
+    SysError err = WriteWhole(p, bytes, existed, old);
+    if (existed || !err) change.Added();
+    else change.Removed();
+    return err;
 }
 
 }  // namespace platform

@@ -138,6 +138,30 @@ TEST(Lookup, ReadFileFindsEveryLetterCaseAndReportsTheMissingFile) {
     }
 }
 
+// A folder this program fills is not listed again after each change it makes, yet every
+// lookup sees its own changes, and another program's later changes too.
+TEST(Lookup, OwnChangesKeepTheListingTrueAndOthersAreSeen) {
+    TempDir dir;
+    const std::string folder = dir / "TABLES";
+    ASSERT_FALSE(CreateDir(folder));
+    EXPECT_FALSE(ResolveCase(folder + "/roads.tab"));  // lists the folder
+    ASSERT_FALSE(WriteFile(folder + "/Roads.tab", "stub"));
+    ASSERT_FALSE(CopyFile(folder + "/Roads.tab", folder + "/Lots.tab"));
+    ASSERT_FALSE(CreateDir(folder + "/DATA"));
+    EXPECT_EQ(ResolveCase(folder + "/ROADS.TAB"), folder + "/Roads.tab");
+    EXPECT_EQ(ResolveCase(folder + "/lots.TAB"), folder + "/Lots.tab");
+    EXPECT_EQ(ResolveCase(folder + "/data"), folder + "/DATA");
+    ASSERT_FALSE(DeleteFile(folder + "/roads.TAB"));
+    ASSERT_FALSE(RemoveDir(folder + "/data"));
+    EXPECT_FALSE(ResolveCase(folder + "/ROADS.TAB"));
+    EXPECT_FALSE(ResolveCase(folder + "/Data"));
+    EXPECT_EQ(FindFiles(folder, "*.tab").size(), 1u);
+    // Another program's change, a clock tick later, is seen.
+    ::usleep(20000);
+    WriteText(folder + "/Wells.TAB", "theirs");
+    EXPECT_EQ(ResolveCase(folder + "/wells.tab"), folder + "/Wells.TAB");
+}
+
 TEST(FindFiles, MatchesWildcardsWithoutCaseAndListsEverything) {
     TempDir dir;
     WriteText(dir / "Roads.TAB", "1");
