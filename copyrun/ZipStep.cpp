@@ -1,6 +1,7 @@
 #include "copyrun/ZipStep.h"
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "analysis/TextFile.h"
 #include "app/UserInterface.h"
@@ -33,18 +34,21 @@ std::string OnDiskRelative(const std::string& path, const std::string& target) {
 // must not be given up for it. `why` says what is wrong otherwise.
 bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string>& relative,
                      const std::string& target, std::string& why) {
+    // The archive's names folded to one letter case and one separator once, then one lookup
+    // per file.
+    std::unordered_map<std::string, const zip::ZipDirEntry*> entries;
+    entries.reserve(zip.Entries().size());
+    for (const zip::ZipDirEntry& e : zip.Entries()) entries.emplace(pm::UpperAscii(pm::ToBackslashes(e.FileName)), &e);
     for (const std::string& rel : relative) {
         const auto file = platform::StatEntry(target + "/" + rel);
         if (!file || file->isDirectory) continue;  // reported by the engine
         const std::string want = pm::ToBackslashes(rel);
-        auto entry = std::find_if(zip.Entries().begin(), zip.Entries().end(), [&](const zip::ZipDirEntry& e) {
-            return pm::EqualNoCase(pm::ToBackslashes(e.FileName), want);
-        });
-        if (entry == zip.Entries().end()) {
+        auto entry = entries.find(pm::UpperAscii(want));
+        if (entry == entries.end()) {
             why = "The archive lacks " + want + ".";
             return false;
         }
-        if (entry->UncomprSize != static_cast<std::uint32_t>(file->size)) {
+        if (entry->second->UncomprSize != static_cast<std::uint32_t>(file->size)) {
             why = "The archive holds another version of " + want + ".";
             return false;
         }
