@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
 
 #include <algorithm>
 #include <filesystem>
@@ -112,8 +110,7 @@ TEST(WineStub, AutoRunExtractsIntoTheDefaultFolderAndRunsTheCommand) {
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(ReadText(tmp / "My Package/readme.txt"), "read me");
     // The command runs on its own; give it a moment.
-    for (int i = 0; i < 100 && !Exists(tmp / "My Package/copied.txt"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    WaitForFile(tmp / "My Package/copied.txt");
     EXPECT_TRUE(Exists(tmp / "My Package/copied.txt"));
 }
 
@@ -152,8 +149,7 @@ TEST(WineStub, WindowsAnswerTheUser) {
         EXPECT_EQ(ReadText(tmp / "out/a.txt"), c.a) << c.what;
         EXPECT_EQ(ReadText(tmp / "out/sub/b.txt"), "new-b") << c.what;
         if (!c.made) continue;
-        for (int i = 0; i < 100 && !Exists(tmp / ("out/" + std::string(c.made))); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        WaitForFile(tmp / ("out/" + std::string(c.made)));
         EXPECT_TRUE(Exists(tmp / ("out/" + std::string(c.made)))) << c.what;
     }
 }
@@ -193,8 +189,7 @@ TEST(WineStartup, OpensTheOnlyWorkspaceWithItsAssociatedProgram) {
     WriteText(tmp / "cd/Only.WOR", "!Workspace\r\n");
     CommandResult r = RunWine(tmp / "cd/startup.exe", "", tmp.path(), true);
     EXPECT_EQ(r.status, 0) << r.output;
-    for (int i = 0; i < 100 && !Exists(tmp / "cd/Only.WOR.opened"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    WaitForFile(tmp / "cd/Only.WOR.opened");
     EXPECT_EQ(ReadText(tmp / "cd/Only.WOR.opened"), "!Workspace\r\n");
 }
 
@@ -212,8 +207,7 @@ TEST(WineStartup, SeveralWorkspacesAreOfferedInAListAndTheChosenOneOpens) {
     CommandResult r = RunWineClicking(tmp / "cd/startup.exe", "Choose:" + std::to_string(kOpen), tmp.path(), clicked);
     EXPECT_TRUE(clicked) << r.output;
     EXPECT_EQ(r.status, 0) << r.output;
-    for (int i = 0; i < 100 && !Exists(tmp / "cd/Roads.WOR.opened"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    WaitForFile(tmp / "cd/Roads.WOR.opened");
     EXPECT_EQ(ReadText(tmp / "cd/Roads.WOR.opened"), "!Workspace\r\nroads\r\n");
     EXPECT_FALSE(Exists(tmp / "cd/towns.wor.opened"));
 }

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace fs = std::filesystem;
 using namespace testing_support;
@@ -41,6 +43,12 @@ CommandResult RunWineClicking(const std::string& exe, const std::string& steps, 
                                  ".lock' timeout 120 xvfb-run -a sh '" + script + "' 2>/dev/null");
     clickerDone = r.output.find("clicker=0") != std::string::npos;
     return r;
+}
+
+bool WaitForFile(const std::string& path) {
+    for (int i = 0; i < 100 && !testing_support::Exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    return testing_support::Exists(path);
 }
 
 }  // namespace winetest

@@ -22,4 +22,8 @@ testing_support::CommandResult RunWineClicking(const std::string& exe, const std
                                                bool& clickerDone);
 std::string ClickerPath();
 
+// Waits up to ten seconds for a file that a Windows program makes after it has been
+// started (Wine lets the program run on after the start returns); true once it is there.
+bool WaitForFile(const std::string& path);
+
 }  // namespace winetest
