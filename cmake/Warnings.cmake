@@ -1,6 +1,6 @@
 # Warning and sanitizer flags shared by every target of the project.
 add_library(tallomir_warnings INTERFACE)
-target_compile_options(tallomir_warnings INTERFACE -Wall -Wextra)
+target_compile_options(tallomir_warnings INTERFACE -Wall -Wextra -Wformat=2 -Wnon-virtual-dtor -Woverloaded-virtual -Wcast-align -Wshadow)
 if(TALLOMIR_WERROR)
   target_compile_options(tallomir_warnings INTERFACE -Werror)
 endif()

@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"engine_without_version",
                 [](TZipArchiver& z, const std::string&) { z.SetDLLDirectory(EngineDir("testengine-noversion")); },
                 zmNoVersionEntry}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(ZipArchiverTest, UnattendedRefusalShowsNoDialogButReports) {
     zip.Unattended = true;
@@ -235,8 +235,8 @@ INSTANTIATE_TEST_SUITE_P(
             RecordCase{"verbose", {}, true, false, 0, 0, 0, On, On, On, 0, 0, 0, 0, 0, 0},
             RecordCase{"trace", {}, false, true, On, 0, 0, On, On, On, 0, 0, 0, 0, 0, 0}),
         ::testing::Values(150, 151)),
-    [](const auto& info) {
-        return std::string(std::get<0>(info.param).name) + "_v" + std::to_string(std::get<1>(info.param));
+    [](const auto& test) {
+        return std::string(std::get<0>(test.param).name) + "_v" + std::to_string(std::get<1>(test.param));
     });
 
 TEST_F(ZipArchiverTest, PasswordIsCutTo80AndOwnerWindowFollowsUnattended) {
@@ -484,7 +484,7 @@ INSTANTIATE_TEST_SUITE_P(
         CallbackCase{"unknown_action", 9, 5, 5, "x", "", "", 0, 0, "", 0},
         CallbackCase{"text_fills_all_512_bytes", 4, 0, 0, std::string(512, 'm'), "", "0|" + std::string(512, 'm'), 0,
                      0, std::string(512, 'm'), 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ZipCallback, StateChangesHappenWithoutHandlersAndCancelIsAnswered) {
     ScopedRecordingUI ui;

@@ -136,7 +136,7 @@ TEST_P(ZipDirectoryTest, ReportsWhatTheArchiveHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ZipArchives, ZipDirectoryTest, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 class ZipDirectoryFixture : public ::testing::Test {
 protected:
