@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "zip/ZipCallback.h"
-#include "zip/ZipEngine.h"
+#include "zipengine/ZipCallback.h"
+#include "zipengine/ZipEngine.h"
 
 namespace platform {
 class DynamicLibrary;

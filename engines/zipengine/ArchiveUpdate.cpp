@@ -20,12 +20,11 @@
 #include "OutputFile.h"
 #include "TempFile.h"
 #include "ZipFormat.h"
+#include "zipengine/ZipCallback.h"
 
 namespace zipengine {
 
 namespace {
-
-enum Action : int32_t { kNewFile = 1, kProgress = 2, kEndOfBatch = 3, kMessage = 4, kTotalFiles = 5, kTotalSize = 6 };
 
 // A trial compression looks at up to three pieces of this size (start, middle, end).
 constexpr size_t kProbeSample = size_t(64) << 10;
@@ -121,7 +120,7 @@ public:
 
     int32_t Run() {
         int32_t result = RunSteps();
-        Say(kEndOfBatch, 0, 0, "");
+        Say(ecbEndOfBatch, 0, 0, "");
         return result;
     }
 
@@ -130,7 +129,7 @@ private:
         if (!m_reporter.Report(action, code, number, text)) m_stopped = true;
         return !m_stopped;
     }
-    void Message(int32_t code, const std::string& text) { Say(kMessage, code, 0, text); }
+    void Message(int32_t code, const std::string& text) { Say(ecbMessage, code, 0, text); }
     int32_t Fail(int32_t code, const std::string& text) {
         Message(code, text + " The archive was left unchanged.");
         return 0;
@@ -233,7 +232,7 @@ int32_t Job::RunSteps() {
         return 0;
     }
     if (!CheckLimits(warn)) return 0;
-    if (!Say(kTotalFiles, 0, int64_t(m_newCount), "") || !Say(kTotalSize, 0, int64_t(m_newBytes), "") || !warn())
+    if (!Say(ecbTotalFiles, 0, int64_t(m_newCount), "") || !Say(ecbTotalSize, 0, int64_t(m_newBytes), "") || !warn())
         return Cancelled();
 
     if (!m_out.CreateIn(folder))
@@ -423,7 +422,7 @@ void Job::KeepEntry(size_t index) {
 
 bool Job::WriteNoData(size_t itemIndex) {
     const SelectedItem& item = m_items[itemIndex];
-    if (!Say(kNewFile, 0, 0, item.archiveName)) return false;
+    if (!Say(ecbNewFile, 0, 0, item.archiveName)) return false;
     uint64_t position = m_out.Position();
     m_out.Write(LocalHeader(item, kMethodStored, 0, 0));
     m_central.push_back(CentralHeader(item, kMethodStored, 0, 0, position));
@@ -439,7 +438,7 @@ bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
         return false;
     }
     if (chunk->first) {
-        if (!Say(kNewFile, 0, int64_t(item.size), item.archiveName)) return false;
+        if (!Say(ecbNewFile, 0, int64_t(item.size), item.archiveName)) return false;
         m_w = Writing{};
         m_w.item = chunk->item;
         m_w.headerPosition = m_out.Position();
@@ -456,7 +455,7 @@ bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
     m_w.compressed += data.size();
     m_w.crc = chunk->first ? chunk->crc : uint32_t(crc32_combine(m_w.crc, chunk->crc, z_off_t(chunk->input.size())));
     m_w.consumed += chunk->input.size();
-    if (!Say(kProgress, 0, int64_t(chunk->input.size()), "")) return false;
+    if (!Say(ecbProgress, 0, int64_t(chunk->input.size()), "")) return false;
     if (!chunk->last) return true;
 
     if (m_w.deflate && m_w.compressed >= item.size && !RewriteStored()) return false;
