@@ -1,6 +1,7 @@
 // Turning an archive into a self-extracting executable: stub, 256-byte header, and the
 // archive with its stored offsets moved by the size of the two pieces in front of it.
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "platform/File.h"
@@ -22,6 +23,13 @@ constexpr std::int64_t kCopyBlockSize = 4 << 20;
 constexpr std::int64_t kCentralHeaderSize = 46;
 constexpr std::int64_t kEndRecordSize = 22;
 constexpr const char* kStubName = "SFXStub.bin";
+
+// ConvertToSFX's results.
+constexpr std::int32_t kSFXDone = 0;
+constexpr std::int32_t kSFXNotCreated = -1;
+constexpr std::int32_t kSFXWriteFailed = -2;
+constexpr std::int32_t kSFXUnreadable = -3;
+constexpr std::int32_t kSFXRefused = -9;
 
 // Adds shift to the 32-bit offset at p; false when the result no longer fits 32 bits.
 bool ShiftOffset(unsigned char* p, std::int64_t shift) {
@@ -123,106 +131,124 @@ int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& 
     }
 }
 
-std::int32_t TZipArchiver::ConvertToSFX() {
-    const bool creating = m_creatingSFX;
-    if (!creating && (m_zipFilename.empty() || !platform::FileExists(m_zipFilename))) {
-        ShowZipMessage(zmNoArchive, "");
-        return -9;
-    }
+// Copies the stub to `out`: the result and the stub's size.
+TZipArchiver::SFXPart TZipArchiver::CopyStub(platform::File& out, const std::string& stubPath) {
+    platform::File::Opened stub = platform::File::Open(detail::HostPath(stubPath), platform::File::Mode::Read);
+    if (stub.error) return {kSFXUnreadable, -1};
+    const std::int32_t result = CopyBlocks(stub.file, out, -1) != 0 ? kSFXWriteFailed : kSFXDone;
+    return {result, stub.file.Size()};
+}
+
+// The archive of a new self-extractor: an empty end record whose directory offset counts
+// the stub and header in front of it, so the engine adds to a file that already carries them.
+TZipArchiver::SFXPart TZipArchiver::WriteEmptyArchive(platform::File& out, std::int64_t shift) {
+    if (shift > 0xFFFFFFFFLL) return {kSFXWriteFailed, -1};
+    unsigned char end[kEndRecordSize] = {};
+    Put32(end, kEndRecordSig);
+    Put32(end + 16, static_cast<std::uint32_t>(shift));
+    if (out.Write(end, kEndRecordSize)) return {kSFXWriteFailed, -1};
+    return {kSFXDone, kEndRecordSize};
+}
+
+std::string TZipArchiver::SFXStubForRequest() {
     const std::size_t total = SFXCaption.size() + SFXDefaultDir.size() + SFXCommandLine.size();
     if (total > static_cast<std::size_t>(kSFXTextsMax)) {
         ShowZipMessage(zmSFXTextsTooLong,
                        "\r\nSFXCaption + SFXDefaultDir + SFXCommandLine = " + std::to_string(total));
-        return -9;
+        return {};
     }
-    std::string stubPath;
     for (const std::string& candidate : StubCandidates(SFXPath, m_dllDirectory)) {
         if (platform::FileExists(candidate)) {
-            stubPath = candidate;
-            break;
+            SFXPath = candidate;
+            return candidate;
         }
     }
-    if (stubPath.empty()) {
-        ShowZipMessage(zmNoStub, "");
-        SFXPath.clear();
-        return -9;
-    }
-    SFXPath = stubPath;
+    ShowZipMessage(zmNoStub, "");
+    SFXPath.clear();
+    return {};
+}
 
-    detail::Hourglass hourglass;
-    const std::string header =
-        BuildSFXHeader(SFXOptions, SFXOverWriteMode, SFXCaption, SFXDefaultDir, SFXCommandLine);
-
-    std::string outName = m_zipFilename;
-    if (!creating) {
-        if (detail::UpperExtension(m_zipFilename) != ".ZIP") {
-            ShowZipMessage(zmNotZipName, "");
-            return -9;
+TZipArchiver::SFXPart TZipArchiver::CopyArchiveShifted(platform::File& out, std::int64_t shift) {
+    try {
+        std::unique_ptr<platform::File> archive = ReadEndRecord();
+        const ZipEndRecord end = m_endRecord;
+        if (!archive->Seek(0)) throw EZipArchiver(zmEndSeekFailed, false);
+        if (m_offsetsMismatch) {
+            // Offsets already off: the file goes over unchanged.
+            return {CopyBlocks(*archive, out, -1) != 0 ? kSFXWriteFailed : kSFXDone, m_physicalSize};
         }
-        outName = pm::WithoutExtension(m_zipFilename) + ".exe";
+        std::int32_t result = CopyBlocks(*archive, out, end.CentralOffset) != 0 ? kSFXWriteFailed : kSFXDone;
+        if (result == kSFXDone) result = WriteCentralDirectory(*archive, out, end, shift);
+        return {result, m_archiveSize};
+    } catch (...) {
+        return {kSFXUnreadable, -1};
     }
+}
+
+TZipArchiver::SFXWritten TZipArchiver::WriteSFX(const std::string& outName, const std::string& stubPath,
+                                                const std::function<SFXPart(platform::File&, std::int64_t)>& archive) {
     if (platform::FileExists(outName)) EraseFile(outName, HowToDelete);
-    const std::string outPath = detail::HostPath(outName);
-
-    std::int32_t result = 0;
-    std::int64_t stubSize = -1;
-    std::int64_t archiveSize = -1;
-    std::int64_t outSize = -1;
-    {
-        // Every file opens without waiting: a pipe or a device at a name is refused at once.
-        platform::File::Opened opened = platform::File::Open(outPath, platform::File::Mode::Replace);
-        if (opened.error) return -1;
-        platform::File& out = opened.file;
-        {
-            platform::File::Opened stub = platform::File::Open(detail::HostPath(stubPath), platform::File::Mode::Read);
-            if (!stub.error) {
-                if (CopyBlocks(stub.file, out, -1) != 0) result = -2;
-                stubSize = stub.file.Size();
-            } else {
-                result = -3;
-            }
-        }
-        if (result == 0 && out.Write(header.data(), kSFXHeaderSize)) result = -2;
-        const std::int64_t shift = stubSize + kSFXHeaderSize;
-        if (result == 0 && creating) {
-            unsigned char end[kEndRecordSize] = {};
-            Put32(end, kEndRecordSig);
-            if (shift > 0xFFFFFFFFLL) result = -2;
-            Put32(end + 16, static_cast<std::uint32_t>(shift));
-            if (result == 0 && out.Write(end, kEndRecordSize)) result = -2;
-        } else if (result == 0) {
-            try {
-                std::unique_ptr<platform::File> archive = ReadEndRecord();
-                const ZipEndRecord end = m_endRecord;
-                if (!archive->Seek(0)) throw EZipArchiver(zmEndSeekFailed, false);
-                if (m_offsetsMismatch) {
-                    // Offsets already off: the file goes over unchanged.
-                    if (CopyBlocks(*archive, out, -1) != 0) result = -2;
-                    archiveSize = m_physicalSize;
-                } else {
-                    if (CopyBlocks(*archive, out, end.CentralOffset) != 0) result = -2;
-                    if (result == 0) result = WriteCentralDirectory(*archive, out, end, shift);
-                    archiveSize = m_archiveSize;
-                }
-            } catch (...) {
-                result = -3;
-            }
-        }
-        outSize = out.Size();
-        if (out.Close() && result == 0) result = -2;
+    SFXWritten w;
+    // Every file opens without waiting: a pipe or a device at a name is refused at once.
+    platform::File::Opened opened = platform::File::Open(detail::HostPath(outName), platform::File::Mode::Replace);
+    if (opened.error) {
+        w.result = kSFXNotCreated;
+        return w;
     }
-
-    if (creating && result == 0) return 0;
-    if (result == 0 && (stubSize < 0 || archiveSize < 0 || outSize < 0 ||
-                        stubSize + archiveSize + kSFXHeaderSize != outSize))
-        result = -9;
-    if (result == 0) {
-        EraseFile(m_zipFilename, HowToDelete);
-        SetZipFilename(outName);
-    } else {
-        platform::DeleteFile(outPath);
+    platform::File& out = opened.file;
+    const SFXPart stub = CopyStub(out, stubPath);
+    w.result = stub.result;
+    w.stubSize = stub.size;
+    const std::string header = BuildSFXHeader(SFXOptions, SFXOverWriteMode, SFXCaption, SFXDefaultDir, SFXCommandLine);
+    if (w.result == kSFXDone && out.Write(header.data(), kSFXHeaderSize)) w.result = kSFXWriteFailed;
+    if (w.result == kSFXDone) {
+        const SFXPart part = archive(out, w.stubSize + kSFXHeaderSize);
+        w.result = part.result;
+        w.archiveSize = part.size;
     }
-    return result;
+    w.outSize = out.Size();
+    if (out.Close() && w.result == kSFXDone) w.result = kSFXWriteFailed;
+    return w;
+}
+
+std::int32_t TZipArchiver::CreateSFXShell() {
+    const std::string stubPath = SFXStubForRequest();
+    if (stubPath.empty()) return kSFXRefused;
+    detail::Hourglass hourglass;
+    const SFXWritten w = WriteSFX(m_zipFilename, stubPath, WriteEmptyArchive);
+    if (w.result != kSFXDone && w.result != kSFXNotCreated) platform::DeleteFile(detail::HostPath(m_zipFilename));
+    return w.result;
+}
+
+std::int32_t TZipArchiver::ConvertToSFX() {
+    if (m_zipFilename.empty() || !platform::FileExists(m_zipFilename)) {
+        ShowZipMessage(zmNoArchive, "");
+        return kSFXRefused;
+    }
+    const std::string stubPath = SFXStubForRequest();
+    if (stubPath.empty()) return kSFXRefused;
+    detail::Hourglass hourglass;
+    if (detail::UpperExtension(m_zipFilename) != ".ZIP") {
+        ShowZipMessage(zmNotZipName, "");
+        return kSFXRefused;
+    }
+    const std::string outName = pm::WithoutExtension(m_zipFilename) + ".exe";
+    const SFXWritten w = WriteSFX(outName, stubPath, [this](platform::File& out, std::int64_t shift) {
+        return CopyArchiveShifted(out, shift);
+    });
+    if (w.result == kSFXNotCreated) return w.result;
+    std::int32_t result = w.result;
+    // The executable holds exactly stub, header and archive, or it goes.
+    if (result == kSFXDone && (w.stubSize < 0 || w.archiveSize < 0 || w.outSize < 0 ||
+                               w.stubSize + w.archiveSize + kSFXHeaderSize != w.outSize))
+        result = kSFXRefused;
+    if (result != kSFXDone) {
+        platform::DeleteFile(detail::HostPath(outName));
+        return result;
+    }
+    EraseFile(m_zipFilename, HowToDelete);
+    SetZipFilename(outName);
+    return kSFXDone;
 }
 
 }  // namespace zip

@@ -209,9 +209,7 @@ void TZipArchiver::Add() {
     if (exeName && m_archiveOffset == 0 && !platform::FileExists(m_zipFilename)) {
         // A new self-extracting archive: stub, header and an empty end record first, so the
         // engine adds to a file that already carries the stub.
-        m_creatingSFX = true;
-        shellMadeHere = ConvertToSFX() == 0;
-        m_creatingSFX = false;
+        shellMadeHere = CreateSFXShell() == 0;
     }
 
     bool refused = false;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "zip/ZipCallback.h"
-#include "zip/ZipEngine.h"
+#include "zipengine/ZipCallback.h"
+#include "zipengine/ZipEngine.h"
 
 namespace platform {
 class DynamicLibrary;
@@ -251,6 +251,34 @@ public:
     static std::int32_t ZIPENGINE_CALL EngineCallback(EngineCallbackRecord* record);
 
 private:
+    // A piece of a self-extractor written: ConvertToSFX's result code and its size in bytes.
+    struct SFXPart {
+        std::int32_t result = 0;
+        std::int64_t size = -1;
+    };
+    // A self-extractor written: the result code and the sizes of its pieces (-1: unknown).
+    struct SFXWritten {
+        std::int32_t result = 0;
+        std::int64_t stubSize = -1;
+        std::int64_t archiveSize = -1;
+        std::int64_t outSize = -1;
+    };
+    using SFXArchiveWriter = std::function<SFXPart(platform::File& out, std::int64_t shift)>;
+
+    // Makes ZipFilename, which does not exist yet, a self-extractor holding an empty archive,
+    // for the engine to add to; ConvertToSFX's results.
+    std::int32_t CreateSFXShell();
+    // Checks the self-extractor's texts and finds the stub (kept in SFXPath); its path, or
+    // empty once the reason is reported.
+    std::string SFXStubForRequest();
+    // Writes stub, header and the archive part to outName, replacing what is there; a file
+    // not created (-1) is not deleted, any other failure leaves the file to the caller.
+    SFXWritten WriteSFX(const std::string& outName, const std::string& stubPath, const SFXArchiveWriter& archive);
+    static SFXPart CopyStub(platform::File& out, const std::string& stubPath);
+    static SFXPart WriteEmptyArchive(platform::File& out, std::int64_t shift);
+    // ZipFilename with its stored offsets moved by shift (unchanged when they were already off).
+    SFXPart CopyArchiveShifted(platform::File& out, std::int64_t shift);
+
     void HandleCallback(const EngineCallbackRecord& record);
     void CallEngine();
     std::string ConvertName(const std::string& raw, std::uint16_t madeBy) const;
@@ -267,7 +295,6 @@ private:
     std::string m_message;
     bool m_cancel = false;
     bool m_busy = false;
-    bool m_creatingSFX = false;
     std::int32_t m_addedCount = 0;
     std::uint32_t m_totalSize = 0;
 

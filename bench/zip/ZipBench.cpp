@@ -28,7 +28,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "zip/ZipEngine.h"
+#include "zipengine/ZipEngine.h"
 
 namespace fs = std::filesystem;
 

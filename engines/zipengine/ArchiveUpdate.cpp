@@ -19,13 +19,13 @@
 #include "FileSelection.h"
 #include "OutputFile.h"
 #include "TempFile.h"
+#include "UpdatePlan.h"
 #include "ZipFormat.h"
+#include "zipengine/ZipCallback.h"
 
 namespace zipengine {
 
 namespace {
-
-enum Action : int32_t { kNewFile = 1, kProgress = 2, kEndOfBatch = 3, kMessage = 4, kTotalFiles = 5, kTotalSize = 6 };
 
 // A trial compression looks at up to three pieces of this size (start, middle, end).
 constexpr size_t kProbeSample = size_t(64) << 10;
@@ -33,34 +33,10 @@ constexpr size_t kProbeSample = size_t(64) << 10;
 // their extension, or the fast level when there is none yet.
 constexpr size_t kProbeMinimum = size_t(64) << 10;
 
-std::string Upper(std::string s) {
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-    return s;
-}
-
 std::string FolderOf(const std::string& path) {
     size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool ValidUtf8(const std::string& s) {
-    size_t i = 0;
-    while (i < s.size()) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 99;
-        if (n == 99 || i + n >= s.size() + (n ? 0 : 1)) return false;
-        for (size_t k = 1; k <= n; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += n + 1;
-    }
-    return true;
-}
-
-bool NeedsUtf8Flag(const std::string& name) {
-    bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    return !ascii && ValidUtf8(name);
 }
 
 // Makes a rename in `folder` durable, so a move never deletes sources of an archive that a
@@ -108,11 +84,56 @@ bool ReadFully(int fd, unsigned char* p, size_t n) {
     return true;
 }
 
-// One entry of the new archive, in order: an entry kept from the old archive or an item of
-// the selection stored anew.
-struct Slot {
-    bool keep = false;
-    size_t index = 0;  // into the old entries or the selection
+// What the headers of a selected item say, its data written with `method`.
+NewEntryFields FieldsOf(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed) {
+    NewEntryFields f;
+    f.name = item.archiveName;
+    f.modified = item.modified;
+    f.size = item.size;
+    f.isFolder = item.isFolder;
+    f.readOnly = item.readOnly;
+    f.method = method;
+    f.crc = crc;
+    f.compressed = compressed;
+    return f;
+}
+
+// A descriptor closed with the object.
+class Descriptor {
+public:
+    Descriptor() = default;
+    ~Descriptor() { Reset(); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int Get() const { return m_fd; }
+    void Reset(int fd = -1) {
+        if (m_fd >= 0) close(m_fd);
+        m_fd = fd;
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// Why the new archive was not written: the message's code and its text. No code: all went well.
+struct Failure {
+    int32_t code = kCodeNone;
+    std::string text;
+    explicit operator bool() const { return code != kCodeNone; }
+};
+
+Failure Stopped() { return {kCodeCancelled, "Stopped on request."}; }
+
+// What is to be written next, in archive order: kept entries, entries without data, and the
+// chunks handed to the pipeline (taken back from it in the same order); and the file being
+// cut into chunks.
+struct Feed {
+    enum class Kind { Keep, NoData, Chunk };
+    std::deque<std::pair<Kind, size_t>> pending;
+    size_t slot = 0;
+    Descriptor file;
+    uint64_t offset = 0;  // read position in the file being cut
+    int level = 0;        // its compression level
 };
 
 class Job {
@@ -121,7 +142,7 @@ public:
 
     int32_t Run() {
         int32_t result = RunSteps();
-        Say(kEndOfBatch, 0, 0, "");
+        Say(ecbEndOfBatch, 0, 0, "");
         return result;
     }
 
@@ -130,28 +151,40 @@ private:
         if (!m_reporter.Report(action, code, number, text)) m_stopped = true;
         return !m_stopped;
     }
-    void Message(int32_t code, const std::string& text) { Say(kMessage, code, 0, text); }
+    void Message(int32_t code, const std::string& text) { Say(ecbMessage, code, 0, text); }
     int32_t Fail(int32_t code, const std::string& text) {
         Message(code, text + " The archive was left unchanged.");
         return 0;
     }
-    int32_t Cancelled() { return Fail(kCodeCancelled, "Stopped on request."); }
+    int32_t Fail(const Failure& failure) { return Fail(failure.code, failure.text); }
+    int32_t Cancelled() { return Fail(Stopped()); }
+    bool Warn(const std::vector<SelectionWarning>& warnings);
 
     int32_t RunSteps();
-    bool ReadOld();
-    void Plan(const std::vector<SelectedItem>& items);
-    template <class Warn>
-    bool CheckLimits(Warn& warn);
-    bool WriteAll();
-    bool WriteNoData(size_t itemIndex);
-    bool TakeChunk(std::unique_ptr<Chunk> chunk);
-    bool RewriteStored();
-    void KeepEntry(size_t index);
-    std::string LocalHeader(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed) const;
-    std::string CentralHeader(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed,
-                              uint64_t localPosition) const;
-    bool PutInPlace();
+    Failure ReadOld();
+    std::string PrepareTempFolder();
+    std::vector<SelectedItem> Select(std::vector<SelectionWarning>& warnings);
+    void AfterPlaced();
+
+    Failure WriteAndPlace(const std::string& folder);
+    Failure WriteAll();
+    Failure CopyPrefix();
+    Failure WriteEntries();
+    Failure Fill(CompressionPipeline& pipeline, Feed& feed, int level);
+    Failure SubmitChunk(CompressionPipeline& pipeline, Feed& feed, size_t itemIndex, int level);
+    Failure WriteNext(CompressionPipeline& pipeline, Feed& feed);
+    Failure KeepEntry(size_t index);
+    Failure WriteNoData(size_t itemIndex);
+    Failure TakeChunk(std::unique_ptr<Chunk> chunk);
+    Failure EndEntry(const SelectedItem& item);
+    Failure RewriteStored();
+    Failure WriteDirectory();
+    Failure FinishFile();
+    Failure WriteError() const;
+    Failure PutInPlace();
+    Failure CopyBesideArchive();
     int LevelFor(const SelectedItem& item, int fd, int requested);
+    uint32_t StoredOffset(uint64_t position) const { return uint32_t(position - m_old.offsetDelta); }
 
     const JobOptions& m_o;
     Reporter& m_reporter;
@@ -163,16 +196,12 @@ private:
     ExistingArchive m_old;
 
     std::vector<SelectedItem> m_items;
-    std::vector<Slot> m_slots;
-    size_t m_newCount = 0;
-    uint64_t m_newBytes = 0;
+    UpdatePlan m_plan;
 
     OutputFile m_out;
     std::vector<std::string> m_central;
     StrategyChooser m_chooser;
     std::map<std::string, int> m_levelByExtension;  // choices of trial compressions, by extension
-    std::string m_failure;  // set when writing went wrong
-    int32_t m_failureCode = 0;
 
     // The file whose chunks are being written.
     struct Writing {
@@ -189,72 +218,89 @@ private:
 int32_t Job::RunSteps() {
     if (m_o.encrypt) return Fail(kCodeUnsupported, "Encryption is not supported; nothing was added.");
     if (m_o.archive.empty()) return Fail(kCodeBadRequest, "No archive name was given.");
-    if (!ReadOld()) return 0;
+    if (Failure f = ReadOld()) return Fail(f);
+    const std::string folder = PrepareTempFolder();
+    std::vector<SelectionWarning> warnings;
+    m_items = Select(warnings);
+    m_plan = PlanUpdate(m_old, m_items, m_o.update, m_o.freshen);
+    // Warnings about skipped names follow the totals, which come first; when the work stops
+    // before the totals, they precede the reason.
+    if (m_plan.newCount == 0) {
+        if (!Warn(warnings)) return Cancelled();
+        Message(kCodeNothingToDo, "Nothing to do: no file to add or replace. The archive was left unchanged.");
+        return 0;
+    }
+    if (auto problem = SizeLimitProblem(m_plan, m_old, m_items)) {
+        Warn(warnings);
+        return Fail(kCodeTooLarge, *problem);
+    }
+    if (!Say(ecbTotalFiles, 0, int64_t(m_plan.newCount), "") || !Say(ecbTotalSize, 0, int64_t(m_plan.newBytes), "") ||
+        !Warn(warnings))
+        return Cancelled();
+    if (Failure f = WriteAndPlace(folder)) return m_stopped ? Cancelled() : Fail(f);
+    AfterPlaced();
+    return int32_t(m_plan.newCount);
+}
 
-    // The temporary archive goes to the temporary folder if there is one, else beside the
-    // archive (where it is copied when the two are on different file systems). Temporary files
-    // of runs that died there go first, before a wildcard could pick them up.
+bool Job::Warn(const std::vector<SelectionWarning>& warnings) {
+    for (const auto& w : warnings) {
+        Message(kCodeSkipped, "Warning: " + w.spec + " " + w.text + ".");
+        if (m_stopped) return false;
+    }
+    return true;
+}
+
+Failure Job::ReadOld() {
+    if (stat(m_o.archive.c_str(), &m_oldStat) != 0) return {};  // a new archive
+    if (!S_ISREG(m_oldStat.st_mode)) return {kCodeBadArchive, "The archive " + m_o.archive + " is not a file."};
+    if (m_oldStat.st_size == 0) return {};  // an empty file is taken as a new archive
+    ReadableFile file = OpenReadable(m_o.archive);
+    if (!file.error.empty())
+        return {kCodeBadArchive, "The archive " + m_o.archive + " cannot be opened: " + file.error + "."};
+    m_oldFile = std::make_unique<FileSource>(file.fd);
+    ReadResult r = ReadExistingArchive(*m_oldFile, m_old);
+    if (!r.ok) return {kCodeBadArchive, "The archive " + m_o.archive + " cannot be updated: " + r.error + "."};
+    m_haveOld = true;
+    return {};
+}
+
+// The temporary archive goes to the temporary folder if there is one, else beside the
+// archive (where it is copied when the two are on different file systems). Temporary files
+// of runs that died there go first, before a wildcard could pick them up.
+std::string Job::PrepareTempFolder() {
     std::string folder = m_o.tempDir;
     struct stat st {};
     if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) folder = FolderOf(m_o.archive);
     TempFile::RemoveStaleIn(folder);
     if (folder != FolderOf(m_o.archive)) TempFile::RemoveStaleIn(FolderOf(m_o.archive));
+    return folder;
+}
 
+std::vector<SelectedItem> Job::Select(std::vector<SelectionWarning>& warnings) {
     SelectionOptions sel;
     sel.recurse = m_o.recurse;
     sel.hidden = m_o.hidden;
     sel.dropDirNames = m_o.dropDirNames;
     sel.folderEntries = m_o.folderEntries;
     sel.forceDos = m_o.forceDos;
-    std::vector<SelectionWarning> warnings;
     std::vector<SelectedItem> items = SelectFiles(m_o.specs, sel, warnings);
-    // Warnings about skipped names follow the totals, which come first; when the work stops
-    // before the totals, they precede the reason.
-    auto warn = [&] {
-        for (const auto& w : warnings) {
-            Message(kCodeSkipped, "Warning: " + w.spec + " " + w.text + ".");
-            if (m_stopped) return false;
-        }
-        return true;
-    };
     // The archive never packs itself (a wildcard in its own folder would find it).
     struct stat archiveStat {};
     if (stat(m_o.archive.c_str(), &archiveStat) == 0) {
-        items.erase(std::remove_if(items.begin(), items.end(),
-                                   [&](const SelectedItem& i) {
-                                       return !i.isFolder && i.device == archiveStat.st_dev && i.inode == archiveStat.st_ino;
-                                   }),
-                    items.end());
+        std::erase_if(items, [&](const SelectedItem& i) {
+            return !i.isFolder && i.device == archiveStat.st_dev && i.inode == archiveStat.st_ino;
+        });
     }
-    Plan(items);
-    if (m_newCount == 0) {
-        if (!warn()) return Cancelled();
-        Message(kCodeNothingToDo, "Nothing to do: no file to add or replace. The archive was left unchanged.");
-        return 0;
-    }
-    if (!CheckLimits(warn)) return 0;
-    if (!Say(kTotalFiles, 0, int64_t(m_newCount), "") || !Say(kTotalSize, 0, int64_t(m_newBytes), "") || !warn())
-        return Cancelled();
+    return items;
+}
 
-    if (!m_out.CreateIn(folder))
-        return Fail(kCodeWriteFailed, "The temporary archive cannot be created in " + folder + ": " +
-                                          std::strerror(m_out.Error()) + ".");
-    if (!WriteAll()) {
-        m_out.Discard();
-        if (m_stopped) return Cancelled();
-        return Fail(m_failureCode, m_failure);
-    }
-    if (!PutInPlace()) {
-        m_out.Discard();
-        return Fail(kCodeWriteFailed, m_failure);
-    }
-
-    // The archive is in place: only now may the sources of a move go.
+// The archive is in place: only now may the sources of a move go.
+void Job::AfterPlaced() {
     time_t newest = 0;
-    for (const Slot& s : m_slots)
+    for (const Slot& s : m_plan.slots)
         newest = std::max(newest, s.keep ? m_old.entries[s.index].modified : m_items[s.index].modified);
     if (m_o.move) {
-        for (const Slot& s : m_slots) {
+        for (const Slot& s : m_plan.slots) {
             if (s.keep || m_items[s.index].isFolder) continue;
             if (unlink(m_items[s.index].source.c_str()) != 0)
                 Message(kCodeMoveFailed, "Warning: " + m_items[s.index].source + " was added but cannot be deleted: " +
@@ -265,181 +311,144 @@ int32_t Job::RunSteps() {
         struct timespec times[2] = {{newest, 0}, {newest, 0}};
         utimensat(AT_FDCWD, m_o.archive.c_str(), times, 0);
     }
-    return int32_t(m_newCount);
 }
 
-bool Job::ReadOld() {
-    if (stat(m_o.archive.c_str(), &m_oldStat) != 0) return true;  // a new archive
-    if (!S_ISREG(m_oldStat.st_mode)) {
-        Fail(kCodeBadArchive, "The archive " + m_o.archive + " is not a file.");
-        return false;
-    }
-    if (m_oldStat.st_size == 0) return true;  // an empty file is taken as a new archive
-    ReadableFile file = OpenReadable(m_o.archive);
-    if (!file.error.empty()) {
-        Fail(kCodeBadArchive, "The archive " + m_o.archive + " cannot be opened: " + file.error + ".");
-        return false;
-    }
-    m_oldFile = std::make_unique<FileSource>(file.fd);
-    ReadResult r = ReadExistingArchive(*m_oldFile, m_old);
-    if (!r.ok) {
-        Fail(kCodeBadArchive, "The archive " + m_o.archive + " cannot be updated: " + r.error + ".");
-        return false;
-    }
-    m_haveOld = true;
-    return true;
+// Writes the new archive in `folder` and renames it over the archive; on failure the
+// temporary file is gone.
+Failure Job::WriteAndPlace(const std::string& folder) {
+    if (!m_out.CreateIn(folder))
+        return {kCodeWriteFailed,
+                "The temporary archive cannot be created in " + folder + ": " + std::strerror(m_out.Error()) + "."};
+    Failure f = WriteAll();
+    if (!f) f = PutInPlace();
+    if (f) m_out.Discard();
+    return f;
 }
 
-void Job::Plan(const std::vector<SelectedItem>& items) {
-    m_items = items;
-    std::map<std::string, size_t> byName;  // old entries by name, letter case ignored
-    for (size_t i = 0; i < m_old.entries.size(); ++i) byName.emplace(Upper(m_old.entries[i].name), i);
-    std::vector<long> replacedBy(m_old.entries.size(), -1);
-    std::vector<size_t> appended;
-    for (size_t i = 0; i < m_items.size(); ++i) {
-        const SelectedItem& item = m_items[i];
-        auto it = byName.find(Upper(item.archiveName));
-        if (it == byName.end()) {
-            if (!m_o.freshen || m_o.update) appended.push_back(i);
+Failure Job::WriteAll() {
+    if (Failure f = CopyPrefix()) return f;
+    if (Failure f = WriteEntries()) return f;
+    if (Failure f = WriteDirectory()) return f;
+    return FinishFile();
+}
+
+// The prefix (a self-extractor stub and its header) goes over unchanged.
+Failure Job::CopyPrefix() {
+    if (!m_haveOld || m_old.prefixLength == 0) return {};
+    std::vector<unsigned char> buffer(size_t(1) << 20);
+    for (uint64_t done = 0; done < m_old.prefixLength;) {
+        size_t n = size_t(std::min<uint64_t>(buffer.size(), m_old.prefixLength - done));
+        if (!m_oldFile->ReadAt(done, buffer.data(), n)) return {kCodeReadFailed, "The old archive cannot be read."};
+        m_out.Write(buffer.data(), n);
+        done += n;
+    }
+    return {};
+}
+
+// The entries in archive order; files are compressed ahead by the pipeline, as far as its
+// memory budget allows, and written as they come back.
+Failure Job::WriteEntries() {
+    const int level = std::clamp(m_o.level, 0, 9);
+    unsigned threads = m_o.threads ? m_o.threads : std::max(1u, std::thread::hardware_concurrency());
+    CompressionPipeline pipeline(threads);
+    Feed feed;
+    for (;;) {
+        if (Failure f = Fill(pipeline, feed, level)) return f;
+        if (feed.pending.empty()) return {};
+        if (Failure f = WriteNext(pipeline, feed)) return f;
+    }
+}
+
+// Hands out chunks until the pipeline holds as many as the memory budget allows.
+Failure Job::Fill(CompressionPipeline& pipeline, Feed& feed, int level) {
+    while (feed.slot < m_plan.slots.size() && pipeline.InFlight() < pipeline.MaxInFlight()) {
+        const Slot& s = m_plan.slots[feed.slot];
+        if (s.keep || m_items[s.index].isFolder || m_items[s.index].size == 0) {
+            feed.pending.push_back({s.keep ? Feed::Kind::Keep : Feed::Kind::NoData, s.index});
+            ++feed.slot;
             continue;
         }
-        if (item.isFolder || replacedBy[it->second] >= 0) continue;  // folder entries are kept as they are
-        const ExistingEntry& old = m_old.entries[it->second];
-        if (m_o.update || m_o.freshen) {
-            // Replace only an entry older than its file. Without an extended timestamp the
-            // entry's time is a DOS time of even seconds, so the file's time is taken so too.
-            bool older;
-            if (old.exactTime) {
-                older = old.modified < item.modified;
-            } else {
-                const auto* h = reinterpret_cast<const unsigned char*>(old.centralHeader.data());
-                DosDateTime d = ToDosDateTime(item.modified);
-                older = (uint32_t(Get16(h + 14)) << 16 | Get16(h + 12)) < (uint32_t(d.date) << 16 | d.time);
-            }
-            if (!older) continue;
-        }
-        replacedBy[it->second] = long(i);
+        if (Failure f = SubmitChunk(pipeline, feed, s.index, level)) return f;
     }
-    for (size_t k = 0; k < m_old.entries.size(); ++k)
-        m_slots.push_back(replacedBy[k] >= 0 ? Slot{false, size_t(replacedBy[k])} : Slot{true, k});
-    for (size_t i : appended) m_slots.push_back({false, i});
-    for (const Slot& s : m_slots) {
-        if (s.keep) continue;
-        ++m_newCount;
-        m_newBytes += m_items[s.index].size;
-    }
+    return {};
 }
 
-template <class Warn>
-bool Job::CheckLimits(Warn& warn) {
-    uint64_t total = m_old.prefixLength, directory = 0;
-    for (const Slot& s : m_slots) {
-        if (s.keep) {
-            total += m_old.entries[s.index].entryLength;
-            directory += m_old.entries[s.index].centralHeader.size();
-            continue;
-        }
-        const SelectedItem& item = m_items[s.index];
-        if (item.size >= kMax32) {
-            warn();
-            Fail(kCodeTooLarge, item.source + " is 4 GiB or larger, more than a zip archive without 64-bit records holds.");
-            return false;
-        }
-        // Deflate data that would not be smaller is stored, so the stored size is the most.
-        total += kLocalHeaderSize + item.archiveName.size() + kExtTimeFieldSize + item.size;
-        directory += kCentralHeaderSize + item.archiveName.size() + kExtTimeFieldSize;
+// Reads the next chunk of the item's file (opening it first) and submits it.
+Failure Job::SubmitChunk(CompressionPipeline& pipeline, Feed& feed, size_t itemIndex, int level) {
+    const SelectedItem& item = m_items[itemIndex];
+    if (feed.file.Get() < 0) {
+        ReadableFile file = OpenReadable(item.source);
+        if (file.fd < 0) return {kCodeReadFailed, item.source + " cannot be opened: " + file.error + "."};
+        feed.file.Reset(file.fd);
+        feed.offset = 0;
+        feed.level = LevelFor(item, file.fd, level);
+        posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    if (m_slots.size() > kMaxEntries) {
-        warn();
-        Fail(kCodeTooLarge, "The archive would hold " + std::to_string(m_slots.size()) +
-                                " entries, more than the 65,535 a zip archive without 64-bit records holds.");
-        return false;
+    auto chunk = pipeline.Recycled();
+    size_t n = size_t(std::min<uint64_t>(kChunkSize, item.size - feed.offset));
+    chunk->item = itemIndex;
+    chunk->first = feed.offset == 0;
+    chunk->last = feed.offset + n == item.size;
+    chunk->level = feed.level;
+    chunk->input.resize(n);
+    if (!ReadFully(feed.file.Get(), chunk->input.data(), n))
+        return {kCodeReadFailed, item.source + " cannot be read (it may have changed while it was packed)."};
+    feed.offset += n;
+    pipeline.Submit(std::move(chunk));
+    feed.pending.push_back({Feed::Kind::Chunk, itemIndex});
+    if (feed.offset == item.size) {
+        feed.file.Reset();
+        ++feed.slot;
     }
-    if (total + directory + kEndRecordSize + m_old.comment.size() > kMax32) {
-        warn();
-        Fail(kCodeTooLarge, "The archive could grow beyond 4 GiB, more than a zip archive without 64-bit records holds.");
-        return false;
-    }
-    return true;
+    return {};
 }
 
-std::string Job::LocalHeader(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed) const {
-    std::string h;
-    DosDateTime d = ToDosDateTime(item.modified);
-    Append32(h, kLocalHeaderSig);
-    Append16(h, method == kMethodDeflated || item.isFolder ? kVersionNeededDeflated : kVersionNeededStored);
-    Append16(h, NeedsUtf8Flag(item.archiveName) ? kFlagUtf8 : 0);
-    Append16(h, method);
-    Append16(h, d.time);
-    Append16(h, d.date);
-    Append32(h, crc);
-    Append32(h, uint32_t(compressed));
-    Append32(h, uint32_t(item.size));
-    Append16(h, uint16_t(item.archiveName.size()));
-    Append16(h, uint16_t(kExtTimeFieldSize));
-    h += item.archiveName;
-    Append16(h, kExtTimeTag);
-    Append16(h, 5);
-    h.push_back(1);
-    Append32(h, uint32_t(item.modified));
-    return h;
+// Writes what is first in line.
+Failure Job::WriteNext(CompressionPipeline& pipeline, Feed& feed) {
+    auto [kind, index] = feed.pending.front();
+    feed.pending.pop_front();
+    Failure f;
+    if (kind == Feed::Kind::Keep) f = KeepEntry(index);
+    else if (kind == Feed::Kind::NoData) f = WriteNoData(index);
+    else f = TakeChunk(pipeline.TakeOldest());
+    if (f) return f;
+    if (m_out.Failed()) return WriteError();
+    if (m_stopped) return Stopped();
+    return {};
 }
 
-std::string Job::CentralHeader(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed,
-                               uint64_t localPosition) const {
-    std::string local = LocalHeader(item, method, crc, compressed);
-    std::string h;
-    Append32(h, kCentralHeaderSig);
-    Append16(h, kVersionMadeBy);
-    h.append(local, 4, 26);  // version needed to extract ... extra field length
-    Append16(h, 0);          // comment length
-    Append16(h, 0);          // disk number start
-    Append16(h, 0);          // internal attributes
-    uint32_t attributes = item.isFolder ? kDosDirectory : kDosArchive;
-    if (item.readOnly) attributes |= kDosReadOnly;
-    Append32(h, attributes);
-    Append32(h, uint32_t(localPosition - m_old.offsetDelta));
-    h.append(local, kLocalHeaderSize, std::string::npos);  // name and extra field
-    return h;
-}
-
-void Job::KeepEntry(size_t index) {
+Failure Job::KeepEntry(size_t index) {
     const ExistingEntry& e = m_old.entries[index];
     std::string central = e.centralHeader;
-    Put32(reinterpret_cast<unsigned char*>(central.data()) + 42, uint32_t(m_out.Position() - m_old.offsetDelta));
+    Put32(reinterpret_cast<unsigned char*>(central.data()) + 42, StoredOffset(m_out.Position()));
     m_central.push_back(std::move(central));
     std::vector<unsigned char> buffer(size_t(std::min<uint64_t>(e.entryLength, uint64_t(1) << 20)));
     for (uint64_t done = 0; done < e.entryLength && !m_out.Failed();) {
         size_t n = size_t(std::min<uint64_t>(buffer.size(), e.entryLength - done));
-        if (!m_oldFile->ReadAt(e.localPosition + done, buffer.data(), n)) {
-            m_failureCode = kCodeReadFailed;
-            m_failure = "The entry " + e.name + " of the old archive cannot be read.";
-            return;
-        }
+        if (!m_oldFile->ReadAt(e.localPosition + done, buffer.data(), n))
+            return {kCodeReadFailed, "The entry " + e.name + " of the old archive cannot be read."};
         m_out.Write(buffer.data(), n);
         done += n;
     }
+    return {};
 }
 
-bool Job::WriteNoData(size_t itemIndex) {
+Failure Job::WriteNoData(size_t itemIndex) {
     const SelectedItem& item = m_items[itemIndex];
-    if (!Say(kNewFile, 0, 0, item.archiveName)) return false;
+    if (!Say(ecbNewFile, 0, 0, item.archiveName)) return Stopped();
     uint64_t position = m_out.Position();
-    m_out.Write(LocalHeader(item, kMethodStored, 0, 0));
-    m_central.push_back(CentralHeader(item, kMethodStored, 0, 0, position));
+    const NewEntryFields fields = FieldsOf(item, kMethodStored, 0, 0);
+    m_out.Write(LocalHeader(fields));
+    m_central.push_back(CentralHeader(fields, StoredOffset(position)));
     if (m_o.verbose) Message(kCodeNone, "  adding: " + item.archiveName + " (stored 0%)");
-    return !m_stopped;
+    return m_stopped ? Stopped() : Failure{};
 }
 
-bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
+Failure Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
     const SelectedItem& item = m_items[chunk->item];
-    if (chunk->failed) {
-        m_failureCode = kCodeNoMemory;
-        m_failure = "Compressing " + item.source + " failed.";
-        return false;
-    }
+    if (chunk->failed) return {kCodeNoMemory, "Compressing " + item.source + " failed."};
     if (chunk->first) {
-        if (!Say(kNewFile, 0, int64_t(item.size), item.archiveName)) return false;
+        if (!Say(ecbNewFile, 0, int64_t(item.size), item.archiveName)) return Stopped();
         m_w = Writing{};
         m_w.item = chunk->item;
         m_w.headerPosition = m_out.Position();
@@ -448,7 +457,7 @@ bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
             // The whole file is here: store it when deflate did not make it smaller.
             m_w.deflate = m_w.deflate && chunk->output.size() < chunk->input.size();
         }
-        m_out.Write(LocalHeader(item, m_w.deflate ? kMethodDeflated : kMethodStored, 0, 0));
+        m_out.Write(LocalHeader(FieldsOf(item, m_w.deflate ? kMethodDeflated : kMethodStored, 0, 0)));
         m_w.dataStart = m_out.Position();
     }
     const auto& data = m_w.deflate ? chunk->output : chunk->input;
@@ -456,20 +465,28 @@ bool Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
     m_w.compressed += data.size();
     m_w.crc = chunk->first ? chunk->crc : uint32_t(crc32_combine(m_w.crc, chunk->crc, z_off_t(chunk->input.size())));
     m_w.consumed += chunk->input.size();
-    if (!Say(kProgress, 0, int64_t(chunk->input.size()), "")) return false;
-    if (!chunk->last) return true;
+    if (!Say(ecbProgress, 0, int64_t(chunk->input.size()), "")) return Stopped();
+    return chunk->last ? EndEntry(item) : Failure{};
+}
 
-    if (m_w.deflate && m_w.compressed >= item.size && !RewriteStored()) return false;
-    uint16_t method = m_w.deflate ? kMethodDeflated : kMethodStored;
-    std::string header = LocalHeader(item, method, m_w.crc, m_w.compressed);
+// The file's last chunk is written: its local header gets the sizes and CRC, and its
+// central header is made.
+Failure Job::EndEntry(const SelectedItem& item) {
+    if (m_w.deflate && m_w.compressed >= item.size) {
+        if (Failure f = RewriteStored()) return f;
+    }
+    const NewEntryFields fields =
+        FieldsOf(item, m_w.deflate ? kMethodDeflated : kMethodStored, m_w.crc, m_w.compressed);
+    std::string header = LocalHeader(fields);
     m_out.Patch(m_w.headerPosition, header.data(), kLocalHeaderSize);
-    m_central.push_back(CentralHeader(item, method, m_w.crc, m_w.compressed, m_w.headerPosition));
+    m_central.push_back(CentralHeader(fields, StoredOffset(m_w.headerPosition)));
     if (m_o.verbose) {
         int saved = item.size ? int(100 - (m_w.compressed * 100) / item.size) : 0;
-        Message(kCodeNone, "  adding: " + item.archiveName + (method == kMethodDeflated ? " (deflated " : " (stored ") +
+        Message(kCodeNone, "  adding: " + item.archiveName +
+                               (fields.method == kMethodDeflated ? " (deflated " : " (stored ") +
                                std::to_string(saved) + "%)");
     }
-    return !m_stopped;
+    return m_stopped ? Stopped() : Failure{};
 }
 
 // The libdeflate level for a file (0: store it). Large files are each tried on samples of
@@ -481,7 +498,7 @@ int Job::LevelFor(const SelectedItem& item, int fd, int requested) {
     size_t slash = item.source.rfind('/');
     std::string extension = (dot == std::string::npos || (slash != std::string::npos && dot < slash))
                                 ? std::string()
-                                : Upper(item.source.substr(dot));
+                                : UpperAscii(item.source.substr(dot));
     auto known = m_levelByExtension.find(extension);
     if (item.size <= kChunkSize && known != m_levelByExtension.end()) return known->second;
     if (item.size < kProbeMinimum) return std::min(requested, kFastLevel);
@@ -501,159 +518,44 @@ int Job::LevelFor(const SelectedItem& item, int fd, int requested) {
 }
 
 // The deflate data of a file came out no smaller than the file: store the file instead.
-bool Job::RewriteStored() {
+Failure Job::RewriteStored() {
     const SelectedItem& item = m_items[m_w.item];
     m_out.Truncate(m_w.dataStart);
-    int fd = OpenReadable(item.source).fd;
+    Descriptor fd;
+    fd.Reset(OpenReadable(item.source).fd);
     std::vector<unsigned char> buffer(kChunkSize);
     uint32_t crc = 0;
-    bool ok = fd >= 0;
+    bool ok = fd.Get() >= 0;
     for (uint64_t done = 0; ok && done < item.size;) {
         size_t n = size_t(std::min<uint64_t>(buffer.size(), item.size - done));
-        ok = ReadFully(fd, buffer.data(), n);
+        ok = ReadFully(fd.Get(), buffer.data(), n);
         if (!ok) break;
         crc = uint32_t(crc32(crc, buffer.data(), uInt(n)));
         m_out.Write(buffer.data(), n);
         done += n;
     }
-    if (fd >= 0) close(fd);
-    if (!ok || crc != m_w.crc) {
-        m_failureCode = kCodeReadFailed;
-        m_failure = item.source + " cannot be read again or changed while it was packed.";
-        return false;
-    }
+    if (!ok || crc != m_w.crc)
+        return {kCodeReadFailed, item.source + " cannot be read again or changed while it was packed."};
     m_w.deflate = false;
     m_w.compressed = item.size;
-    return true;
+    return {};
 }
 
-bool Job::WriteAll() {
-    if (m_haveOld && m_old.prefixLength > 0) {
-        // The prefix (a self-extractor stub and its header) goes over unchanged.
-        std::vector<unsigned char> buffer(size_t(1) << 20);
-        for (uint64_t done = 0; done < m_old.prefixLength;) {
-            size_t n = size_t(std::min<uint64_t>(buffer.size(), m_old.prefixLength - done));
-            if (!m_oldFile->ReadAt(done, buffer.data(), n)) {
-                m_failureCode = kCodeReadFailed;
-                m_failure = "The old archive cannot be read.";
-                return false;
-            }
-            m_out.Write(buffer.data(), n);
-            done += n;
-        }
-    }
-
-    const int level = std::clamp(m_o.level, 0, 9);
-    unsigned threads = m_o.threads ? m_o.threads : std::max(1u, std::thread::hardware_concurrency());
-    CompressionPipeline pipeline(threads);
-
-    // What is to be written next, in archive order: kept entries, entries without data, and
-    // the chunks handed to the pipeline (taken back from it in the same order).
-    enum class Kind { Keep, NoData, Chunk };
-    std::deque<std::pair<Kind, size_t>> pending;
-    size_t slot = 0;
-    int fd = -1;
-    uint64_t offset = 0;  // read position in the file being cut into chunks
-    int chunkLevel = 0;
-    struct FdCloser {
-        int& fd;
-        ~FdCloser() {
-            if (fd >= 0) close(fd);
-        }
-    } closer{fd};
-
-    for (;;) {
-        // Fill: hand out chunks until the pipeline holds as many as the memory budget allows.
-        while (slot < m_slots.size() && pipeline.InFlight() < pipeline.MaxInFlight()) {
-            const Slot& s = m_slots[slot];
-            if (s.keep) {
-                pending.push_back({Kind::Keep, s.index});
-                ++slot;
-                continue;
-            }
-            const SelectedItem& item = m_items[s.index];
-            if (item.isFolder || item.size == 0) {
-                pending.push_back({Kind::NoData, s.index});
-                ++slot;
-                continue;
-            }
-            if (fd < 0) {
-                ReadableFile file = OpenReadable(item.source);
-                if (file.fd < 0) {
-                    m_failureCode = kCodeReadFailed;
-                    m_failure = item.source + " cannot be opened: " + file.error + ".";
-                    return false;
-                }
-                fd = file.fd;
-                offset = 0;
-                chunkLevel = LevelFor(item, fd, level);
-                posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-            }
-            auto chunk = pipeline.Recycled();
-            size_t n = size_t(std::min<uint64_t>(kChunkSize, item.size - offset));
-            chunk->item = s.index;
-            chunk->first = offset == 0;
-            chunk->last = offset + n == item.size;
-            chunk->level = chunkLevel;
-            chunk->input.resize(n);
-            if (!ReadFully(fd, chunk->input.data(), n)) {
-                m_failureCode = kCodeReadFailed;
-                m_failure = item.source + " cannot be read (it may have changed while it was packed).";
-                return false;
-            }
-            offset += n;
-            pipeline.Submit(std::move(chunk));
-            pending.push_back({Kind::Chunk, s.index});
-            if (offset == item.size) {
-                close(fd);
-                fd = -1;
-                ++slot;
-            }
-        }
-        if (pending.empty()) break;
-
-        // Drain one, in order.
-        auto [kind, index] = pending.front();
-        pending.pop_front();
-        if (kind == Kind::Keep) {
-            KeepEntry(index);
-        } else if (kind == Kind::NoData) {
-            if (!WriteNoData(index)) return false;
-        } else {
-            auto chunk = pipeline.TakeOldest();
-            bool ok = TakeChunk(std::move(chunk)) ? true : false;
-            if (!ok) return false;
-        }
-        if (!m_failure.empty()) return false;
-        if (m_out.Failed()) {
-            m_failureCode = kCodeWriteFailed;
-            m_failure = "The temporary archive cannot be written: " + std::string(std::strerror(m_out.Error())) + ".";
-            return false;
-        }
-        if (m_stopped) return false;
-    }
-
-    // Central directory and end record.
+// The central directory and the end record, with the old archive's comment.
+Failure Job::WriteDirectory() {
     const uint64_t cdStart = m_out.Position();
     for (const std::string& c : m_central) m_out.Write(c);
     const uint64_t cdSize = m_out.Position() - cdStart;
-    if (m_out.Position() + kEndRecordSize + m_old.comment.size() > kMax32) {
-        m_failureCode = kCodeTooLarge;
-        m_failure = "The archive grew beyond 4 GiB.";
-        return false;
-    }
-    std::string end;
-    Append32(end, kEndRecordSig);
-    Append16(end, 0);
-    Append16(end, 0);
-    Append16(end, uint16_t(m_central.size()));
-    Append16(end, uint16_t(m_central.size()));
-    Append32(end, uint32_t(cdSize));
-    Append32(end, uint32_t(cdStart - m_old.offsetDelta));
-    Append16(end, uint16_t(m_old.comment.size()));
-    end += m_old.comment;
-    m_out.Write(end);
-    mode_t mode = m_oldStat.st_mode & 07777;  // the old archive's permissions, if there was one
+    if (m_out.Position() + kEndRecordSize + m_old.comment.size() > kMax32)
+        return {kCodeTooLarge, "The archive grew beyond 4 GiB."};
+    m_out.Write(EndRecord(m_central.size(), uint32_t(cdSize), StoredOffset(cdStart), m_old.comment));
+    return {};
+}
+
+// Gives the file the old archive's permissions (or the usual ones for a new file) and
+// writes it to disk.
+Failure Job::FinishFile() {
+    mode_t mode = m_oldStat.st_mode & 07777;
     if (mode == 0) {
         mode_t mask = umask(0);
         umask(mask);
@@ -662,30 +564,31 @@ bool Job::WriteAll() {
     if (fchmod(m_out.Descriptor(), mode) != 0) {
         // Not fatal: the archive keeps the temporary file's owner-only permissions.
     }
-    if (!m_out.Finish()) {
-        m_failureCode = kCodeWriteFailed;
-        m_failure = "The temporary archive cannot be written: " + std::string(std::strerror(m_out.Error())) + ".";
-        return false;
-    }
-    return true;
+    if (!m_out.Finish()) return WriteError();
+    return {};
 }
 
-bool Job::PutInPlace() {
+Failure Job::WriteError() const {
+    return {kCodeWriteFailed,
+            "The temporary archive cannot be written: " + std::string(std::strerror(m_out.Error())) + "."};
+}
+
+Failure Job::PutInPlace() {
     if (rename(m_out.Path().c_str(), m_o.archive.c_str()) == 0) {
         m_out.Forget();
         SyncFolder(FolderOf(m_o.archive));
-        return true;
+        return {};
     }
-    if (errno != EXDEV) {
-        m_failure = "The new archive cannot replace " + m_o.archive + ": " + std::strerror(errno) + ".";
-        return false;
-    }
-    // The temporary folder is on another file system: copy beside the archive, then rename.
+    if (errno != EXDEV)
+        return {kCodeWriteFailed, "The new archive cannot replace " + m_o.archive + ": " + std::strerror(errno) + "."};
+    return CopyBesideArchive();
+}
+
+// The temporary folder is on another file system: copy beside the archive, then rename.
+Failure Job::CopyBesideArchive() {
     OutputFile beside;
-    if (!beside.CreateIn(FolderOf(m_o.archive))) {
-        m_failure = "The new archive cannot be copied beside " + m_o.archive + ".";
-        return false;
-    }
+    if (!beside.CreateIn(FolderOf(m_o.archive)))
+        return {kCodeWriteFailed, "The new archive cannot be copied beside " + m_o.archive + "."};
     int in = open(m_out.Path().c_str(), O_RDONLY | O_CLOEXEC);
     std::vector<unsigned char> buffer(size_t(1) << 20);
     ssize_t n = 0;
@@ -693,14 +596,12 @@ bool Job::PutInPlace() {
     if (in >= 0) close(in);
     struct stat st {};
     if (stat(m_out.Path().c_str(), &st) == 0) fchmod(beside.Descriptor(), st.st_mode & 07777);
-    if (in < 0 || n < 0 || !beside.Finish() || rename(beside.Path().c_str(), m_o.archive.c_str()) != 0) {
-        m_failure = "The new archive cannot replace " + m_o.archive + ".";
-        return false;
-    }
+    if (in < 0 || n < 0 || !beside.Finish() || rename(beside.Path().c_str(), m_o.archive.c_str()) != 0)
+        return {kCodeWriteFailed, "The new archive cannot replace " + m_o.archive + "."};
     beside.Forget();
     SyncFolder(FolderOf(m_o.archive));
     m_out.Discard();
-    return true;
+    return {};
 }
 
 }  // namespace

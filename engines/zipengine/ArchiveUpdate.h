@@ -44,7 +44,7 @@ struct JobOptions {
     unsigned threads = 0;  // 0: one per core
 };
 
-// Receives what the engine reports (the callback's action codes); returns false when the
+// Receives what the engine reports (an EngineCallbackAction and its fields); returns false when the
 // caller asks to stop.
 class Reporter {
 public:

@@ -15,11 +15,6 @@ namespace {
 
 char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
-std::string UpperAscii(std::string s) {
-    for (char& c : s) c = Upper(c);
-    return s;
-}
-
 bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
 bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == '.' && name != "." && name != ".."; }
@@ -289,6 +284,11 @@ private:
 };
 
 }  // namespace
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s) c = Upper(c);
+    return s;
+}
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
     size_t p = 0, n = 0, starP = std::string::npos, starN = 0;

@@ -36,6 +36,10 @@ struct SelectionWarning {
     std::string text;
 };
 
+// `s` with ASCII letters in upper case, the key under which names are compared: letter case
+// is ignored for ASCII only.
+std::string UpperAscii(std::string s);
+
 // Case-insensitive match of `name` against a pattern with "*" and "?".
 bool WildcardMatch(const std::string& pattern, const std::string& name);
 

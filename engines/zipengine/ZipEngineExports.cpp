@@ -4,7 +4,7 @@
 #include <new>
 
 #include "ArchiveUpdate.h"
-#include "zip/ZipEngine.h"
+#include "zipengine/ZipEngine.h"
 
 namespace {
 
@@ -65,12 +65,14 @@ extern "C" ZIPENGINE_EXPORT int32_t ZIPENGINE_CALL ZipEngineExec(EngineCallRecor
         o.verbose = On(head.verbose) || On(head.trace);
         return zipengine::RunJob(o, reporter);
     } catch (const std::bad_alloc&) {
-        reporter.Report(4, zipengine::kCodeNoMemory, 0, "Out of memory. The archive was left unchanged.");
+        reporter.Report(ecbMessage, zipengine::kCodeNoMemory, 0, "Out of memory. The archive was left unchanged.");
     } catch (const std::exception& e) {
-        reporter.Report(4, zipengine::kCodeWriteFailed, 0, std::string(e.what()) + ". The archive was left unchanged.");
+        reporter.Report(ecbMessage, zipengine::kCodeWriteFailed, 0,
+                        std::string(e.what()) + ". The archive was left unchanged.");
     } catch (...) {
-        reporter.Report(4, zipengine::kCodeWriteFailed, 0, "Unexpected failure. The archive was left unchanged.");
+        reporter.Report(ecbMessage, zipengine::kCodeWriteFailed, 0,
+                        "Unexpected failure. The archive was left unchanged.");
     }
-    reporter.Report(3, 0, 0, "");
+    reporter.Report(ecbEndOfBatch, 0, 0, "");
     return 0;
 }

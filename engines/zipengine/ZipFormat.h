@@ -1,11 +1,13 @@
 // Record layouts and little helpers of the APPNOTE zip format as the engine writes and
-// reads it: signatures, fixed header sizes, little-endian encoding, DOS date and time.
+// reads it: signatures, fixed header sizes, little-endian encoding, DOS date and time, and
+// the writers of the records the engine makes.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <string_view>
 
 namespace zipengine {
 
@@ -78,5 +80,27 @@ struct DosDateTime {
 DosDateTime ToDosDateTime(time_t t);
 // The Unix time of DOS date and time fields read as local time.
 time_t FromDosDateTime(uint16_t date, uint16_t time);
+
+// What the headers of an entry stored anew say: its name as stored, its file's time, size and
+// attributes, and how its data was written (method, CRC-32, stored size).
+struct NewEntryFields {
+    std::string_view name;
+    time_t modified = 0;
+    uint64_t size = 0;
+    bool isFolder = false;
+    bool readOnly = false;
+    uint16_t method = kMethodStored;
+    uint32_t crc = 0;
+    uint64_t compressed = 0;
+};
+
+// True for a name that is not plain ASCII but valid UTF-8: its headers carry kFlagUtf8.
+bool NeedsUtf8Flag(std::string_view name);
+// The local header of an entry, with the extended timestamp as its only extra field.
+std::string LocalHeader(const NewEntryFields& entry);
+// The central header of the same entry, whose local header is at `localOffset` as stored.
+std::string CentralHeader(const NewEntryFields& entry, uint32_t localOffset);
+// The end record of a single-disk archive, followed by its comment.
+std::string EndRecord(size_t entries, uint32_t directorySize, uint32_t directoryOffset, const std::string& comment);
 
 }  // namespace zipengine

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "zip/ZipEngine.h"
+#include "zipengine/ZipEngine.h"
 
 struct TestEngineCallbackStep {
     std::int32_t action = 0;

@@ -11,7 +11,7 @@
 #include <stdexcept>
 
 #include "TestSupport.h"
-#include "zip/ZipEngine.h"
+#include "zipengine/ZipEngine.h"
 
 extern "C" int32_t ZipEngineExec(EngineCallRecord* record);
 

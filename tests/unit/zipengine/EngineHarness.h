@@ -41,7 +41,7 @@ struct EngineResult {
     int32_t count = 0;
     std::vector<EngineEvent> events;
     std::vector<int32_t> Actions() const;
-    // Messages (action 4) as "code: text".
+    // Messages (ecbMessage) as "code: text".
     std::vector<std::string> Messages() const;
 };
 

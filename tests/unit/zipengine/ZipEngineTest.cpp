@@ -12,7 +12,7 @@
 
 #include "EngineHarness.h"
 #include "TestSupport.h"
-#include "zip/ZipEngine.h"
+#include "zipengine/ZipEngine.h"
 
 extern "C" int32_t GetZipEngineVersion(void);
 
@@ -511,7 +511,7 @@ TEST_F(ZipEngineTest, AFileThatBecameAPipeIsRefusedNotWaitedOn) {
     auto outcome = testing_support::FinishedWithin(20, [&] {
         EngineCall c = Call({"b.txt"});
         c.answer = [&](const EngineEvent& e) {
-            if (e.action == 5) {  // the files are chosen: b.txt gives way to a pipe
+            if (e.action == ecbTotalFiles) {  // the files are chosen: b.txt gives way to a pipe
                 ::unlink(Proj("b.txt").c_str());
                 ::mkfifo(Proj("b.txt").c_str(), 0644);
             }

@@ -5,8 +5,8 @@
  * pointer-wide. On a 32-bit build the record is exactly 540 bytes with the offsets noted
  * beside each field; on a 64-bit build the addresses widen and the compiler's natural
  * alignment places the rest (checked below for both). */
-#ifndef TALLOMIR_ZIP_ZIPCALLBACK_H
-#define TALLOMIR_ZIP_ZIPCALLBACK_H
+#ifndef TALLOMIR_ZIPENGINE_ZIPCALLBACK_H
+#define TALLOMIR_ZIPENGINE_ZIPCALLBACK_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -77,4 +77,4 @@ ZIPENGINE_STATIC_ASSERT(offsetof(EngineCallbackRecord, text) == 36, "callback te
 ZIPENGINE_STATIC_ASSERT(sizeof(EngineCallbackRecord) == 552, "callback record is 552 bytes");
 #endif
 
-#endif /* TALLOMIR_ZIP_ZIPCALLBACK_H */
+#endif /* TALLOMIR_ZIPENGINE_ZIPCALLBACK_H */

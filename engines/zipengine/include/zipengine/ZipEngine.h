@@ -8,13 +8,13 @@
  * on a 64-bit build the addresses widen to 8 bytes and natural alignment places the rest.
  * Both layouts are checked at compile time below. Texts are zero-terminated single-byte
  * strings owned by the caller for the duration of the call. */
-#ifndef TALLOMIR_ZIP_ZIPENGINE_H
-#define TALLOMIR_ZIP_ZIPENGINE_H
+#ifndef TALLOMIR_ZIPENGINE_ZIPENGINE_H
+#define TALLOMIR_ZIPENGINE_ZIPENGINE_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "zip/ZipCallback.h"
+#include "zipengine/ZipCallback.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -175,4 +175,4 @@ ZIPENGINE_STATIC_ASSERT(sizeof(EngineCallRecordOld) == 168 + 8 * ZIPENGINE_OLD_M
                         "old-style record size");
 #endif
 
-#endif /* TALLOMIR_ZIP_ZIPENGINE_H */
+#endif /* TALLOMIR_ZIPENGINE_ZIPENGINE_H */

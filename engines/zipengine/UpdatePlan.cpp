@@ -1,0 +1,74 @@
+#include "UpdatePlan.h"
+
+#include <map>
+
+#include "ZipFormat.h"
+
+namespace zipengine {
+
+namespace {
+
+// True when the old entry is older than the item's file. Without an extended timestamp the
+// entry's time is a DOS time of even seconds, so the file's time is taken so too.
+bool OlderThanFile(const ExistingEntry& old, const SelectedItem& item) {
+    if (old.exactTime) return old.modified < item.modified;
+    const auto* h = reinterpret_cast<const unsigned char*>(old.centralHeader.data());
+    DosDateTime d = ToDosDateTime(item.modified);
+    return (uint32_t(Get16(h + 14)) << 16 | Get16(h + 12)) < (uint32_t(d.date) << 16 | d.time);
+}
+
+}  // namespace
+
+UpdatePlan PlanUpdate(const ExistingArchive& old, const std::vector<SelectedItem>& items, bool update, bool freshen) {
+    std::map<std::string, size_t> byName;  // old entries by name, letter case ignored
+    for (size_t i = 0; i < old.entries.size(); ++i) byName.emplace(UpperAscii(old.entries[i].name), i);
+    std::vector<long> replacedBy(old.entries.size(), -1);
+    std::vector<size_t> appended;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const SelectedItem& item = items[i];
+        auto it = byName.find(UpperAscii(item.archiveName));
+        if (it == byName.end()) {
+            if (!freshen || update) appended.push_back(i);
+            continue;
+        }
+        if (item.isFolder || replacedBy[it->second] >= 0) continue;  // folder entries are kept as they are
+        if ((update || freshen) && !OlderThanFile(old.entries[it->second], item)) continue;
+        replacedBy[it->second] = long(i);
+    }
+    UpdatePlan plan;
+    for (size_t k = 0; k < old.entries.size(); ++k)
+        plan.slots.push_back(replacedBy[k] >= 0 ? Slot{false, size_t(replacedBy[k])} : Slot{true, k});
+    for (size_t i : appended) plan.slots.push_back({false, i});
+    for (const Slot& s : plan.slots) {
+        if (s.keep) continue;
+        ++plan.newCount;
+        plan.newBytes += items[s.index].size;
+    }
+    return plan;
+}
+
+std::optional<std::string> SizeLimitProblem(const UpdatePlan& plan, const ExistingArchive& old,
+                                            const std::vector<SelectedItem>& items) {
+    uint64_t total = old.prefixLength, directory = 0;
+    for (const Slot& s : plan.slots) {
+        if (s.keep) {
+            total += old.entries[s.index].entryLength;
+            directory += old.entries[s.index].centralHeader.size();
+            continue;
+        }
+        const SelectedItem& item = items[s.index];
+        if (item.size >= kMax32)
+            return item.source + " is 4 GiB or larger, more than a zip archive without 64-bit records holds.";
+        // Deflate data that would not be smaller is stored, so the stored size is the most.
+        total += kLocalHeaderSize + item.archiveName.size() + kExtTimeFieldSize + item.size;
+        directory += kCentralHeaderSize + item.archiveName.size() + kExtTimeFieldSize;
+    }
+    if (plan.slots.size() > kMaxEntries)
+        return "The archive would hold " + std::to_string(plan.slots.size()) +
+               " entries, more than the 65,535 a zip archive without 64-bit records holds.";
+    if (total + directory + kEndRecordSize + old.comment.size() > kMax32)
+        return std::string("The archive could grow beyond 4 GiB, more than a zip archive without 64-bit records holds.");
+    return std::nullopt;
+}
+
+}  // namespace zipengine
