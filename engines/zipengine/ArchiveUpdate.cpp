@@ -65,9 +65,10 @@ ReadableFile OpenReadable(const std::string& path) {
         f.error = std::strerror(errno);
         return f;
     }
-    if (fstat(fd, &f.st) != 0) f.error = std::strerror(errno);
-    else if (!S_ISREG(f.st.st_mode)) f.error = "Not a regular file";
-    else if (fcntl(fd, F_SETFL, O_RDONLY) != 0) f.error = std::strerror(errno);  // blocking again
+    int problem = fstat(fd, &f.st) != 0 ? errno : 0;
+    if (!problem && !S_ISREG(f.st.st_mode)) f.error = "Not a regular file";
+    else if (!problem && fcntl(fd, F_SETFL, O_RDONLY) != 0) problem = errno;  // blocking again
+    if (problem) f.error = std::strerror(problem);
     if (f.error.empty()) f.fd = fd;
     else close(fd);
     return f;

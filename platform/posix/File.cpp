@@ -43,10 +43,11 @@ File::Opened File::Open(const std::string& path, Mode mode) {
     }
     File file(fd);
     struct stat st;
-    if (::fstat(fd, &st) != 0) opened.error = SysError::FromErrno(errno);
-    else if (S_ISDIR(st.st_mode)) opened.error = SysError::FromErrno(EISDIR);
-    else if (!S_ISREG(st.st_mode)) opened.error = NotRegularFile();
-    else if (::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) opened.error = SysError::FromErrno(errno);
+    int problem = ::fstat(fd, &st) != 0 ? errno : 0;
+    if (!problem && S_ISDIR(st.st_mode)) problem = EISDIR;
+    if (!problem && !S_ISREG(st.st_mode)) opened.error = NotRegularFile();
+    else if (!problem && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) problem = errno;
+    if (problem) opened.error = SysError::FromErrno(problem);
     if (!opened.error) {
         opened.file = std::move(file);
         opened.size = static_cast<std::uint64_t>(st.st_size);

@@ -88,15 +88,15 @@ std::unique_ptr<ByteSource> OpenSource(const std::string& path, std::string& err
     // never waited on or read forever.
     int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0) {
-        error = ErrorText(errno);
-    } else if (!S_ISREG(st.st_mode)) {
+    int problem = fd < 0 || ::fstat(fd, &st) != 0 ? errno : 0;
+    if (!problem && !S_ISREG(st.st_mode)) {
         error = "Not a regular file";
-    } else if (::fcntl(fd, F_SETFL, O_RDONLY) != 0) {  // blocking again
-        error = ErrorText(errno);
-    } else {
+    } else if (!problem && ::fcntl(fd, F_SETFL, O_RDONLY) != 0) {  // blocking again
+        problem = errno;
+    } else if (!problem) {
         return std::make_unique<FileSource>(fd, uint64_t(st.st_size));
     }
+    if (problem) error = ErrorText(problem);
     if (fd >= 0) ::close(fd);
     return nullptr;
 }
