@@ -1,5 +1,7 @@
 #include "app/pmUtils.h"
 
+#include "common/Ascii.h"
+
 namespace pm {
 
 std::size_t LastSeparator(std::string_view path) { return path.find_last_of("\\/"); }
@@ -31,23 +33,9 @@ std::string WithTrailingSeparator(std::string_view folder) {
     return out;
 }
 
-std::string UpperAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    return out;
-}
+std::string UpperAscii(std::string_view text) { return common::UpperAscii(text); }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
+bool EqualNoCase(std::string_view a, std::string_view b) { return common::EqualNoCase(a, b); }
 
 bool EndsWithNoCase(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && EqualNoCase(text.substr(text.size() - suffix.size()), suffix);

@@ -58,8 +58,6 @@ struct DirEntry {
 // (with '*' and '?', case ignored), "." and ".." excepted, hidden entries and folders
 // included, in directory order.
 std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern);
-// Wildcard match of a name against a pattern, ignoring ASCII case.
-bool WildcardMatch(const std::string& pattern, const std::string& name);
 
 std::optional<std::uint64_t> FileSize(const std::string& path);
 // The on-disk name, size and kind of one path (letter case ignored); links are followed.

@@ -3,27 +3,16 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Ascii.h"
 #include "platform/FileSystem.h"
 
 namespace platform {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-    return s;
-}
+using common::EqualNoCase;
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-        if (x != y) return false;
-    }
-    return true;
-}
+// Blanks around a line; a CR left by a CR LF file goes with the trailing ones.
+std::string_view Trim(std::string_view s) { return common::TrimEnd(common::TrimStart(s, " \t"), " \t\r"); }
 
 // Lines of the file without their line ends (LF, CR LF).
 std::vector<std::string> SplitLines(const std::string& text) {

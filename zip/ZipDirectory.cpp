@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <new>
 
+#include "common/ByteCursor.h"
 #include "platform/File.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipArchiverPrivate.h"
@@ -11,8 +12,7 @@
 
 namespace zip {
 
-using detail::Get16;
-using detail::Get32;
+using common::ByteCursor;
 
 namespace {
 
@@ -40,13 +40,15 @@ std::string ReadText(platform::File& file, std::int64_t length, int shortError) 
 
 ZipEndRecord ParseEndRecord(const unsigned char* p) {
     ZipEndRecord end;
-    end.ThisDiskNo = Get16(p + 4);
-    end.CentralDiskNo = Get16(p + 6);
-    end.EntriesThisDisk = Get16(p + 8);
-    end.TotalEntries = Get16(p + 10);
-    end.CentralSize = Get32(p + 12);
-    end.CentralOffset = Get32(p + 16);
-    end.CommentLen = Get16(p + 20);
+    ByteCursor c(p, kEndRecordSize);
+    c.Skip(4);  // the signature, checked by the caller
+    end.ThisDiskNo = c.U16LE();
+    end.CentralDiskNo = c.U16LE();
+    end.EntriesThisDisk = c.U16LE();
+    end.TotalEntries = c.U16LE();
+    end.CentralSize = c.U32LE();
+    end.CentralOffset = c.U32LE();
+    end.CommentLen = c.U16LE();
     end.Raw.assign(reinterpret_cast<const char*>(p), kEndRecordSize);
     return end;
 }
@@ -106,7 +108,8 @@ std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
     }
     bool firstDisk = false;
     unsigned char head[8];
-    if (file->Read(head, 8) == 8 && Get32(head) == kSpanSig && Get32(head + 4) == kLocalHeaderSig) {
+    ByteCursor headCursor(head, sizeof head);
+    if (file->Read(head, 8) == 8 && headCursor.U32LE() == kSpanSig && headCursor.U32LE() == kLocalHeaderSig) {
         firstDisk = true;
         m_spanned = true;
     }
@@ -119,7 +122,7 @@ std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
         unsigned char last[kEndRecordSize];
         if (!file->Seek(size - kEndRecordSize)) throw EZipArchiver(zmEndSeekFailed, true);
         if (file->Read(last, kEndRecordSize) != kEndRecordSize) throw EZipArchiver(zmEndReadFailed, true);
-        if (Get32(last) == kEndRecordSig) {
+        if (ByteCursor(last, kEndRecordSize).U32LE() == kEndRecordSig) {
             m_endRecord = ParseEndRecord(last);
             m_endRecordOffset = size - kEndRecordSize;
             return file;
@@ -197,24 +200,25 @@ void TZipArchiver::ReadDirectory() {
             for (int i = 0; i < end.TotalEntries; ++i) {
                 unsigned char h[kCentralHeaderSize];
                 if (file->Read(h, kCentralHeaderSize) != kCentralHeaderSize) throw EZipArchiver(zmHeaderShort, true);
-                if (Get32(h) != kCentralHeaderSig) throw EZipArchiver(zmHeaderSignature, true);
+                ByteCursor c(h, kCentralHeaderSize);
+                if (c.U32LE() != kCentralHeaderSig) throw EZipArchiver(zmHeaderSignature, true);
                 ZipDirEntry e;
-                e.MadeBy = Get16(h + 4);
-                e.NeededVersion = Get16(h + 6);
-                e.Flag = Get16(h + 8);
-                e.ComprMethod = Get16(h + 10);
-                e.ModifTime = Get16(h + 12);
-                e.ModifDate = Get16(h + 14);
-                e.CRC32 = Get32(h + 16);
-                e.ComprSize = Get32(h + 20);
-                e.UncomprSize = Get32(h + 24);
-                e.FileNameLength = Get16(h + 28);
-                e.ExtraFieldLength = Get16(h + 30);
-                e.FileCommentLen = Get16(h + 32);
-                e.DiskStart = Get16(h + 34);
-                e.IntFileAttrib = Get16(h + 36);
-                e.ExtFileAttrib = Get32(h + 38);
-                e.RelOffLocal = Get32(h + 42);
+                e.MadeBy = c.U16LE();
+                e.NeededVersion = c.U16LE();
+                e.Flag = c.U16LE();
+                e.ComprMethod = c.U16LE();
+                e.ModifTime = c.U16LE();
+                e.ModifDate = c.U16LE();
+                e.CRC32 = c.U32LE();
+                e.ComprSize = c.U32LE();
+                e.UncomprSize = c.U32LE();
+                e.FileNameLength = c.U16LE();
+                e.ExtraFieldLength = c.U16LE();
+                e.FileCommentLen = c.U16LE();
+                e.DiskStart = c.U16LE();
+                e.IntFileAttrib = c.U16LE();
+                e.ExtFileAttrib = c.U32LE();
+                e.RelOffLocal = c.U32LE();
                 std::string name = ConvertName(ReadText(*file, e.FileNameLength, zmNameShort), e.MadeBy);
                 std::replace(name.begin(), name.end(), '/', '\\');
                 e.FileName = std::move(name);

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engines/mapinfo/ByteCursor.h"
+#include "common/ByteCursor.h"
 #include "engines/mapinfo/MapInfoError.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -21,6 +21,8 @@
 #endif
 
 namespace mapinfo {
+
+using common::ByteCursor;
 
 namespace {
 

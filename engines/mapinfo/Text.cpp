@@ -15,13 +15,6 @@ std::size_t NameStart(std::string_view path) {
 }
 }  // namespace
 
-std::string_view TrimBlanks(std::string_view text) {
-    std::size_t start = text.find_first_not_of(" \t");
-    if (start == std::string_view::npos) return {};
-    std::size_t end = text.find_last_not_of(" \t");
-    return text.substr(start, end - start + 1);
-}
-
 std::vector<std::string_view> SplitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     std::size_t start = 0;

@@ -5,14 +5,14 @@
 #include <string_view>
 #include <vector>
 
-#include "app/pmUtils.h"
+#include "common/Ascii.h"
 
 namespace mapinfo {
 
-using pm::EqualNoCase;
-using pm::UpperAscii;
+using common::EqualNoCase;
+using common::UpperAscii;
 // Without leading and trailing blanks and tabs.
-std::string_view TrimBlanks(std::string_view text);
+inline std::string_view TrimBlanks(std::string_view text) { return common::Trim(text, " \t"); }
 // Lines ended by CR LF, LF or CR; the ends are not part of the lines.
 std::vector<std::string_view> SplitLines(std::string_view text);
 

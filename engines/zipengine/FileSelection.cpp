@@ -13,8 +13,6 @@ namespace zipengine {
 
 namespace {
 
-char Upper(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-
 bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
 bool IsHiddenName(const std::string& name) { return !name.empty() && name[0] == '.' && name != "." && name != ".."; }
@@ -285,37 +283,12 @@ private:
 
 }  // namespace
 
-std::string UpperAscii(std::string s) {
-    for (char& c : s) c = Upper(c);
-    return s;
-}
-
-bool WildcardMatch(const std::string& pattern, const std::string& name) {
-    size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || Upper(pattern[p]) == Upper(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::string::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
-}
-
 std::string DosName(const std::string& name) {
     static const std::string refused = "\"*+,/:;<=>?[\\]| ";
     std::string clean;
     for (char c : name) {
         unsigned char u = static_cast<unsigned char>(c);
-        clean.push_back((u < 0x20 || u >= 0x80 || refused.find(c) != std::string::npos) ? '_' : Upper(c));
+        clean.push_back((u < 0x20 || u >= 0x80 || refused.find(c) != std::string::npos) ? '_' : UpperAscii(c));
     }
     size_t first = clean.find_first_not_of('.');
     clean = first == std::string::npos ? "" : clean.substr(first);

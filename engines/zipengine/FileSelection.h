@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/Ascii.h"
+#include "common/Wildcard.h"
+
 namespace zipengine {
 
 struct SelectionOptions {
@@ -36,12 +39,10 @@ struct SelectionWarning {
     std::string text;
 };
 
-// `s` with ASCII letters in upper case, the key under which names are compared: letter case
-// is ignored for ASCII only.
-std::string UpperAscii(std::string s);
-
-// Case-insensitive match of `name` against a pattern with "*" and "?".
-bool WildcardMatch(const std::string& pattern, const std::string& name);
+// Names are compared under their ASCII upper case (letter case is ignored for ASCII only);
+// wildcards ignore ASCII case too.
+using common::UpperAscii;
+using common::WildcardMatch;
 
 // The 8.3 form of one name: upper case, characters DOS refuses replaced by "_", base name of
 // at most 8 and extension of at most 3 characters.

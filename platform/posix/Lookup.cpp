@@ -10,29 +10,16 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "common/Ascii.h"
+#include "common/Wildcard.h"
 #include "platform/posix/PosixFileSystem.h"
 
 namespace platform {
 
-using posix::LowerAscii;
-using posix::LowerText;
+using common::LowerAscii;
 using posix::Nanos;
 
 namespace posix {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
-std::string LowerText(std::string s) {
-    for (char& c : s) c = LowerAscii(c);
-    return s;
-}
 
 std::int64_t Nanos(const struct timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec; }
 
@@ -68,7 +55,7 @@ bool Trusted(const DirListing& l, const struct stat& st) {
 }
 
 void AddName(DirListing& l, const std::string& name) {
-    std::string lower = LowerText(name);
+    std::string lower = LowerAscii(name);
     auto [from, to] = l.sortedLower.equal_range(lower);
     for (auto it = from; it != to; ++it)
         if (l.names[it->second] == name) return;  // there already (a file replaced)
@@ -78,7 +65,7 @@ void AddName(DirListing& l, const std::string& name) {
 }
 
 void RemoveName(DirListing& l, const std::string& name) {
-    const std::string lower = LowerText(name);
+    const std::string lower = LowerAscii(name);
     auto [from, to] = l.sortedLower.equal_range(lower);
     for (auto it = from; it != to; ++it) {
         if (l.names[it->second] != name) continue;
@@ -120,7 +107,7 @@ std::shared_ptr<const DirListing> ListDirectory(const std::string& dir, const st
     while (dirent* e = ::readdir(handle.get())) {
         std::string name = e->d_name;
         if (name == "." || name == "..") continue;
-        std::string lower = LowerText(name);
+        std::string lower = LowerAscii(name);
         listing->byLowerName.emplace(lower, listing->names.size());
         listing->sortedLower.emplace(std::move(lower), listing->names.size());
         listing->names.push_back(std::move(name));
@@ -136,7 +123,7 @@ std::optional<std::string> FindEntryNoCase(const std::string& dir, const std::st
                                            const struct stat* dirStatus = nullptr) {
     auto listing = ListDirectory(dir.empty() ? "/" : dir, dirStatus);
     if (!listing) return std::nullopt;
-    auto it = listing->byLowerName.find(LowerText(name));
+    auto it = listing->byLowerName.find(LowerAscii(name));
     if (it == listing->byLowerName.end()) return std::nullopt;
     return listing->names[it->second];
 }
@@ -304,27 +291,6 @@ bool DirectoryExists(const std::string& path) {
 
 bool PathExists(const std::string& path) { return ResolveCase(path).has_value(); }
 
-bool WildcardMatch(const std::string& pattern, const std::string& name) {
-    // Iterative match with one backtrack point for the last '*'.
-    std::size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::string::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*') ++p;
-    return p == pattern.size();
-}
-
 std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern) {
     std::vector<DirEntry> out;
     auto found = posix::ResolvePath(folder);
@@ -335,7 +301,7 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
     if (dirPath.back() != '/') dirPath += '/';
     // Only names that begin with the pattern's literal prefix can match: find them in the
     // sorted index, then keep directory order.
-    const std::string prefix = LowerText(pattern.substr(0, pattern.find_first_of("*?")));
+    const std::string prefix = LowerAscii(pattern.substr(0, pattern.find_first_of("*?")));
     std::vector<std::size_t> candidates;
     for (auto it = listing->sortedLower.lower_bound(prefix);
          it != listing->sortedLower.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
@@ -343,7 +309,7 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
     std::sort(candidates.begin(), candidates.end());
     for (std::size_t index : candidates) {
         const std::string& name = listing->names[index];
-        if (!WildcardMatch(pattern, name)) continue;
+        if (!common::WildcardMatch(pattern, name)) continue;
         DirEntry entry;
         entry.name = name;
         entry.isHidden = name[0] == '.';

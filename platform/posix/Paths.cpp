@@ -10,12 +10,12 @@
 #include <mutex>
 #include <sstream>
 
+#include "common/Ascii.h"
 #include "platform/posix/PosixFileSystem.h"
 
 namespace platform {
 
-using posix::EqualNoCase;
-using posix::LowerText;
+using common::EqualNoCase;
 
 namespace {
 
@@ -26,14 +26,11 @@ std::string DriveKey(std::string drive) {
     std::replace(drive.begin(), drive.end(), '\\', '/');
     while (!drive.empty() && drive.back() == '/') drive.pop_back();
     if (drive.size() == 2 && drive[1] == ':') drive.resize(1);
-    return LowerText(drive);
+    return common::LowerAscii(drive);
 }
 
 std::string TrimBlanks(const std::string& s) {
-    std::size_t a = s.find_first_not_of(" \t\r");
-    if (a == std::string::npos) return {};
-    std::size_t b = s.find_last_not_of(" \t\r");
-    return s.substr(a, b - a + 1);
+    return std::string(common::Trim(s, " \t\r"));
 }
 
 void AddMapping(std::map<std::string, std::string>& map, const std::string& drive, std::string host) {

@@ -11,9 +11,6 @@
 
 namespace platform::posix {
 
-char LowerAscii(char c);
-bool EqualNoCase(const std::string& a, const std::string& b);
-std::string LowerText(std::string s);
 std::int64_t Nanos(const struct timespec& t);
 
 // The on-disk spelling of a path (as ResolveCase finds it) with the status of what it names,

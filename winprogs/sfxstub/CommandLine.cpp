@@ -1,17 +1,14 @@
 #include "CommandLine.h"
 
+#include "common/Ascii.h"
+
 namespace sfx {
 
 namespace {
 
 constexpr char kFolderMark[] = "><";
 
-std::string Trim(const std::string& s) {
-    size_t a = s.find_first_not_of(" \t");
-    if (a == std::string::npos) return {};
-    size_t b = s.find_last_not_of(" \t");
-    return s.substr(a, b - a + 1);
-}
+std::string Trim(const std::string& s) { return std::string(common::Trim(s, " \t")); }
 
 std::string ReplaceMark(const std::string& s, const std::string& folder) {
     std::string out;

@@ -3,18 +3,15 @@
 #include <cctype>
 #include <cstring>
 
+#include "common/Ascii.h"
+
 namespace sfx {
 
 namespace {
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // Device names that Windows opens as devices in any folder, with any extension.
 bool IsDeviceName(const std::string& part) {
-    std::string base = Upper(part.substr(0, part.find('.')));
+    std::string base = common::UpperAscii(part.substr(0, part.find('.')));
     static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
     for (const char* d : kDevices)
         if (base == d) return true;

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/ByteCursor.h"
+
 namespace sfx {
 
 namespace {
@@ -16,51 +18,6 @@ constexpr size_t kEndSize = 22;
 constexpr size_t kCentralSize = 46;
 constexpr size_t kLocalSize = 30;
 constexpr size_t kMaxComment = 0xFFFF;
-
-// Little-endian reads from a buffer with a sticky failure flag, checked once per record.
-class Cursor {
-public:
-    Cursor(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
-    bool ok() const { return m_ok; }
-    size_t pos() const { return m_pos; }
-    size_t left() const { return m_ok ? m_size - m_pos : 0; }
-    uint8_t u8() {
-        if (!need(1)) return 0;
-        return m_data[m_pos++];
-    }
-    uint16_t u16() {
-        if (!need(2)) return 0;
-        uint16_t v = uint16_t(m_data[m_pos] | (m_data[m_pos + 1] << 8));
-        m_pos += 2;
-        return v;
-    }
-    uint32_t u32() {
-        if (!need(4)) return 0;
-        uint32_t v = uint32_t(m_data[m_pos]) | (uint32_t(m_data[m_pos + 1]) << 8) |
-                     (uint32_t(m_data[m_pos + 2]) << 16) | (uint32_t(m_data[m_pos + 3]) << 24);
-        m_pos += 4;
-        return v;
-    }
-    std::string text(size_t n) {
-        if (!need(n)) return {};
-        std::string s(reinterpret_cast<const char*>(m_data + m_pos), n);
-        m_pos += n;
-        return s;
-    }
-    void skip(size_t n) {
-        if (need(n)) m_pos += n;
-    }
-
-private:
-    bool need(size_t n) {
-        if (!m_ok || n > m_size - m_pos) m_ok = false;
-        return m_ok;
-    }
-    const uint8_t* m_data;
-    size_t m_size;
-    size_t m_pos = 0;
-    bool m_ok = true;
-};
 
 OpenResult Fail(std::string text) { return {false, std::move(text)}; }
 
@@ -83,16 +40,16 @@ bool FindEndRecord(const ByteSource& source, bool exactEnd, EndRecord& end) {
     bool found = false;
     for (size_t i = tail - kEndSize + 1; i-- > 0;) {
         if (buf[i] != 0x50 || buf[i + 1] != 0x4B) continue;
-        Cursor c(buf.data() + i, tail - i);
+        common::ByteCursor c(buf.data() + i, tail - i);
         EndRecord e;
-        if (c.u32() != kEndSig) continue;
-        e.disk = c.u16();
-        e.cdDisk = c.u16();
-        e.diskEntries = c.u16();
-        e.entries = c.u16();
-        e.cdSize = c.u32();
-        e.cdOffset = c.u32();
-        e.commentLength = c.u16();
+        if (c.U32LE() != kEndSig) continue;
+        e.disk = c.U16LE();
+        e.cdDisk = c.U16LE();
+        e.diskEntries = c.U16LE();
+        e.entries = c.U16LE();
+        e.cdSize = c.U32LE();
+        e.cdOffset = c.U32LE();
+        e.commentLength = c.U16LE();
         e.position = size - tail + i;
         uint64_t recordEnd = e.position + kEndSize + e.commentLength;
         if (!c.ok() || recordEnd > size) continue;
@@ -187,27 +144,27 @@ OpenResult ReadZipDirectory(const ByteSource& source, SfxArchive& archive) {
 
     std::vector<uint8_t> cd(end.cdSize);
     if (!source.ReadAt(cdPos, cd.data(), cd.size())) return Fail("The archive's directory cannot be read.");
-    Cursor c(cd.data(), cd.size());
+    common::ByteCursor c(cd.data(), cd.size());
     archive.entries.reserve(std::min<size_t>(end.entries, cd.size() / kCentralSize));
     for (unsigned i = 0; i < end.entries; ++i) {
         ZipEntry e;
-        uint32_t sig = c.u32();
-        e.madeBy = c.u16();
-        c.u16();  // version needed
-        e.flags = c.u16();
-        e.method = c.u16();
-        e.dosTime = c.u16();
-        e.dosDate = c.u16();
-        e.crc = c.u32();
-        e.compressedSize = c.u32();
-        e.size = c.u32();
-        uint16_t nameLen = c.u16(), extraLen = c.u16(), commentLen = c.u16();
-        uint16_t disk = c.u16();
-        c.u16();  // internal attributes
-        e.externalAttributes = c.u32();
-        uint32_t local = c.u32();
-        e.name = c.text(nameLen);
-        c.skip(size_t(extraLen) + commentLen);
+        uint32_t sig = c.U32LE();
+        e.madeBy = c.U16LE();
+        c.U16LE();  // version needed
+        e.flags = c.U16LE();
+        e.method = c.U16LE();
+        e.dosTime = c.U16LE();
+        e.dosDate = c.U16LE();
+        e.crc = c.U32LE();
+        e.compressedSize = c.U32LE();
+        e.size = c.U32LE();
+        uint16_t nameLen = c.U16LE(), extraLen = c.U16LE(), commentLen = c.U16LE();
+        uint16_t disk = c.U16LE();
+        c.U16LE();  // internal attributes
+        e.externalAttributes = c.U32LE();
+        uint32_t local = c.U32LE();
+        e.name = std::string(c.Bytes(nameLen));
+        c.Skip(size_t(extraLen) + commentLen);
         if (!c.ok() || sig != kCentralSig) return Fail("The archive's directory is damaged.");
         if (disk != 0) return Fail("The archive is one part of a multi-disk set, which cannot be extracted here.");
         if (e.compressedSize == 0xFFFFFFFF || e.size == 0xFFFFFFFF || local == 0xFFFFFFFF)
@@ -246,10 +203,10 @@ std::string ExtractEntryData(const ByteSource& source, const SfxArchive& archive
 
     uint8_t local[kLocalSize];
     if (!source.ReadAt(entry.localOffset, local, sizeof local)) return "its data cannot be read";
-    Cursor c(local, sizeof local);
-    uint32_t sig = c.u32();
-    c.skip(22);
-    uint16_t nameLen = c.u16(), extraLen = c.u16();
+    common::ByteCursor c(local, sizeof local);
+    uint32_t sig = c.U32LE();
+    c.Skip(22);
+    uint16_t nameLen = c.U16LE(), extraLen = c.U16LE();
     if (sig != kLocalSig) return "its local header is damaged";
     const uint64_t dataStart = entry.localOffset + kLocalSize + nameLen + extraLen;
     // The data must lie inside the archive's data part, before the central directory.

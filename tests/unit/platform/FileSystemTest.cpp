@@ -183,19 +183,6 @@ TEST(FindFiles, MatchesWildcardsWithoutCaseAndListsEverything) {
     EXPECT_TRUE(FindFiles(dir / "missing", "*").empty());
 }
 
-TEST(WildcardMatch, Table) {
-    struct Case {
-        const char* pattern;
-        const char* name;
-        bool match;
-    } cases[] = {
-        {"*", "", true},      {"*.*", "a.b", true},  {"a?c", "ABC", true},   {"a?c", "ac", false},
-        {"*.tab", "x.TAB", true}, {"*.tab", "x.tab.bak", false}, {"a*b*c", "aXbYbZc", true},
-        {"a*b*c", "aXbYbZ", false}, {"roads.*", "roads.", true}, {"roads.*", "roads", false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match) << c.pattern << " " << c.name;
-}
-
 TEST(CopyFile, KeepsModeAndTimesAndOverwrites) {
     TempDir dir;
     std::string src = dir / "src.dat", dst = dir / "dst.dat";
