@@ -14,14 +14,15 @@ namespace zip {
 using detail::Get16;
 using detail::Get32;
 using detail::Put32;
+using detail::kCentralHeaderLength;
+using detail::kEndRecordLength;
+namespace ziprec = common::ziprec;
 
 namespace {
 
 // Blocks are large enough that the copy runs near the disk's speed, small enough that the
 // window is let through every few milliseconds.
 constexpr std::int64_t kCopyBlockSize = 4 << 20;
-constexpr std::int64_t kCentralHeaderSize = 46;
-constexpr std::int64_t kEndRecordSize = 22;
 constexpr const char* kStubName = "SFXStub.bin";
 
 // ConvertToSFX's results.
@@ -108,21 +109,21 @@ int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& 
                                         const ZipEndRecord& end, std::int64_t shift) {
     try {
         for (int i = 0; i < end.TotalEntries; ++i) {
-            unsigned char h[kCentralHeaderSize];
-            if (source.Read(h, kCentralHeaderSize) != kCentralHeaderSize) throw EZipArchiver(zmHeaderShort, false);
-            if (Get32(h) != kCentralHeaderSig) throw EZipArchiver(zmHeaderSignature, false);
+            unsigned char h[kCentralHeaderLength];
+            if (source.Read(h, kCentralHeaderLength) != kCentralHeaderLength) throw EZipArchiver(zmHeaderShort, false);
+            if (Get32(h) != ziprec::central::kSignature) throw EZipArchiver(zmHeaderSignature, false);
             // An offset pushed past 4 GiB would point nowhere: refuse rather than wrap.
             if (!ShiftOffset(h + 42, shift)) throw EZipArchiver(zmWriteHeaderFailed, false);
-            if (target.Write(h, kCentralHeaderSize)) throw EZipArchiver(zmWriteHeaderFailed, false);
+            if (target.Write(h, kCentralHeaderLength)) throw EZipArchiver(zmWriteHeaderFailed, false);
             const std::int64_t rest = std::int64_t(Get16(h + 28)) + Get16(h + 30) + Get16(h + 32);
             if (rest > 0 && CopyBlocks(source, target, rest) != 0) throw EZipArchiver(zmCopyEntryFailed, false);
         }
-        if (!source.Skip(kEndRecordSize)) throw EZipArchiver(zmSkipEndFailed, false);
+        if (!source.Skip(kEndRecordLength)) throw EZipArchiver(zmSkipEndFailed, false);
         std::string record = end.Raw;
-        if (record.size() != static_cast<std::size_t>(kEndRecordSize)) throw EZipArchiver(zmWriteEndFailed, false);
+        if (record.size() != static_cast<std::size_t>(kEndRecordLength)) throw EZipArchiver(zmWriteEndFailed, false);
         auto* r = reinterpret_cast<unsigned char*>(record.data());
         if (!ShiftOffset(r + 16, shift)) throw EZipArchiver(zmWriteEndFailed, false);
-        if (target.Write(r, kEndRecordSize)) throw EZipArchiver(zmWriteEndFailed, false);
+        if (target.Write(r, kEndRecordLength)) throw EZipArchiver(zmWriteEndFailed, false);
         if (end.CommentLen > 0 && CopyBlocks(source, target, end.CommentLen) != 0)
             throw EZipArchiver(zmCopyCommentFailed, false);
         return 0;
@@ -143,11 +144,11 @@ TZipArchiver::SFXPart TZipArchiver::CopyStub(platform::File& out, const std::str
 // the stub and header in front of it, so the engine adds to a file that already carries them.
 TZipArchiver::SFXPart TZipArchiver::WriteEmptyArchive(platform::File& out, std::int64_t shift) {
     if (shift > 0xFFFFFFFFLL) return {kSFXWriteFailed, -1};
-    unsigned char end[kEndRecordSize] = {};
-    Put32(end, kEndRecordSig);
+    unsigned char end[kEndRecordLength] = {};
+    Put32(end, ziprec::end::kSignature);
     Put32(end + 16, static_cast<std::uint32_t>(shift));
-    if (out.Write(end, kEndRecordSize)) return {kSFXWriteFailed, -1};
-    return {kSFXDone, kEndRecordSize};
+    if (out.Write(end, kEndRecordLength)) return {kSFXWriteFailed, -1};
+    return {kSFXDone, kEndRecordLength};
 }
 
 std::string TZipArchiver::SFXStubForRequest() {

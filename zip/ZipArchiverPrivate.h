@@ -4,10 +4,17 @@
 #include <string>
 
 #include "app/UserInterface.h"
+#include "common/ZipRecords.h"
 #include "app/pmUtils.h"
 #include "platform/FileSystem.h"
 
 namespace zip::detail {
+
+namespace ziprec = common::ziprec;
+
+// The fixed record sizes as lengths of the platform's files, which count in signed 64 bits.
+inline constexpr std::int64_t kEndRecordLength = static_cast<std::int64_t>(ziprec::end::kFixedSize);
+inline constexpr std::int64_t kCentralHeaderLength = static_cast<std::int64_t>(ziprec::central::kFixedSize);
 
 // The host path of a name the component was given (a Windows-style text or a host path):
 // the existing spelling when one matches without regard to case.

@@ -66,16 +66,16 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
     archive = ExistingArchive{};
     const uint64_t size = source.Size();
     archive.fileSize = size;
-    if (size < kEndRecordSize) return Fail("the file is too short to be a zip archive");
+    if (size < ziprec::end::kFixedSize) return Fail("the file is too short to be a zip archive");
 
     // The end record is the last signature from which the record and its comment fit in the file.
-    const size_t tailSize = size_t(std::min<uint64_t>(size, kEndRecordSize + kMaxCommentSize));
+    const size_t tailSize = size_t(std::min<uint64_t>(size, ziprec::end::kFixedSize + ziprec::kMaxCommentSize));
     std::string tail(tailSize, '\0');
     if (!source.ReadAt(size - tailSize, tail.data(), tailSize)) return Fail("the archive cannot be read");
     const auto* t = reinterpret_cast<const unsigned char*>(tail.data());
     size_t found = std::string::npos;
-    for (size_t pos = tailSize - kEndRecordSize + 1; pos-- > 0;) {
-        if (Get32(t + pos) == kEndRecordSig && pos + kEndRecordSize + Get16(t + pos + 20) <= tailSize) {
+    for (size_t pos = tailSize - ziprec::end::kFixedSize + 1; pos-- > 0;) {
+        if (Get32(t + pos) == ziprec::end::kSignature && pos + ziprec::end::kFixedSize + Get16(t + pos + 20) <= tailSize) {
             found = pos;
             break;
         }
@@ -86,13 +86,14 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
     const uint16_t thisDisk = Get16(end + 4), cdDisk = Get16(end + 6);
     const uint16_t entriesHere = Get16(end + 8), entriesTotal = Get16(end + 10);
     const uint32_t cdSize = Get32(end + 12), cdOffset = Get32(end + 16);
-    archive.comment.assign(reinterpret_cast<const char*>(end + kEndRecordSize), Get16(end + 20));
+    archive.comment.assign(reinterpret_cast<const char*>(end + ziprec::end::kFixedSize), Get16(end + 20));
 
     if (thisDisk != 0 || cdDisk != 0 || entriesHere != entriesTotal)
         return Fail("the archive belongs to a multi-disk set");
     if (entriesTotal == 0xFFFF || cdSize == kMax32 || cdOffset == kMax32) {
         unsigned char sig[4];
-        if (endPosition >= 20 && source.ReadAt(endPosition - 20, sig, 4) && Get32(sig) == kZip64EndLocatorSig)
+        if (endPosition >= ziprec::zip64locator::kSize &&
+            source.ReadAt(endPosition - ziprec::zip64locator::kSize, sig, 4) && Get32(sig) == ziprec::zip64locator::kSignature)
             return Fail("the archive uses 64-bit (Zip64) records");
     }
     if (cdSize > endPosition) return Fail("the central directory lies outside the file");
@@ -108,11 +109,11 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
     size_t pos = 0;
     archive.entries.reserve(entriesTotal);
     for (unsigned i = 0; i < entriesTotal; ++i) {
-        if (cdSize - pos < kCentralHeaderSize || Get32(c + pos) != kCentralHeaderSig)
+        if (cdSize - pos < ziprec::central::kFixedSize || Get32(c + pos) != ziprec::central::kSignature)
             return Fail("a central file header is damaged");
         const unsigned char* h = c + pos;
         const size_t nameLen = Get16(h + 28), extraLen = Get16(h + 30), commentLen = Get16(h + 32);
-        const size_t total = kCentralHeaderSize + nameLen + extraLen + commentLen;
+        const size_t total = ziprec::central::kFixedSize + nameLen + extraLen + commentLen;
         if (total > cdSize - pos) return Fail("a central file header is cut short");
         const uint16_t flags = Get16(h + 8);
         const uint32_t compressed = Get32(h + 20), uncompressed = Get32(h + 24), localOffset = Get32(h + 42);
@@ -122,21 +123,23 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
 
         ExistingEntry e;
         e.centralHeader.assign(cd, pos, total);
-        e.name.assign(cd, pos + kCentralHeaderSize, nameLen);
-        e.exactTime = ExtendedTime(cd.substr(pos + kCentralHeaderSize + nameLen, extraLen), e.modified);
+        e.name.assign(cd, pos + ziprec::central::kFixedSize, nameLen);
+        e.exactTime = ExtendedTime(cd.substr(pos + ziprec::central::kFixedSize + nameLen, extraLen), e.modified);
         if (!e.exactTime)
             e.modified = FromDosDateTime(Get16(h + 14), Get16(h + 12));
 
         // The local header must be where the directory says, inside the archive data.
         e.localPosition = uint64_t(localOffset) + archive.offsetDelta;
-        unsigned char local[kLocalHeaderSize];
-        if (e.localPosition + kLocalHeaderSize > cdStart || !source.ReadAt(e.localPosition, local, sizeof local) ||
-            Get32(local) != kLocalHeaderSig)
+        unsigned char local[ziprec::local::kFixedSize];
+        if (e.localPosition + ziprec::local::kFixedSize > cdStart || !source.ReadAt(e.localPosition, local, sizeof local) ||
+            Get32(local) != ziprec::local::kSignature)
             return Fail("the local header of \"" + e.name + "\" is missing or damaged");
-        uint64_t dataEnd = e.localPosition + kLocalHeaderSize + Get16(local + 26) + Get16(local + 28) + compressed;
+        uint64_t dataEnd = e.localPosition + ziprec::local::kFixedSize + Get16(local + 26) + Get16(local + 28) + compressed;
         if (flags & kFlagDataDescriptor) {
             unsigned char sig[4];
-            dataEnd += (dataEnd + 16 <= cdStart && source.ReadAt(dataEnd, sig, 4) && Get32(sig) == kDataDescriptorSig) ? 16 : 12;
+            const bool signature = dataEnd + ziprec::descriptor::kSize <= cdStart && source.ReadAt(dataEnd, sig, 4) &&
+                                   Get32(sig) == ziprec::descriptor::kSignature;
+            dataEnd += signature ? ziprec::descriptor::kSize : ziprec::descriptor::kSizeWithoutSignature;
         }
         if (dataEnd > cdStart) return Fail("the data of \"" + e.name + "\" runs past the central directory");
         e.entryLength = dataEnd - e.localPosition;

@@ -479,7 +479,7 @@ Failure Job::EndEntry(const SelectedItem& item) {
     const NewEntryFields fields =
         FieldsOf(item, m_w.deflate ? kMethodDeflated : kMethodStored, m_w.crc, m_w.compressed);
     std::string header = LocalHeader(fields);
-    m_out.Patch(m_w.headerPosition, header.data(), kLocalHeaderSize);
+    m_out.Patch(m_w.headerPosition, header.data(), ziprec::local::kFixedSize);
     m_central.push_back(CentralHeader(fields, StoredOffset(m_w.headerPosition)));
     if (m_o.verbose) {
         int saved = item.size ? int(100 - (m_w.compressed * 100) / item.size) : 0;
@@ -547,7 +547,7 @@ Failure Job::WriteDirectory() {
     const uint64_t cdStart = m_out.Position();
     for (const std::string& c : m_central) m_out.Write(c);
     const uint64_t cdSize = m_out.Position() - cdStart;
-    if (m_out.Position() + kEndRecordSize + m_old.comment.size() > kMax32)
+    if (m_out.Position() + ziprec::end::kFixedSize + m_old.comment.size() > kMax32)
         return {kCodeTooLarge, "The archive grew beyond 4 GiB."};
     m_out.Write(EndRecord(m_central.size(), uint32_t(cdSize), StoredOffset(cdStart), m_old.comment));
     return {};

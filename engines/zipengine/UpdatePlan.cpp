@@ -60,13 +60,13 @@ std::optional<std::string> SizeLimitProblem(const UpdatePlan& plan, const Existi
         if (item.size >= kMax32)
             return item.source + " is 4 GiB or larger, more than a zip archive without 64-bit records holds.";
         // Deflate data that would not be smaller is stored, so the stored size is the most.
-        total += kLocalHeaderSize + item.archiveName.size() + kExtTimeFieldSize + item.size;
-        directory += kCentralHeaderSize + item.archiveName.size() + kExtTimeFieldSize;
+        total += ziprec::local::kFixedSize + item.archiveName.size() + kExtTimeFieldSize + item.size;
+        directory += ziprec::central::kFixedSize + item.archiveName.size() + kExtTimeFieldSize;
     }
     if (plan.slots.size() > kMaxEntries)
         return "The archive would hold " + std::to_string(plan.slots.size()) +
                " entries, more than the 65,535 a zip archive without 64-bit records holds.";
-    if (total + directory + kEndRecordSize + old.comment.size() > kMax32)
+    if (total + directory + ziprec::end::kFixedSize + old.comment.size() > kMax32)
         return std::string("The archive could grow beyond 4 GiB, more than a zip archive without 64-bit records holds.");
     return std::nullopt;
 }

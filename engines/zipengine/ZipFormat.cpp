@@ -58,7 +58,7 @@ bool NeedsUtf8Flag(std::string_view name) {
 std::string LocalHeader(const NewEntryFields& e) {
     std::string h;
     DosDateTime d = ToDosDateTime(e.modified);
-    Append32(h, kLocalHeaderSig);
+    Append32(h, ziprec::local::kSignature);
     Append16(h, e.method == kMethodDeflated || e.isFolder ? kVersionNeededDeflated : kVersionNeededStored);
     Append16(h, NeedsUtf8Flag(e.name) ? kFlagUtf8 : 0);
     Append16(h, e.method);
@@ -80,9 +80,10 @@ std::string LocalHeader(const NewEntryFields& e) {
 std::string CentralHeader(const NewEntryFields& e, uint32_t localOffset) {
     std::string local = LocalHeader(e);
     std::string h;
-    Append32(h, kCentralHeaderSig);
+    Append32(h, ziprec::central::kSignature);
     Append16(h, kVersionMadeBy);
-    h.append(local, 4, 26);  // version needed to extract ... extra field length
+    // version needed to extract ... extra field length
+    h.append(local, ziprec::local::kVersionNeededAt, ziprec::local::kFixedSize - ziprec::local::kVersionNeededAt);
     Append16(h, 0);          // comment length
     Append16(h, 0);          // disk number start
     Append16(h, 0);          // internal attributes
@@ -90,13 +91,13 @@ std::string CentralHeader(const NewEntryFields& e, uint32_t localOffset) {
     if (e.readOnly) attributes |= kDosReadOnly;
     Append32(h, attributes);
     Append32(h, localOffset);
-    h.append(local, kLocalHeaderSize, std::string::npos);  // name and extra field
+    h.append(local, ziprec::local::kFixedSize, std::string::npos);  // name and extra field
     return h;
 }
 
 std::string EndRecord(size_t entries, uint32_t directorySize, uint32_t directoryOffset, const std::string& comment) {
     std::string end;
-    Append32(end, kEndRecordSig);
+    Append32(end, ziprec::end::kSignature);
     Append16(end, 0);
     Append16(end, 0);
     Append16(end, uint16_t(entries));

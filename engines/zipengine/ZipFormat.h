@@ -1,6 +1,6 @@
-// Record layouts and little helpers of the APPNOTE zip format as the engine writes and
-// reads it: signatures, fixed header sizes, little-endian encoding, DOS date and time, and
-// the writers of the records the engine makes.
+// Values and little helpers of the APPNOTE zip format as the engine writes and reads it
+// (the record layouts are in common/ZipRecords.h): methods, flags, versions, attributes,
+// little-endian encoding, DOS date and time, and the writers of the records the engine makes.
 #pragma once
 
 #include <cstddef>
@@ -9,18 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "common/ZipRecords.h"
+
 namespace zipengine {
 
-constexpr uint32_t kLocalHeaderSig = 0x04034B50;
-constexpr uint32_t kCentralHeaderSig = 0x02014B50;
-constexpr uint32_t kEndRecordSig = 0x06054B50;
-constexpr uint32_t kDataDescriptorSig = 0x08074B50;
-constexpr uint32_t kZip64EndLocatorSig = 0x07064B50;
-
-constexpr size_t kLocalHeaderSize = 30;
-constexpr size_t kCentralHeaderSize = 46;
-constexpr size_t kEndRecordSize = 22;
-constexpr size_t kMaxCommentSize = 65535;
+namespace ziprec = common::ziprec;
 
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
