@@ -21,6 +21,7 @@
 #include "TempFile.h"
 #include "UpdatePlan.h"
 #include "ZipFormat.h"
+#include "common/ByteCursor.h"
 #include "zipengine/ZipCallback.h"
 
 namespace zipengine {
@@ -421,7 +422,9 @@ Failure Job::WriteNext(CompressionPipeline& pipeline, Feed& feed) {
 Failure Job::KeepEntry(size_t index) {
     const ExistingEntry& e = m_old.entries[index];
     std::string central = e.centralHeader;
-    Put32(reinterpret_cast<unsigned char*>(central.data()) + 42, StoredOffset(m_out.Position()));
+    common::ByteWriter patch(reinterpret_cast<unsigned char*>(central.data()), central.size());
+    patch.Seek(ziprec::central::kLocalOffsetAt);
+    patch.U32LE(StoredOffset(m_out.Position()));
     m_central.push_back(std::move(central));
     std::vector<unsigned char> buffer(size_t(std::min<uint64_t>(e.entryLength, uint64_t(1) << 20)));
     for (uint64_t done = 0; done < e.entryLength && !m_out.Failed();) {

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "ZipFormat.h"
+#include "common/ByteCursor.h"
 
 namespace zipengine {
 
@@ -12,9 +13,13 @@ namespace {
 // entry's time is a DOS time of even seconds, so the file's time is taken so too.
 bool OlderThanFile(const ExistingEntry& old, const SelectedItem& item) {
     if (old.exactTime) return old.modified < item.modified;
-    const auto* h = reinterpret_cast<const unsigned char*>(old.centralHeader.data());
+    common::ByteCursor h(old.centralHeader);
+    h.Seek(ziprec::central::kDateAt);
+    const uint16_t date = h.U16LE();
+    h.Seek(ziprec::central::kTimeAt);
+    const uint16_t time = h.U16LE();
     DosDateTime d = ToDosDateTime(item.modified);
-    return (uint32_t(Get16(h + 14)) << 16 | Get16(h + 12)) < (uint32_t(d.date) << 16 | d.time);
+    return (uint32_t(date) << 16 | time) < (uint32_t(d.date) << 16 | d.time);
 }
 
 }  // namespace

@@ -41,20 +41,6 @@ constexpr size_t kExtTimeFieldSize = 9;
 constexpr uint64_t kMax32 = 0xFFFFFFFFull;
 constexpr size_t kMaxEntries = 0xFFFF;
 
-inline uint16_t Get16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t Get32(const unsigned char* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void Put16(unsigned char* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-inline void Put32(unsigned char* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 inline void Append16(std::string& s, uint16_t v) {
     s.push_back(char(v & 0xFF));
     s.push_back(char(v >> 8));
