@@ -147,7 +147,7 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
         e.name.assign(cd, pos + ziprec::central::kFixedSize, nameLen);
         const size_t extraPos = pos + ziprec::central::kFixedSize + nameLen;
         e.exactTime = ExtendedTime(std::string_view(cd).substr(extraPos, extraLen), e.modified);
-        if (!e.exactTime) e.modified = FromDosDateTime(dosDate, dosTime);
+        if (!e.exactTime) e.modified = common::FromDosDateTime(dosDate, dosTime);
 
         // The local header must be where the directory says, inside the archive data.
         e.localPosition = uint64_t(localOffset) + archive.offsetDelta;

@@ -18,7 +18,7 @@ bool OlderThanFile(const ExistingEntry& old, const SelectedItem& item) {
     const uint16_t date = h.U16LE();
     h.Seek(ziprec::central::kTimeAt);
     const uint16_t time = h.U16LE();
-    DosDateTime d = ToDosDateTime(item.modified);
+    common::DosDateTime d = common::ToDosDateTime(item.modified);
     return (uint32_t(date) << 16 | time) < (uint32_t(d.date) << 16 | d.time);
 }
 

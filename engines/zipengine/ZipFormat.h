@@ -1,6 +1,7 @@
 // Values and little helpers of the APPNOTE zip format as the engine writes and reads it
-// (the record layouts are in common/ZipRecords.h): methods, flags, versions, attributes,
-// little-endian encoding, DOS date and time, and the writers of the records the engine makes.
+// (the record layouts are in common/ZipRecords.h, DOS date and time in common/DosTime.h):
+// methods, flags, versions, attributes, little-endian encoding, and the writers of the
+// records the engine makes.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/DosTime.h"
 #include "common/ZipRecords.h"
 
 namespace zipengine {
@@ -49,16 +51,6 @@ inline void Append32(std::string& s, uint32_t v) {
     Append16(s, uint16_t(v & 0xFFFF));
     Append16(s, uint16_t(v >> 16));
 }
-
-// DOS date and time (local time, 2-second steps, 1980 to 2107) of a Unix time. Times before
-// 1980 become 1 January 1980 00:00, the earliest the fields can hold.
-struct DosDateTime {
-    uint16_t time = 0;
-    uint16_t date = (1 << 5) | 1;
-};
-DosDateTime ToDosDateTime(time_t t);
-// The Unix time of DOS date and time fields read as local time.
-time_t FromDosDateTime(uint16_t date, uint16_t time);
 
 // What the headers of an entry stored anew say: its name as stored, its file's time, size and
 // attributes, and how its data was written (method, CRC-32, stored size).
