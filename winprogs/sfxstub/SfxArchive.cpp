@@ -34,7 +34,6 @@ bool FindEndRecord(const ByteSource& source, bool exactEnd, EndRecord& end) {
     if (!source.ReadAt(size - tail, buf.data(), tail)) return false;
     bool found = false;
     for (size_t i = tail - ziprec::end::kFixedSize + 1; i-- > 0;) {
-        if (buf[i] != 0x50 || buf[i + 1] != 0x4B) continue;
         common::ByteCursor c(buf.data() + i, tail - i);
         EndRecord e;
         if (c.U32LE() != ziprec::end::kSignature) continue;
