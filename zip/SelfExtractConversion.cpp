@@ -4,6 +4,7 @@
 #include <functional>
 #include <vector>
 
+#include "common/ByteCursor.h"
 #include "platform/File.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipArchiverPrivate.h"
@@ -11,17 +12,17 @@
 
 namespace zip {
 
-using detail::Get16;
-using detail::Get32;
-using detail::Put32;
+using common::ByteCursor;
+using common::ByteWriter;
+using detail::kCentralHeaderLength;
+using detail::kEndRecordLength;
+namespace ziprec = common::ziprec;
 
 namespace {
 
 // Blocks are large enough that the copy runs near the disk's speed, small enough that the
 // window is let through every few milliseconds.
 constexpr std::int64_t kCopyBlockSize = 4 << 20;
-constexpr std::int64_t kCentralHeaderSize = 46;
-constexpr std::int64_t kEndRecordSize = 22;
 constexpr const char* kStubName = "SFXStub.bin";
 
 // ConvertToSFX's results.
@@ -31,12 +32,17 @@ constexpr std::int32_t kSFXWriteFailed = -2;
 constexpr std::int32_t kSFXUnreadable = -3;
 constexpr std::int32_t kSFXRefused = -9;
 
-// Adds shift to the 32-bit offset at p; false when the result no longer fits 32 bits.
-bool ShiftOffset(unsigned char* p, std::int64_t shift) {
-    const std::int64_t moved = static_cast<std::int64_t>(Get32(p)) + shift;
-    if (moved < 0 || moved > 0xFFFFFFFFLL) return false;
-    Put32(p, static_cast<std::uint32_t>(moved));
-    return true;
+// Adds shift to the 32-bit offset at `at` of a record of `size` bytes; false when the
+// result no longer fits 32 bits.
+bool ShiftOffset(unsigned char* record, std::size_t size, std::size_t at, std::int64_t shift) {
+    ByteCursor in(record, size);
+    in.Seek(at);
+    const std::int64_t moved = static_cast<std::int64_t>(in.U32LE()) + shift;
+    if (!in.ok() || moved < 0 || moved > 0xFFFFFFFFLL) return false;
+    ByteWriter out(record, size);
+    out.Seek(at);
+    out.U32LE(static_cast<std::uint32_t>(moved));
+    return out.ok();
 }
 
 // The platform folders of the stub search; this platform has no system or Windows folder.
@@ -108,21 +114,27 @@ int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& 
                                         const ZipEndRecord& end, std::int64_t shift) {
     try {
         for (int i = 0; i < end.TotalEntries; ++i) {
-            unsigned char h[kCentralHeaderSize];
-            if (source.Read(h, kCentralHeaderSize) != kCentralHeaderSize) throw EZipArchiver(zmHeaderShort, false);
-            if (Get32(h) != kCentralHeaderSig) throw EZipArchiver(zmHeaderSignature, false);
+            unsigned char h[kCentralHeaderLength];
+            if (source.Read(h, kCentralHeaderLength) != kCentralHeaderLength) throw EZipArchiver(zmHeaderShort, false);
+            ByteCursor c(h, sizeof h);
+            if (c.U32LE() != ziprec::central::kSignature) throw EZipArchiver(zmHeaderSignature, false);
             // An offset pushed past 4 GiB would point nowhere: refuse rather than wrap.
-            if (!ShiftOffset(h + 42, shift)) throw EZipArchiver(zmWriteHeaderFailed, false);
-            if (target.Write(h, kCentralHeaderSize)) throw EZipArchiver(zmWriteHeaderFailed, false);
-            const std::int64_t rest = std::int64_t(Get16(h + 28)) + Get16(h + 30) + Get16(h + 32);
+            if (!ShiftOffset(h, sizeof h, ziprec::central::kLocalOffsetAt, shift))
+                throw EZipArchiver(zmWriteHeaderFailed, false);
+            if (target.Write(h, kCentralHeaderLength)) throw EZipArchiver(zmWriteHeaderFailed, false);
+            // The name, the extra field and the comment follow the fixed part.
+            c.Seek(ziprec::central::kNameLengthAt);
+            const std::uint16_t nameLength = c.U16LE(), extraLength = c.U16LE(), commentLength = c.U16LE();
+            const std::int64_t rest = std::int64_t(nameLength) + extraLength + commentLength;
             if (rest > 0 && CopyBlocks(source, target, rest) != 0) throw EZipArchiver(zmCopyEntryFailed, false);
         }
-        if (!source.Skip(kEndRecordSize)) throw EZipArchiver(zmSkipEndFailed, false);
+        if (!source.Skip(kEndRecordLength)) throw EZipArchiver(zmSkipEndFailed, false);
         std::string record = end.Raw;
-        if (record.size() != static_cast<std::size_t>(kEndRecordSize)) throw EZipArchiver(zmWriteEndFailed, false);
+        if (record.size() != static_cast<std::size_t>(kEndRecordLength)) throw EZipArchiver(zmWriteEndFailed, false);
         auto* r = reinterpret_cast<unsigned char*>(record.data());
-        if (!ShiftOffset(r + 16, shift)) throw EZipArchiver(zmWriteEndFailed, false);
-        if (target.Write(r, kEndRecordSize)) throw EZipArchiver(zmWriteEndFailed, false);
+        if (!ShiftOffset(r, record.size(), ziprec::end::kDirectoryOffsetAt, shift))
+            throw EZipArchiver(zmWriteEndFailed, false);
+        if (target.Write(r, kEndRecordLength)) throw EZipArchiver(zmWriteEndFailed, false);
         if (end.CommentLen > 0 && CopyBlocks(source, target, end.CommentLen) != 0)
             throw EZipArchiver(zmCopyCommentFailed, false);
         return 0;
@@ -143,11 +155,13 @@ TZipArchiver::SFXPart TZipArchiver::CopyStub(platform::File& out, const std::str
 // the stub and header in front of it, so the engine adds to a file that already carries them.
 TZipArchiver::SFXPart TZipArchiver::WriteEmptyArchive(platform::File& out, std::int64_t shift) {
     if (shift > 0xFFFFFFFFLL) return {kSFXWriteFailed, -1};
-    unsigned char end[kEndRecordSize] = {};
-    Put32(end, kEndRecordSig);
-    Put32(end + 16, static_cast<std::uint32_t>(shift));
-    if (out.Write(end, kEndRecordSize)) return {kSFXWriteFailed, -1};
-    return {kSFXDone, kEndRecordSize};
+    unsigned char end[kEndRecordLength] = {};
+    ByteWriter w(end, sizeof end);
+    w.U32LE(ziprec::end::kSignature);
+    w.Seek(ziprec::end::kDirectoryOffsetAt);
+    w.U32LE(static_cast<std::uint32_t>(shift));
+    if (out.Write(end, kEndRecordLength)) return {kSFXWriteFailed, -1};
+    return {kSFXDone, kEndRecordLength};
 }
 
 std::string TZipArchiver::SFXStubForRequest() {

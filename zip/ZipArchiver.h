@@ -119,10 +119,6 @@ struct ZipEndRecord {
     std::string Raw;  // the 22 bytes
 };
 
-inline constexpr std::uint32_t kCentralHeaderSig = 0x02014B50;
-inline constexpr std::uint32_t kLocalHeaderSig = 0x04034B50;
-inline constexpr std::uint32_t kEndRecordSig = 0x06054B50;
-inline constexpr std::uint32_t kSpanSig = 0x08074B50;
 inline constexpr int kSFXHeaderSize = 256;
 inline constexpr int kSFXTextsMax = 249;
 

@@ -4,10 +4,17 @@
 #include <string>
 
 #include "app/UserInterface.h"
+#include "common/ZipRecords.h"
 #include "app/pmUtils.h"
 #include "platform/FileSystem.h"
 
 namespace zip::detail {
+
+namespace ziprec = common::ziprec;
+
+// The fixed record sizes as lengths of the platform's files, which count in signed 64 bits.
+inline constexpr std::int64_t kEndRecordLength = static_cast<std::int64_t>(ziprec::end::kFixedSize);
+inline constexpr std::int64_t kCentralHeaderLength = static_cast<std::int64_t>(ziprec::central::kFixedSize);
 
 // The host path of a name the component was given (a Windows-style text or a host path):
 // the existing spelling when one matches without regard to case.
@@ -28,19 +35,5 @@ public:
     Hourglass(const Hourglass&) = delete;
     Hourglass& operator=(const Hourglass&) = delete;
 };
-
-inline std::uint16_t Get16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::uint32_t Get32(const unsigned char* p) {
-    return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-           (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-inline void Put32(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-    p[2] = static_cast<unsigned char>(v >> 16);
-    p[3] = static_cast<unsigned char>(v >> 24);
-}
 
 }  // namespace zip::detail

@@ -13,12 +13,13 @@
 namespace zip {
 
 using common::ByteCursor;
+using detail::kCentralHeaderLength;
+using detail::kEndRecordLength;
+namespace ziprec = common::ziprec;
 
 namespace {
 
-constexpr std::int64_t kEndRecordSize = 22;
-constexpr std::int64_t kCentralHeaderSize = 46;
-constexpr std::int64_t kLargestTail = 65535 + kEndRecordSize;
+constexpr std::int64_t kLargestTail = static_cast<std::int64_t>(ziprec::kMaxCommentSize) + kEndRecordLength;
 
 // Code page 437 bytes 0x80-0xFF in Windows-1252; characters 1252 lacks take a look-alike.
 constexpr unsigned char kOemToAnsi[128] = {
@@ -40,7 +41,7 @@ std::string ReadText(platform::File& file, std::int64_t length, int shortError) 
 
 ZipEndRecord ParseEndRecord(const unsigned char* p) {
     ZipEndRecord end;
-    ByteCursor c(p, kEndRecordSize);
+    ByteCursor c(p, kEndRecordLength);
     c.Skip(4);  // the signature, checked by the caller
     end.ThisDiskNo = c.U16LE();
     end.CentralDiskNo = c.U16LE();
@@ -49,7 +50,7 @@ ZipEndRecord ParseEndRecord(const unsigned char* p) {
     end.CentralSize = c.U32LE();
     end.CentralOffset = c.U32LE();
     end.CommentLen = c.U16LE();
-    end.Raw.assign(reinterpret_cast<const char*>(p), kEndRecordSize);
+    end.Raw.assign(reinterpret_cast<const char*>(p), kEndRecordLength);
     return end;
 }
 
@@ -109,7 +110,8 @@ std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
     bool firstDisk = false;
     unsigned char head[8];
     ByteCursor headCursor(head, sizeof head);
-    if (file->Read(head, 8) == 8 && headCursor.U32LE() == kSpanSig && headCursor.U32LE() == kLocalHeaderSig) {
+    if (file->Read(head, 8) == 8 && headCursor.U32LE() == ziprec::kSpanMarker &&
+        headCursor.U32LE() == ziprec::local::kSignature) {
         firstDisk = true;
         m_spanned = true;
     }
@@ -118,13 +120,13 @@ std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
     if (size < 0) throw EZipArchiver(zmEndSeekFailed, true);
     m_physicalSize = size;
     m_archiveSize = size;
-    if (size >= kEndRecordSize) {
-        unsigned char last[kEndRecordSize];
-        if (!file->Seek(size - kEndRecordSize)) throw EZipArchiver(zmEndSeekFailed, true);
-        if (file->Read(last, kEndRecordSize) != kEndRecordSize) throw EZipArchiver(zmEndReadFailed, true);
-        if (ByteCursor(last, kEndRecordSize).U32LE() == kEndRecordSig) {
+    if (size >= kEndRecordLength) {
+        unsigned char last[kEndRecordLength];
+        if (!file->Seek(size - kEndRecordLength)) throw EZipArchiver(zmEndSeekFailed, true);
+        if (file->Read(last, kEndRecordLength) != kEndRecordLength) throw EZipArchiver(zmEndReadFailed, true);
+        if (ByteCursor(last, kEndRecordLength).U32LE() == ziprec::end::kSignature) {
             m_endRecord = ParseEndRecord(last);
-            m_endRecordOffset = size - kEndRecordSize;
+            m_endRecordOffset = size - kEndRecordLength;
             return file;
         }
     }
@@ -136,11 +138,11 @@ std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
     if (!file->Seek(size - n)) throw EZipArchiver(zmEndSeekFailed, true);
     if (file->Read(tail.data(), n) != n) throw EZipArchiver(zmEndReadFailed, true);
     const auto* t = reinterpret_cast<const unsigned char*>(tail.data());
-    for (std::int64_t pos = n - kEndRecordSize - 1; pos >= 0; --pos) {
-        if (t[pos] != 0x50 || t[pos + 1] != 0x4B || t[pos + 2] != 0x05 || t[pos + 3] != 0x06) continue;
+    for (std::int64_t pos = n - kEndRecordLength - 1; pos >= 0; --pos) {
+        if (ByteCursor(t + pos, 4).U32LE() != ziprec::end::kSignature) continue;
         m_endRecord = ParseEndRecord(t + pos);
         m_endRecordOffset = size - n + pos;
-        const std::int64_t commentStart = pos + kEndRecordSize;
+        const std::int64_t commentStart = pos + kEndRecordLength;
         const std::int64_t d = commentStart + m_endRecord.CommentLen - n;
         if (d != 0) {
             m_archiveSize += d;
@@ -192,16 +194,16 @@ void TZipArchiver::ReadDirectory() {
             if (end.ThisDiskNo > 0) m_spanned = true;
             // A set whose directory starts on another disk is not read by this program.
             if (end.CentralDiskNo != end.ThisDiskNo) throw EZipArchiver(zmDirReadFailed, true);
-            m_centralDirOffset = m_archiveSize - end.CentralSize - kEndRecordSize - end.CommentLen;
-            m_archiveOffset = m_archiveSize == kEndRecordSize ? 0 : m_archiveSize;
+            m_centralDirOffset = m_archiveSize - end.CentralSize - kEndRecordLength - end.CommentLen;
+            m_archiveOffset = m_archiveSize == kEndRecordLength ? 0 : m_archiveSize;
             m_offsetsMismatch = end.CentralOffset != m_centralDirOffset;
             if (m_offsetsMismatch) ShowZipMessage(zmDirOffsetWarning, "");
             if (!file->Seek(m_centralDirOffset)) throw EZipArchiver(zmDirSeekFailed, true);
             for (int i = 0; i < end.TotalEntries; ++i) {
-                unsigned char h[kCentralHeaderSize];
-                if (file->Read(h, kCentralHeaderSize) != kCentralHeaderSize) throw EZipArchiver(zmHeaderShort, true);
-                ByteCursor c(h, kCentralHeaderSize);
-                if (c.U32LE() != kCentralHeaderSig) throw EZipArchiver(zmHeaderSignature, true);
+                unsigned char h[kCentralHeaderLength];
+                if (file->Read(h, kCentralHeaderLength) != kCentralHeaderLength) throw EZipArchiver(zmHeaderShort, true);
+                ByteCursor c(h, kCentralHeaderLength);
+                if (c.U32LE() != ziprec::central::kSignature) throw EZipArchiver(zmHeaderSignature, true);
                 ZipDirEntry e;
                 e.MadeBy = c.U16LE();
                 e.NeededVersion = c.U16LE();

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "ZipFormat.h"
+#include "common/ByteCursor.h"
 
 namespace zipengine {
 
@@ -44,21 +45,23 @@ constexpr uint32_t kMaxDirectorySize = uint32_t(64) << 20;
 ReadResult Fail(std::string text) { return {false, std::move(text)}; }
 
 // The modification time from an extended timestamp field in `extra`, if there is one.
-bool ExtendedTime(const std::string& extra, time_t& out) {
-    size_t pos = 0;
-    const auto* p = reinterpret_cast<const unsigned char*>(extra.data());
-    while (pos + 4 <= extra.size()) {
-        uint16_t tag = Get16(p + pos);
-        uint16_t size = Get16(p + pos + 2);
-        if (size > extra.size() - pos - 4) return false;
-        if (tag == kExtTimeTag && size >= 5 && (p[pos + 4] & 1)) {
-            out = time_t(int32_t(Get32(p + pos + 5)));
+bool ExtendedTime(std::string_view extra, time_t& out) {
+    common::ByteCursor c(extra);
+    while (c.remaining() >= 4) {
+        const uint16_t tag = c.U16LE();
+        const uint16_t size = c.U16LE();
+        common::ByteCursor field(c.Bytes(size));
+        if (!c.ok()) return false;
+        if (tag == kExtTimeTag && size >= 5 && (field.U8() & 1)) {
+            out = time_t(int32_t(field.U32LE()));
             return true;
         }
-        pos += 4 + size_t(size);
     }
     return false;
 }
+
+// The signature in the first four bytes of `bytes`.
+uint32_t Signature(const unsigned char (&bytes)[4]) { return common::ByteCursor(bytes, 4).U32LE(); }
 
 }  // namespace
 
@@ -66,33 +69,40 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
     archive = ExistingArchive{};
     const uint64_t size = source.Size();
     archive.fileSize = size;
-    if (size < kEndRecordSize) return Fail("the file is too short to be a zip archive");
+    if (size < ziprec::end::kFixedSize) return Fail("the file is too short to be a zip archive");
 
     // The end record is the last signature from which the record and its comment fit in the file.
-    const size_t tailSize = size_t(std::min<uint64_t>(size, kEndRecordSize + kMaxCommentSize));
+    const size_t tailSize = size_t(std::min<uint64_t>(size, ziprec::end::kFixedSize + ziprec::kMaxCommentSize));
     std::string tail(tailSize, '\0');
     if (!source.ReadAt(size - tailSize, tail.data(), tailSize)) return Fail("the archive cannot be read");
-    const auto* t = reinterpret_cast<const unsigned char*>(tail.data());
     size_t found = std::string::npos;
-    for (size_t pos = tailSize - kEndRecordSize + 1; pos-- > 0;) {
-        if (Get32(t + pos) == kEndRecordSig && pos + kEndRecordSize + Get16(t + pos + 20) <= tailSize) {
+    for (size_t pos = tailSize - ziprec::end::kFixedSize + 1; pos-- > 0;) {
+        common::ByteCursor record(std::string_view(tail).substr(pos));
+        if (record.U32LE() != ziprec::end::kSignature) continue;
+        record.Seek(ziprec::end::kCommentLengthAt);
+        if (pos + ziprec::end::kFixedSize + record.U16LE() <= tailSize) {
             found = pos;
             break;
         }
     }
     if (found == std::string::npos) return Fail("no end of central directory record: the file is not a zip archive");
-    const unsigned char* end = t + found;
     const uint64_t endPosition = size - tailSize + found;
-    const uint16_t thisDisk = Get16(end + 4), cdDisk = Get16(end + 6);
-    const uint16_t entriesHere = Get16(end + 8), entriesTotal = Get16(end + 10);
-    const uint32_t cdSize = Get32(end + 12), cdOffset = Get32(end + 16);
-    archive.comment.assign(reinterpret_cast<const char*>(end + kEndRecordSize), Get16(end + 20));
+    // The fields from the disk numbers to the comment's length follow each other in this order.
+    common::ByteCursor end(std::string_view(tail).substr(found));
+    end.Seek(ziprec::end::kThisDiskAt);
+    const uint16_t thisDisk = end.U16LE(), cdDisk = end.U16LE();
+    const uint16_t entriesHere = end.U16LE(), entriesTotal = end.U16LE();
+    const uint32_t cdSize = end.U32LE(), cdOffset = end.U32LE();
+    const uint16_t commentLength = end.U16LE();
+    archive.comment.assign(end.Bytes(commentLength));
 
     if (thisDisk != 0 || cdDisk != 0 || entriesHere != entriesTotal)
         return Fail("the archive belongs to a multi-disk set");
     if (entriesTotal == 0xFFFF || cdSize == kMax32 || cdOffset == kMax32) {
+        const uint64_t locator = endPosition - ziprec::zip64locator::kSize;
         unsigned char sig[4];
-        if (endPosition >= 20 && source.ReadAt(endPosition - 20, sig, 4) && Get32(sig) == kZip64EndLocatorSig)
+        if (endPosition >= ziprec::zip64locator::kSize && source.ReadAt(locator, sig, 4) &&
+            Signature(sig) == ziprec::zip64locator::kSignature)
             return Fail("the archive uses 64-bit (Zip64) records");
     }
     if (cdSize > endPosition) return Fail("the central directory lies outside the file");
@@ -104,39 +114,58 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
 
     std::string cd(cdSize, '\0');
     if (!source.ReadAt(cdStart, cd.data(), cdSize)) return Fail("the central directory cannot be read");
-    const auto* c = reinterpret_cast<const unsigned char*>(cd.data());
     size_t pos = 0;
     archive.entries.reserve(entriesTotal);
     for (unsigned i = 0; i < entriesTotal; ++i) {
-        if (cdSize - pos < kCentralHeaderSize || Get32(c + pos) != kCentralHeaderSig)
+        common::ByteCursor h(std::string_view(cd).substr(pos));
+        if (cdSize - pos < ziprec::central::kFixedSize || h.U32LE() != ziprec::central::kSignature)
             return Fail("a central file header is damaged");
-        const unsigned char* h = c + pos;
-        const size_t nameLen = Get16(h + 28), extraLen = Get16(h + 30), commentLen = Get16(h + 32);
-        const size_t total = kCentralHeaderSize + nameLen + extraLen + commentLen;
+        h.Seek(ziprec::central::kNameLengthAt);
+        const size_t nameLen = h.U16LE(), extraLen = h.U16LE(), commentLen = h.U16LE();
+        const size_t total = ziprec::central::kFixedSize + nameLen + extraLen + commentLen;
         if (total > cdSize - pos) return Fail("a central file header is cut short");
-        const uint16_t flags = Get16(h + 8);
-        const uint32_t compressed = Get32(h + 20), uncompressed = Get32(h + 24), localOffset = Get32(h + 42);
-        if (compressed == kMax32 || uncompressed == kMax32 || localOffset == kMax32 || Get16(h + 34) == 0xFFFF)
+        h.Seek(ziprec::central::kFlagsAt);
+        const uint16_t flags = h.U16LE();
+        h.Seek(ziprec::central::kTimeAt);
+        const uint16_t dosTime = h.U16LE();
+        h.Seek(ziprec::central::kDateAt);
+        const uint16_t dosDate = h.U16LE();
+        h.Seek(ziprec::central::kCompressedSizeAt);
+        const uint32_t compressed = h.U32LE();
+        h.Seek(ziprec::central::kUncompressedSizeAt);
+        const uint32_t uncompressed = h.U32LE();
+        h.Seek(ziprec::central::kDiskStartAt);
+        const uint16_t diskStart = h.U16LE();
+        h.Seek(ziprec::central::kLocalOffsetAt);
+        const uint32_t localOffset = h.U32LE();
+        if (compressed == kMax32 || uncompressed == kMax32 || localOffset == kMax32 || diskStart == 0xFFFF)
             return Fail("the archive uses 64-bit (Zip64) records");
-        if (Get16(h + 34) != 0) return Fail("the archive belongs to a multi-disk set");
+        if (diskStart != 0) return Fail("the archive belongs to a multi-disk set");
 
         ExistingEntry e;
         e.centralHeader.assign(cd, pos, total);
-        e.name.assign(cd, pos + kCentralHeaderSize, nameLen);
-        e.exactTime = ExtendedTime(cd.substr(pos + kCentralHeaderSize + nameLen, extraLen), e.modified);
-        if (!e.exactTime)
-            e.modified = FromDosDateTime(Get16(h + 14), Get16(h + 12));
+        e.name.assign(cd, pos + ziprec::central::kFixedSize, nameLen);
+        const size_t extraPos = pos + ziprec::central::kFixedSize + nameLen;
+        e.exactTime = ExtendedTime(std::string_view(cd).substr(extraPos, extraLen), e.modified);
+        if (!e.exactTime) e.modified = common::FromDosDateTime(dosDate, dosTime);
 
         // The local header must be where the directory says, inside the archive data.
         e.localPosition = uint64_t(localOffset) + archive.offsetDelta;
-        unsigned char local[kLocalHeaderSize];
-        if (e.localPosition + kLocalHeaderSize > cdStart || !source.ReadAt(e.localPosition, local, sizeof local) ||
-            Get32(local) != kLocalHeaderSig)
+        unsigned char local[ziprec::local::kFixedSize];
+        common::ByteCursor l(local, sizeof local);
+        if (e.localPosition + ziprec::local::kFixedSize > cdStart ||
+            !source.ReadAt(e.localPosition, local, sizeof local) || l.U32LE() != ziprec::local::kSignature)
             return Fail("the local header of \"" + e.name + "\" is missing or damaged");
-        uint64_t dataEnd = e.localPosition + kLocalHeaderSize + Get16(local + 26) + Get16(local + 28) + compressed;
+        l.Seek(ziprec::local::kNameLengthAt);
+        const uint16_t localNameLen = l.U16LE();
+        l.Seek(ziprec::local::kExtraLengthAt);
+        const uint16_t localExtraLen = l.U16LE();
+        uint64_t dataEnd = e.localPosition + ziprec::local::kFixedSize + localNameLen + localExtraLen + compressed;
         if (flags & kFlagDataDescriptor) {
             unsigned char sig[4];
-            dataEnd += (dataEnd + 16 <= cdStart && source.ReadAt(dataEnd, sig, 4) && Get32(sig) == kDataDescriptorSig) ? 16 : 12;
+            const bool signature = dataEnd + ziprec::descriptor::kSize <= cdStart && source.ReadAt(dataEnd, sig, 4) &&
+                                   Signature(sig) == ziprec::descriptor::kSignature;
+            dataEnd += signature ? ziprec::descriptor::kSize : ziprec::descriptor::kSizeWithoutSignature;
         }
         if (dataEnd > cdStart) return Fail("the data of \"" + e.name + "\" runs past the central directory");
         e.entryLength = dataEnd - e.localPosition;

@@ -21,6 +21,7 @@
 #include "TempFile.h"
 #include "UpdatePlan.h"
 #include "ZipFormat.h"
+#include "common/ByteCursor.h"
 #include "zipengine/ZipCallback.h"
 
 namespace zipengine {
@@ -421,7 +422,9 @@ Failure Job::WriteNext(CompressionPipeline& pipeline, Feed& feed) {
 Failure Job::KeepEntry(size_t index) {
     const ExistingEntry& e = m_old.entries[index];
     std::string central = e.centralHeader;
-    Put32(reinterpret_cast<unsigned char*>(central.data()) + 42, StoredOffset(m_out.Position()));
+    common::ByteWriter patch(reinterpret_cast<unsigned char*>(central.data()), central.size());
+    patch.Seek(ziprec::central::kLocalOffsetAt);
+    patch.U32LE(StoredOffset(m_out.Position()));
     m_central.push_back(std::move(central));
     std::vector<unsigned char> buffer(size_t(std::min<uint64_t>(e.entryLength, uint64_t(1) << 20)));
     for (uint64_t done = 0; done < e.entryLength && !m_out.Failed();) {
@@ -479,7 +482,7 @@ Failure Job::EndEntry(const SelectedItem& item) {
     const NewEntryFields fields =
         FieldsOf(item, m_w.deflate ? kMethodDeflated : kMethodStored, m_w.crc, m_w.compressed);
     std::string header = LocalHeader(fields);
-    m_out.Patch(m_w.headerPosition, header.data(), kLocalHeaderSize);
+    m_out.Patch(m_w.headerPosition, header.data(), ziprec::local::kFixedSize);
     m_central.push_back(CentralHeader(fields, StoredOffset(m_w.headerPosition)));
     if (m_o.verbose) {
         int saved = item.size ? int(100 - (m_w.compressed * 100) / item.size) : 0;
@@ -547,7 +550,7 @@ Failure Job::WriteDirectory() {
     const uint64_t cdStart = m_out.Position();
     for (const std::string& c : m_central) m_out.Write(c);
     const uint64_t cdSize = m_out.Position() - cdStart;
-    if (m_out.Position() + kEndRecordSize + m_old.comment.size() > kMax32)
+    if (m_out.Position() + ziprec::end::kFixedSize + m_old.comment.size() > kMax32)
         return {kCodeTooLarge, "The archive grew beyond 4 GiB."};
     m_out.Write(EndRecord(m_central.size(), uint32_t(cdSize), StoredOffset(cdStart), m_old.comment));
     return {};

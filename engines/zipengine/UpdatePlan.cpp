@@ -3,6 +3,7 @@
 #include <map>
 
 #include "ZipFormat.h"
+#include "common/ByteCursor.h"
 
 namespace zipengine {
 
@@ -12,9 +13,13 @@ namespace {
 // entry's time is a DOS time of even seconds, so the file's time is taken so too.
 bool OlderThanFile(const ExistingEntry& old, const SelectedItem& item) {
     if (old.exactTime) return old.modified < item.modified;
-    const auto* h = reinterpret_cast<const unsigned char*>(old.centralHeader.data());
-    DosDateTime d = ToDosDateTime(item.modified);
-    return (uint32_t(Get16(h + 14)) << 16 | Get16(h + 12)) < (uint32_t(d.date) << 16 | d.time);
+    common::ByteCursor h(old.centralHeader);
+    h.Seek(ziprec::central::kDateAt);
+    const uint16_t date = h.U16LE();
+    h.Seek(ziprec::central::kTimeAt);
+    const uint16_t time = h.U16LE();
+    common::DosDateTime d = common::ToDosDateTime(item.modified);
+    return (uint32_t(date) << 16 | time) < (uint32_t(d.date) << 16 | d.time);
 }
 
 }  // namespace
@@ -60,13 +65,13 @@ std::optional<std::string> SizeLimitProblem(const UpdatePlan& plan, const Existi
         if (item.size >= kMax32)
             return item.source + " is 4 GiB or larger, more than a zip archive without 64-bit records holds.";
         // Deflate data that would not be smaller is stored, so the stored size is the most.
-        total += kLocalHeaderSize + item.archiveName.size() + kExtTimeFieldSize + item.size;
-        directory += kCentralHeaderSize + item.archiveName.size() + kExtTimeFieldSize;
+        total += ziprec::local::kFixedSize + item.archiveName.size() + kExtTimeFieldSize + item.size;
+        directory += ziprec::central::kFixedSize + item.archiveName.size() + kExtTimeFieldSize;
     }
     if (plan.slots.size() > kMaxEntries)
         return "The archive would hold " + std::to_string(plan.slots.size()) +
                " entries, more than the 65,535 a zip archive without 64-bit records holds.";
-    if (total + directory + kEndRecordSize + old.comment.size() > kMax32)
+    if (total + directory + ziprec::end::kFixedSize + old.comment.size() > kMax32)
         return std::string("The archive could grow beyond 4 GiB, more than a zip archive without 64-bit records holds.");
     return std::nullopt;
 }

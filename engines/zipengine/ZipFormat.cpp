@@ -4,35 +4,6 @@
 
 namespace zipengine {
 
-DosDateTime ToDosDateTime(time_t t) {
-    DosDateTime r;
-    struct tm tmv {};
-    if (!localtime_r(&t, &tmv) || tmv.tm_year < 80) return r;
-    if (tmv.tm_year > 207) {
-        tmv.tm_year = 207;
-        tmv.tm_mon = 11;
-        tmv.tm_mday = 31;
-        tmv.tm_hour = 23;
-        tmv.tm_min = 59;
-        tmv.tm_sec = 58;
-    }
-    r.date = uint16_t(((tmv.tm_year - 80) << 9) | ((tmv.tm_mon + 1) << 5) | tmv.tm_mday);
-    r.time = uint16_t((tmv.tm_hour << 11) | (tmv.tm_min << 5) | (tmv.tm_sec / 2));
-    return r;
-}
-
-time_t FromDosDateTime(uint16_t date, uint16_t time) {
-    struct tm tmv {};
-    tmv.tm_year = ((date >> 9) & 0x7F) + 80;
-    tmv.tm_mon = ((date >> 5) & 0x0F) - 1;
-    tmv.tm_mday = date & 0x1F;
-    tmv.tm_hour = (time >> 11) & 0x1F;
-    tmv.tm_min = (time >> 5) & 0x3F;
-    tmv.tm_sec = (time & 0x1F) * 2;
-    tmv.tm_isdst = -1;
-    return mktime(&tmv);
-}
-
 namespace {
 
 bool ValidUtf8(std::string_view s) {
@@ -57,8 +28,8 @@ bool NeedsUtf8Flag(std::string_view name) {
 
 std::string LocalHeader(const NewEntryFields& e) {
     std::string h;
-    DosDateTime d = ToDosDateTime(e.modified);
-    Append32(h, kLocalHeaderSig);
+    common::DosDateTime d = common::ToDosDateTime(e.modified);
+    Append32(h, ziprec::local::kSignature);
     Append16(h, e.method == kMethodDeflated || e.isFolder ? kVersionNeededDeflated : kVersionNeededStored);
     Append16(h, NeedsUtf8Flag(e.name) ? kFlagUtf8 : 0);
     Append16(h, e.method);
@@ -80,9 +51,10 @@ std::string LocalHeader(const NewEntryFields& e) {
 std::string CentralHeader(const NewEntryFields& e, uint32_t localOffset) {
     std::string local = LocalHeader(e);
     std::string h;
-    Append32(h, kCentralHeaderSig);
+    Append32(h, ziprec::central::kSignature);
     Append16(h, kVersionMadeBy);
-    h.append(local, 4, 26);  // version needed to extract ... extra field length
+    // version needed to extract ... extra field length
+    h.append(local, ziprec::local::kVersionNeededAt, ziprec::local::kFixedSize - ziprec::local::kVersionNeededAt);
     Append16(h, 0);          // comment length
     Append16(h, 0);          // disk number start
     Append16(h, 0);          // internal attributes
@@ -90,13 +62,13 @@ std::string CentralHeader(const NewEntryFields& e, uint32_t localOffset) {
     if (e.readOnly) attributes |= kDosReadOnly;
     Append32(h, attributes);
     Append32(h, localOffset);
-    h.append(local, kLocalHeaderSize, std::string::npos);  // name and extra field
+    h.append(local, ziprec::local::kFixedSize, std::string::npos);  // name and extra field
     return h;
 }
 
 std::string EndRecord(size_t entries, uint32_t directorySize, uint32_t directoryOffset, const std::string& comment) {
     std::string end;
-    Append32(end, kEndRecordSig);
+    Append32(end, ziprec::end::kSignature);
     Append16(end, 0);
     Append16(end, 0);
     Append16(end, uint16_t(entries));

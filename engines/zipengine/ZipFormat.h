@@ -1,6 +1,7 @@
-// Record layouts and little helpers of the APPNOTE zip format as the engine writes and
-// reads it: signatures, fixed header sizes, little-endian encoding, DOS date and time, and
-// the writers of the records the engine makes.
+// Values and little helpers of the APPNOTE zip format as the engine writes and reads it
+// (the record layouts are in common/ZipRecords.h, DOS date and time in common/DosTime.h):
+// methods, flags, versions, attributes, little-endian encoding, and the writers of the
+// records the engine makes.
 #pragma once
 
 #include <cstddef>
@@ -9,18 +10,12 @@
 #include <string>
 #include <string_view>
 
+#include "common/DosTime.h"
+#include "common/ZipRecords.h"
+
 namespace zipengine {
 
-constexpr uint32_t kLocalHeaderSig = 0x04034B50;
-constexpr uint32_t kCentralHeaderSig = 0x02014B50;
-constexpr uint32_t kEndRecordSig = 0x06054B50;
-constexpr uint32_t kDataDescriptorSig = 0x08074B50;
-constexpr uint32_t kZip64EndLocatorSig = 0x07064B50;
-
-constexpr size_t kLocalHeaderSize = 30;
-constexpr size_t kCentralHeaderSize = 46;
-constexpr size_t kEndRecordSize = 22;
-constexpr size_t kMaxCommentSize = 65535;
+namespace ziprec = common::ziprec;
 
 constexpr uint16_t kMethodStored = 0;
 constexpr uint16_t kMethodDeflated = 8;
@@ -48,20 +43,6 @@ constexpr size_t kExtTimeFieldSize = 9;
 constexpr uint64_t kMax32 = 0xFFFFFFFFull;
 constexpr size_t kMaxEntries = 0xFFFF;
 
-inline uint16_t Get16(const unsigned char* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t Get32(const unsigned char* p) {
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline void Put16(unsigned char* p, uint16_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-}
-inline void Put32(unsigned char* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
 inline void Append16(std::string& s, uint16_t v) {
     s.push_back(char(v & 0xFF));
     s.push_back(char(v >> 8));
@@ -70,16 +51,6 @@ inline void Append32(std::string& s, uint32_t v) {
     Append16(s, uint16_t(v & 0xFFFF));
     Append16(s, uint16_t(v >> 16));
 }
-
-// DOS date and time (local time, 2-second steps, 1980 to 2107) of a Unix time. Times before
-// 1980 become 1 January 1980 00:00, the earliest the fields can hold.
-struct DosDateTime {
-    uint16_t time = 0;
-    uint16_t date = (1 << 5) | 1;
-};
-DosDateTime ToDosDateTime(time_t t);
-// The Unix time of DOS date and time fields read as local time.
-time_t FromDosDateTime(uint16_t date, uint16_t time);
 
 // What the headers of an entry stored anew say: its name as stored, its file's time, size and
 // attributes, and how its data was written (method, CRC-32, stored size).

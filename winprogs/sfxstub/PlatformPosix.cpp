@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "Platform.h"
+#include "common/DosTime.h"
 
 namespace sfx::os {
 
@@ -45,19 +46,6 @@ private:
     int m_fd;
     uint64_t m_size;
 };
-
-// DOS date and time (local time) to seconds since the epoch.
-time_t DosToTime(uint16_t date, uint16_t time) {
-    struct tm t {};
-    t.tm_year = ((date >> 9) & 0x7F) + 80;
-    t.tm_mon = ((date >> 5) & 0x0F) - 1;
-    t.tm_mday = date & 0x1F;
-    t.tm_hour = (time >> 11) & 0x1F;
-    t.tm_min = (time >> 5) & 0x3F;
-    t.tm_sec = (time & 0x1F) * 2;
-    t.tm_isdst = -1;
-    return mktime(&t);
-}
 
 }  // namespace
 
@@ -174,7 +162,7 @@ bool OutputFile::Write(const uint8_t* data, size_t count) {
 
 std::string OutputFile::Commit(const ZipEntry& entry) {
     struct timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = DosToTime(entry.dosDate, entry.dosTime);
+    times[0].tv_sec = times[1].tv_sec = common::FromDosDateTime(entry.dosDate, entry.dosTime);
     times[0].tv_nsec = times[1].tv_nsec = 0;
     ::futimens(int(m_handle), times);
     // Unix permission bits stored by a Unix archiver (execute bits of scripts and programs).

@@ -6,18 +6,13 @@
 #include <cstring>
 
 #include "common/ByteCursor.h"
+#include "common/ZipRecords.h"
 
 namespace sfx {
 
 namespace {
 
-constexpr uint32_t kLocalSig = 0x04034B50;
-constexpr uint32_t kCentralSig = 0x02014B50;
-constexpr uint32_t kEndSig = 0x06054B50;
-constexpr size_t kEndSize = 22;
-constexpr size_t kCentralSize = 46;
-constexpr size_t kLocalSize = 30;
-constexpr size_t kMaxComment = 0xFFFF;
+namespace ziprec = common::ziprec;
 
 OpenResult Fail(std::string text) { return {false, std::move(text)}; }
 
@@ -33,16 +28,15 @@ struct EndRecord {
 // ends earlier (bytes appended after the archive) is accepted too.
 bool FindEndRecord(const ByteSource& source, bool exactEnd, EndRecord& end) {
     uint64_t size = source.Size();
-    if (size < kEndSize) return false;
-    size_t tail = size_t(std::min<uint64_t>(size, kEndSize + kMaxComment));
+    if (size < ziprec::end::kFixedSize) return false;
+    size_t tail = size_t(std::min<uint64_t>(size, ziprec::end::kFixedSize + ziprec::kMaxCommentSize));
     std::vector<uint8_t> buf(tail);
     if (!source.ReadAt(size - tail, buf.data(), tail)) return false;
     bool found = false;
-    for (size_t i = tail - kEndSize + 1; i-- > 0;) {
-        if (buf[i] != 0x50 || buf[i + 1] != 0x4B) continue;
+    for (size_t i = tail - ziprec::end::kFixedSize + 1; i-- > 0;) {
         common::ByteCursor c(buf.data() + i, tail - i);
         EndRecord e;
-        if (c.U32LE() != kEndSig) continue;
+        if (c.U32LE() != ziprec::end::kSignature) continue;
         e.disk = c.U16LE();
         e.cdDisk = c.U16LE();
         e.diskEntries = c.U16LE();
@@ -51,7 +45,7 @@ bool FindEndRecord(const ByteSource& source, bool exactEnd, EndRecord& end) {
         e.cdOffset = c.U32LE();
         e.commentLength = c.U16LE();
         e.position = size - tail + i;
-        uint64_t recordEnd = e.position + kEndSize + e.commentLength;
+        uint64_t recordEnd = e.position + ziprec::end::kFixedSize + e.commentLength;
         if (!c.ok() || recordEnd > size) continue;
         if (recordEnd == size) {
             end = e;
@@ -145,7 +139,7 @@ OpenResult ReadZipDirectory(const ByteSource& source, SfxArchive& archive) {
     std::vector<uint8_t> cd(end.cdSize);
     if (!source.ReadAt(cdPos, cd.data(), cd.size())) return Fail("The archive's directory cannot be read.");
     common::ByteCursor c(cd.data(), cd.size());
-    archive.entries.reserve(std::min<size_t>(end.entries, cd.size() / kCentralSize));
+    archive.entries.reserve(std::min<size_t>(end.entries, cd.size() / ziprec::central::kFixedSize));
     for (unsigned i = 0; i < end.entries; ++i) {
         ZipEntry e;
         uint32_t sig = c.U32LE();
@@ -165,18 +159,18 @@ OpenResult ReadZipDirectory(const ByteSource& source, SfxArchive& archive) {
         uint32_t local = c.U32LE();
         e.name = std::string(c.Bytes(nameLen));
         c.Skip(size_t(extraLen) + commentLen);
-        if (!c.ok() || sig != kCentralSig) return Fail("The archive's directory is damaged.");
+        if (!c.ok() || sig != ziprec::central::kSignature) return Fail("The archive's directory is damaged.");
         if (disk != 0) return Fail("The archive is one part of a multi-disk set, which cannot be extracted here.");
         if (e.compressedSize == 0xFFFFFFFF || e.size == 0xFFFFFFFF || local == 0xFFFFFFFF)
             return Fail("The archive uses 64-bit extensions, which this extractor does not read.");
         e.utf8 = (e.flags & 0x0800) != 0;
         e.localOffset = uint64_t(local) + bias;
-        if (e.localOffset + kLocalSize > cdPos) return Fail("The archive's directory is damaged.");
+        if (e.localOffset + ziprec::local::kFixedSize > cdPos) return Fail("The archive's directory is damaged.");
         archive.entries.push_back(std::move(e));
     }
     archive.centralDirectory = cdPos;
     archive.endRecord = end.position;
-    archive.archiveEnd = end.position + kEndSize + end.commentLength;
+    archive.archiveEnd = end.position + ziprec::end::kFixedSize + end.commentLength;
     archive.archiveStart = cdPos;
     for (const ZipEntry& e : archive.entries) archive.archiveStart = std::min(archive.archiveStart, e.localOffset);
     return {true, {}};
@@ -201,14 +195,14 @@ std::string ExtractEntryData(const ByteSource& source, const SfxArchive& archive
     if (entry.IsEncrypted()) return "it is encrypted";
     if (entry.method != 0 && entry.method != 8) return "it is compressed with an unsupported method (" + MethodName(entry.method) + ")";
 
-    uint8_t local[kLocalSize];
+    uint8_t local[ziprec::local::kFixedSize];
     if (!source.ReadAt(entry.localOffset, local, sizeof local)) return "its data cannot be read";
     common::ByteCursor c(local, sizeof local);
     uint32_t sig = c.U32LE();
-    c.Skip(22);
+    c.Seek(ziprec::local::kNameLengthAt);
     uint16_t nameLen = c.U16LE(), extraLen = c.U16LE();
-    if (sig != kLocalSig) return "its local header is damaged";
-    const uint64_t dataStart = entry.localOffset + kLocalSize + nameLen + extraLen;
+    if (sig != ziprec::local::kSignature) return "its local header is damaged";
+    const uint64_t dataStart = entry.localOffset + ziprec::local::kFixedSize + nameLen + extraLen;
     // The data must lie inside the archive's data part, before the central directory.
     if (dataStart > archive.centralDirectory || entry.compressedSize > archive.centralDirectory - dataStart)
         return "its data lies outside the archive";
