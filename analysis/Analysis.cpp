@@ -13,9 +13,9 @@ constexpr const char* kMissingTable = "The workspace references a table that doe
 constexpr const char* kMissingGraph = "The workspace references a graph file that does not exist. ";
 
 // Names Windows gives to devices, in any letter case and with any extension.
-constexpr std::string_view kReservedNames[] = {
-    "CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4", "COM5", "COM6", "COM7",
-    "COM8", "COM9", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+constexpr std::string_view kReservedNames[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
+                                               "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
+                                               "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
 // Characters a Windows file name may not hold, besides control characters.
 constexpr std::string_view kForbiddenInNames = "\\/:*?\"<>|";
 
@@ -73,7 +73,7 @@ bool IsUsableAlias(const std::string& alias) {
 std::vector<std::string> TargetNames(const std::vector<std::string>& tables) {
     std::unordered_set<std::string> aliases;  // upper case
     for (const auto& entry : tables) aliases.insert(pm::UpperAscii(SplitEntry(entry).first));
-    std::unordered_set<std::string> given;    // upper case
+    std::unordered_set<std::string> given;  // upper case
     std::vector<std::string> names;
     names.reserve(tables.size());
     for (const auto& entry : tables) {
@@ -121,7 +121,8 @@ std::string Analysis::RecogniseTable(const std::string& workspace, const std::st
     // The alias names a folder and a file of the copy: one that is a path or a device could
     // place them anywhere.
     if (!IsUsableAlias(alias)) {
-        app::UI().ShowNote("The workspace " + workspace + " opens a table under an alias that cannot be a file name; the table is left out:\r" + line);
+        app::UI().ShowNote("The workspace " + workspace +
+                           " opens a table under an alias that cannot be a file name; the table is left out:\r" + line);
         return {};
     }
 
@@ -158,9 +159,8 @@ void Analysis::GetGraphName(const std::string& workspace, const std::string& lin
     const std::string name = line.substr(start, ext + 4 - start);
 
     // A name with a drive, a root or a share is resolved as table paths are.
-    std::string full = platform::IsAbsoluteText(name)
-                           ? platform::ExpandFileName(name)
-                           : platform::ExpandFileName(pm::FolderOf(workspace) + name);
+    std::string full = platform::IsAbsoluteText(name) ? platform::ExpandFileName(name)
+                                                      : platform::ExpandFileName(pm::FolderOf(workspace) + name);
     if (platform::FileExists(full)) {
         int position = 0;
         for (std::size_t i = 0; i < m_state.workspaces.size(); ++i)
@@ -268,8 +268,15 @@ void Analysis::TableInfo(int index) {
     // The header is read once for its table, its files and its kind, within this call only.
     struct KeepHeader {
         Analysis& a;
-        explicit KeepHeader(Analysis& an) : a(an) { a.m_keepHeader = true; a.m_headerPath.clear(); }
-        ~KeepHeader() { a.m_keepHeader = false; a.m_headerPath.clear(); a.m_headerLines.clear(); }
+        explicit KeepHeader(Analysis& an) : a(an) {
+            a.m_keepHeader = true;
+            a.m_headerPath.clear();
+        }
+        ~KeepHeader() {
+            a.m_keepHeader = false;
+            a.m_headerPath.clear();
+            a.m_headerLines.clear();
+        }
     } keep(*this);
     const std::string mainHeader = folder + name + ".tab";
     const std::string main = TableFileIn(HeaderLines(mainHeader), mainHeader);
@@ -312,8 +319,7 @@ void Analysis::TableInfo(int index) {
     if (opened) {
         try {
             mapinfo.Do("Close Table LAYER");
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
     }
 }
 

@@ -11,24 +11,24 @@ namespace analysis {
 
 // The information on one table, filled by TableInfo and read by the copy run right after.
 struct TableInformation {
-    std::string description;             // edtDescription: the alias
-    std::string mainFile;                // edtMainFile: folder + name + ".TAB"
-    std::string fileSize = "0";          // edtFileSize: total bytes, decimal text
-    std::vector<std::string> fileInfo;   // lbFileInfo: full paths of the table's files
+    std::string description;            // edtDescription: the alias
+    std::string mainFile;               // edtMainFile: folder + name + ".TAB"
+    std::string fileSize = "0";         // edtFileSize: total bytes, decimal text
+    std::vector<std::string> fileInfo;  // lbFileInfo: full paths of the table's files
 };
 
 // The check boxes and fields of the wizard that the work reads.
 struct CopyOptions {
-    std::string path;        // edtPath: the target folder
-    bool version5 = false;   // cbVersion5: remove the printer settings
-    bool cd = false;         // cbCD: the workspaces go on a CD
-    bool autoRun = false;    // cbAutoRun: load the workspace when the CD is inserted
-    bool zip = false;        // cbZip
-    bool removeFiles = false;// cbRemoveFiles
-    bool exe = false;        // cbEXE
-    bool readme = false;     // cbReadme
-    std::string zipFile;     // edtZip
-    std::string readmeText;  // memReadme, lines separated by CR LF
+    std::string path;          // edtPath: the target folder
+    bool version5 = false;     // cbVersion5: remove the printer settings
+    bool cd = false;           // cbCD: the workspaces go on a CD
+    bool autoRun = false;      // cbAutoRun: load the workspace when the CD is inserted
+    bool zip = false;          // cbZip
+    bool removeFiles = false;  // cbRemoveFiles
+    bool exe = false;          // cbEXE
+    bool readme = false;       // cbReadme
+    std::string zipFile;       // edtZip
+    std::string readmeText;    // memReadme, lines separated by CR LF
 };
 
 struct CopyFormState {
@@ -36,7 +36,7 @@ struct CopyFormState {
     std::vector<std::string> tables;      // lbTables: "alias fullpath-without-extension"
     std::vector<std::string> graphs;      // lbGraphs: "position fullpath"
     TableInformation info;
-    std::string sizeText;                 // lblSize
+    std::string sizeText;  // lblSize
     CopyOptions options;
 
     // Run by the refresh when it ends, whatever happened: the window's button update.

@@ -119,9 +119,7 @@ int Parse(int argc, char* argv[], Options& o) {
     return -1;
 }
 
-bool IsEndMessage(const std::string& note) {
-    return note == copyrun::kFinished || note == copyrun::kInterrupted;
-}
+bool IsEndMessage(const std::string& note) { return note == copyrun::kFinished || note == copyrun::kInterrupted; }
 
 // Counts the notes that report problems (every note but the end message).
 class BatchUserInterface : public app::ConsoleUserInterface {

@@ -31,6 +31,8 @@ std::string_view TrimEnd(std::string_view text, std::string_view blanks) {
     return last == std::string_view::npos ? std::string_view() : text.substr(0, last + 1);
 }
 
-std::string_view Trim(std::string_view text, std::string_view blanks) { return TrimEnd(TrimStart(text, blanks), blanks); }
+std::string_view Trim(std::string_view text, std::string_view blanks) {
+    return TrimEnd(TrimStart(text, blanks), blanks);
+}
 
 }  // namespace common

@@ -17,8 +17,7 @@ constexpr const char* kLocked = "File is locked by another program.";
 void WriteTextFile(const std::string& path, const std::vector<std::string>& lines) {
     std::string text;
     for (const auto& l : lines) text += l + "\r\n";
-    if (auto err = platform::WriteFile(path, text))
-        throw CopyRunError("Cannot create " + path + ". " + err.message);
+    if (auto err = platform::WriteFile(path, text)) throw CopyRunError("Cannot create " + path + ". " + err.message);
 }
 
 std::string Join(const std::string& folder, const std::string& name) { return folder + "/" + name; }
@@ -210,7 +209,8 @@ RunOutcome CopyRunner::Execute() {
 
 bool CopyRunner::MayWrite(const std::string& source, const std::string& dest) {
     if (!m_guard.Inside(dest)) {
-        app::UI().ShowNote("Error copying file " + source + CR + "Its copy " + dest + " would lie outside the target folder.");
+        app::UI().ShowNote("Error copying file " + source + CR + "Its copy " + dest +
+                           " would lie outside the target folder.");
         return false;
     }
     if (auto original = m_guard.SourceAt(dest)) {
@@ -293,8 +293,7 @@ void CopyRunner::FinishTable(const std::string& name, const std::string& mainNam
         // closed (discarding uncommitted changes), so the next table can be finished.
         try {
             mapinfo.Do("Close Table LAYER");
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
         if (m_seamless == Seamless::Rewriting) {
             app::UI().ShowNote("The seamless table " + name +
                                " could not be relocated: its copy still uses the original tile files.");
@@ -317,7 +316,7 @@ void CopyRunner::FinishTable(const std::string& name, const std::string& mainNam
 
 void CopyRunner::WriteStub(const std::string& name, const std::string& mainName) {
     WriteTextFile(Join(m_tables, name + ".tab"), {"!Table", "!Version 300", "!Charset " + Charset(), "",
-                         "Open Table \".\\DATA\\" + name + "\\" + mainName + "\" As " + name});
+                                                  "Open Table \".\\DATA\\" + name + "\\" + mainName + "\" As " + name});
 }
 
 void CopyRunner::SeamlessBranch(const std::string& name) {

@@ -36,7 +36,9 @@ private:
         bool operator==(const Identity&) const = default;
     };
     struct IdentityHash {
-        std::size_t operator()(const Identity& id) const { return std::hash<std::uint64_t>()(id.inode * 31 + id.device); }
+        std::size_t operator()(const Identity& id) const {
+            return std::hash<std::uint64_t>()(id.inode * 31 + id.device);
+        }
     };
 
     std::string m_target;

@@ -32,8 +32,8 @@ std::string OnDiskRelative(const std::string& path, const std::string& target) {
 // its size: an entry of another size is another version of the file (kept from an earlier
 // work archive, say, as an update keeps entries newer than their file), and the file on disk
 // must not be given up for it. `why` says what is wrong otherwise.
-bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string>& relative,
-                     const std::string& target, std::string& why) {
+bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string>& relative, const std::string& target,
+                     std::string& why) {
     // The archive's names folded to one letter case and one separator once, then one lookup
     // per file.
     std::unordered_map<std::string, const zip::ZipDirEntry*> entries;

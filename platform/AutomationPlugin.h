@@ -21,15 +21,14 @@ extern "C" {
  * or the server's message); the caller releases it with free_text. */
 enum {
     TALLOMIR_INVOKE_OK = 0,
-    TALLOMIR_INVOKE_ERROR = 1,          /* the server rejected the call; *out is its message */
-    TALLOMIR_INVOKE_UNKNOWN_METHOD = 2  /* no method of that name */
+    TALLOMIR_INVOKE_ERROR = 1,         /* the server rejected the call; *out is its message */
+    TALLOMIR_INVOKE_UNKNOWN_METHOD = 2 /* no method of that name */
 };
 
 typedef struct TallomirAutomationObject {
     unsigned abi_version; /* TALLOMIR_AUTOMATION_ABI */
     void* self;
-    int (*invoke)(void* self, const char* method, const char* arg, size_t arg_len,
-                  char** out, size_t* out_len);
+    int (*invoke)(void* self, const char* method, const char* arg, size_t arg_len, char** out, size_t* out_len);
     void (*free_text)(void* self, char* text);
     void (*release)(void* self); /* ends the object; the struct is invalid afterwards */
 } TallomirAutomationObject;

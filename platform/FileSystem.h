@@ -20,7 +20,7 @@ inline constexpr int kAttrArchive = 0x20;
 
 // ---- current folder and path expansion -------------------------------------------------
 
-std::string CurrentDir();                      // absolute, no trailing separator (except "/")
+std::string CurrentDir();  // absolute, no trailing separator (except "/")
 SysError SetCurrentDir(const std::string& dir);
 
 // Maps a Windows drive ("C") or share prefix ("\\server\share", any separators, any case)
@@ -28,7 +28,7 @@ SysError SetCurrentDir(const std::string& dir);
 // "Tallomir.INI" beside the program, then the variable TALLOMIR_DRIVES ("C=/mnt/c;D=/d"),
 // so the program and its plugins see the same drives.
 void SetDriveMapping(const std::string& drive, const std::string& hostFolder);
-void ClearDriveMappings();                     // back to the initial map
+void ClearDriveMappings();  // back to the initial map
 std::map<std::string, std::string> DriveMappings();
 
 // The full host path of a text that may be a Windows path: '\' and '/' both separate,
@@ -52,7 +52,7 @@ struct DirEntry {
     std::string name;        // on-disk name, no folder
     std::uint64_t size = 0;  // 64-bit size (0 for folders)
     bool isDirectory = false;
-    bool isHidden = false;   // name begins with a dot
+    bool isHidden = false;  // name begins with a dot
 };
 // Every entry of `folder` (case-insensitive folder lookup) whose name matches `pattern`
 // (with '*' and '?', case ignored), "." and ".." excepted, hidden entries and folders
@@ -66,9 +66,9 @@ std::optional<DirEntry> StatEntry(const std::string& path);
 // found with as few questions to the file system as the lookup allows.
 struct PathStatus {
     std::string path;
-    std::uint64_t size = 0;      // 0 for folders
+    std::uint64_t size = 0;  // 0 for folders
     bool isDirectory = false;
-    bool isRegularFile = false;  // not a folder, device, pipe or socket
+    bool isRegularFile = false;   // not a folder, device, pipe or socket
     std::int64_t modifiedNs = 0;  // last change of the contents, ns since the epoch
     std::uint64_t device = 0;     // with `inode`: which file this is, whatever its name
     std::uint64_t inode = 0;
@@ -116,8 +116,8 @@ SysError SetFileAttributes(const std::string& path, int attributes);
 SysError MoveToTrash(const std::string& path);
 
 struct VolumeInfo {
-    std::string root;       // mount point of the file system that holds the path
-    std::string label;      // volume label, empty when it has none
+    std::string root;   // mount point of the file system that holds the path
+    std::string label;  // volume label, empty when it has none
     std::uint64_t totalBytes = 0;
     std::uint64_t freeBytes = 0;
 };

@@ -47,8 +47,8 @@ std::optional<std::pair<std::string_view, std::string_view>> KeyValueOf(std::str
 
 }  // namespace
 
-std::string GetProfileString(const std::string& file, const std::string& section,
-                             const std::string& key, const std::string& defaultValue) {
+std::string GetProfileString(const std::string& file, const std::string& section, const std::string& key,
+                             const std::string& defaultValue) {
     auto data = ReadFile(file);
     std::string value = defaultValue;
     if (data.bytes) {
@@ -72,8 +72,8 @@ std::string GetProfileString(const std::string& file, const std::string& section
     return value;
 }
 
-SysError WriteProfileString(const std::string& file, const std::string& section,
-                            const std::string& key, const std::string& value) {
+SysError WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
+                            const std::string& value) {
     auto data = ReadFile(file);
     if (!data.bytes && data.error.code != kErrorFileNotFound) return data.error;
     std::vector<std::string> lines = data.bytes ? SplitLines(*data.bytes) : std::vector<std::string>{};

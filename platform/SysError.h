@@ -15,8 +15,8 @@ inline constexpr int kErrorAlreadyExists = 183;
 inline constexpr int kErrorDiskFull = 112;
 
 struct SysError {
-    int code = 0;            // 0 = success
-    std::string message;     // the system's description; empty on success
+    int code = 0;         // 0 = success
+    std::string message;  // the system's description; empty on success
 
     explicit operator bool() const { return code != 0; }  // true when it failed
     static SysError Ok() { return {}; }

@@ -33,9 +33,8 @@ void PaintMapSheet(QPainter& p, const QRectF& r) {
     }
     QPainterPath route;
     route.moveTo(r.left() + r.width() * 0.12, r.bottom() - r.height() * 0.25);
-    route.cubicTo(r.left() + r.width() * 0.40, r.top() + r.height() * 0.15,
-                  r.left() + r.width() * 0.60, r.bottom() - r.height() * 0.10,
-                  r.right() - r.width() * 0.12, r.top() + r.height() * 0.28);
+    route.cubicTo(r.left() + r.width() * 0.40, r.top() + r.height() * 0.15, r.left() + r.width() * 0.60,
+                  r.bottom() - r.height() * 0.10, r.right() - r.width() * 0.12, r.top() + r.height() * 0.28);
     p.setBrush(Qt::NoBrush);
     p.setPen(QPen(QColor(200, 30, 30), qMax<qreal>(1.5, r.width() / 18.0), Qt::SolidLine, Qt::RoundCap));
     p.drawPath(route);
@@ -53,8 +52,7 @@ void PaintFolder(QPainter& p, const QRectF& r, bool open) {
         QPolygonF flap;
         flap << QPointF(r.left() + r.width() * 0.12, r.top() + r.height() * 0.40)
              << QPointF(r.right() + r.width() * 0.06, r.top() + r.height() * 0.40)
-             << QPointF(r.right() - r.width() * 0.06, r.bottom())
-             << QPointF(r.left(), r.bottom());
+             << QPointF(r.right() - r.width() * 0.06, r.bottom()) << QPointF(r.left(), r.bottom());
         p.setBrush(kFolder.lighter(112));
         p.drawPolygon(flap);
     }
@@ -99,8 +97,8 @@ QPixmap Banner(QSize size) {
         QPainterPath contour;
         qreal y = size.height() * (0.2 + i * 0.15);
         contour.moveTo(0, y);
-        contour.cubicTo(size.width() * 0.3, y - size.height() * 0.35, size.width() * 0.6,
-                        y + size.height() * 0.35, size.width(), y - size.height() * 0.1);
+        contour.cubicTo(size.width() * 0.3, y - size.height() * 0.35, size.width() * 0.6, y + size.height() * 0.35,
+                        size.width(), y - size.height() * 0.1);
         p.drawPath(contour);
     }
     QFont font("Arial");

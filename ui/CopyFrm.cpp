@@ -39,8 +39,7 @@ public:
     using QFileDialog::QFileDialog;
     void accept() override {
         const QStringList chosen = selectedFiles();
-        if (!chosen.isEmpty() && !QFileInfo(chosen.first()).isDir())
-            platform::ForceDirectories(FromQ(chosen.first()));
+        if (!chosen.isEmpty() && !QFileInfo(chosen.first()).isDir()) platform::ForceDirectories(FromQ(chosen.first()));
         QFileDialog::accept();
     }
 };
@@ -69,10 +68,10 @@ TCopyForm::TCopyForm(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
     m_ui->imgLogo->setPixmap(artwork::Logo(m_ui->imgLogo->width()));
     m_ui->Image2->setPixmap(artwork::Logo(m_ui->Image2->width()));
     // Tabs of 90 by 20 pixels on the outer page control; every page white.
-    m_ui->pgcCopy->setStyleSheet(QStringLiteral(
-        "QTabWidget#pgcCopy > QTabBar::tab { width: 90px; height: 20px; }"
-        "#tabWorkspace, #tabCopy, #tabCD, #tabZip, #TabWorkspaces, #TabTables, #TabHidden, #tabGraphs"
-        " { background: white; }"));
+    m_ui->pgcCopy->setStyleSheet(
+        QStringLiteral("QTabWidget#pgcCopy > QTabBar::tab { width: 90px; height: 20px; }"
+                       "#tabWorkspace, #tabCopy, #tabCD, #tabZip, #TabWorkspaces, #TabTables, #TabHidden, #tabGraphs"
+                       " { background: white; }"));
     m_ui->pgcWorkspaces->setTabVisible(kTabTables, false);
     m_ui->pgcWorkspaces->setTabVisible(kTabHidden, false);
     m_ui->pgcWorkspaces->setTabVisible(kTabGraphs, false);
@@ -494,7 +493,7 @@ void TCopyForm::LoadSettings() {
     const std::string ini = SettingsDir() + kSettingsFile;
     u.edtPath->setText(ToQ(platform::GetProfileString(ini, kSection, "Path", DefaultPath())));
     const std::pair<const char*, QCheckBox*> flags[] = {
-        {"Version5", u.cbVersion5}, {"CD", u.cbCD},   {"CD Startup", u.cbAutoRun},    {"Zip", u.cbZip},
+        {"Version5", u.cbVersion5},          {"CD", u.cbCD},       {"CD Startup", u.cbAutoRun},    {"Zip", u.cbZip},
         {"ZipRemoveFiles", u.cbRemoveFiles}, {"MakeEXE", u.cbEXE}, {"IncludeMessage", u.cbReadme},
     };
     for (const auto& [key, box] : flags)
@@ -520,8 +519,8 @@ void TCopyForm::SaveSettings() {
     };
     try {
         const std::pair<const char*, QCheckBox*> flags[] = {
-            {"Version5", u.cbVersion5}, {"CD", u.cbCD}, {"CD Startup", u.cbAutoRun},
-            {"Zip", u.cbZip}, {"ZipRemoveFiles", u.cbRemoveFiles}, {"MakeEXE", u.cbEXE},
+            {"Version5", u.cbVersion5},          {"CD", u.cbCD},       {"CD Startup", u.cbAutoRun}, {"Zip", u.cbZip},
+            {"ZipRemoveFiles", u.cbRemoveFiles}, {"MakeEXE", u.cbEXE},
         };
         for (const auto& [key, box] : flags)
             if (!write(key, ProfileFlagText(box->isChecked()))) return;
@@ -544,6 +543,5 @@ void TCopyForm::TableInfo(int index) {
     m_analysis.TableInfo(index);
     MirrorInfo();
 }
-
 
 }  // namespace ui

@@ -11,8 +11,7 @@ namespace ui {
 bool ProgressCancelled = false;
 TProgressForm* ProgressForm = nullptr;
 
-TProgressForm::TProgressForm(QWidget* parent)
-    : QDialog(parent), m_ui(std::make_unique<Ui::TProgressForm>()) {
+TProgressForm::TProgressForm(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::TProgressForm>()) {
     m_ui->setupUi(this);
     ApplyWindowLook(this);
     setModal(false);
@@ -50,9 +49,7 @@ void TProgressForm::SetProgress(int position, const std::string& text) {
     ShowInFront();
 }
 
-int TProgressForm::Position() const {
-    return m_maximum == 0 ? 0 : m_ui->ProgressBar1->value();
-}
+int TProgressForm::Position() const { return m_maximum == 0 ? 0 : m_ui->ProgressBar1->value(); }
 
 QString TProgressForm::Text() const { return m_ui->lblProgress->text(); }
 

@@ -110,8 +110,8 @@ int TZipArchiver::CopyBlocks(platform::File& source, platform::File& target, std
     }
 }
 
-int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& target,
-                                        const ZipEndRecord& end, std::int64_t shift) {
+int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& target, const ZipEndRecord& end,
+                                        std::int64_t shift) {
     try {
         for (int i = 0; i < end.TotalEntries; ++i) {
             unsigned char h[kCentralHeaderLength];
@@ -167,8 +167,7 @@ TZipArchiver::SFXPart TZipArchiver::WriteEmptyArchive(platform::File& out, std::
 std::string TZipArchiver::SFXStubForRequest() {
     const std::size_t total = SFXCaption.size() + SFXDefaultDir.size() + SFXCommandLine.size();
     if (total > static_cast<std::size_t>(kSFXTextsMax)) {
-        ShowZipMessage(zmSFXTextsTooLong,
-                       "\r\nSFXCaption + SFXDefaultDir + SFXCommandLine = " + std::to_string(total));
+        ShowZipMessage(zmSFXTextsTooLong, "\r\nSFXCaption + SFXDefaultDir + SFXCommandLine = " + std::to_string(total));
         return {};
     }
     for (const std::string& candidate : StubCandidates(SFXPath, m_dllDirectory)) {
@@ -247,9 +246,8 @@ std::int32_t TZipArchiver::ConvertToSFX() {
         return kSFXRefused;
     }
     const std::string outName = pm::WithoutExtension(m_zipFilename) + ".exe";
-    const SFXWritten w = WriteSFX(outName, stubPath, [this](platform::File& out, std::int64_t shift) {
-        return CopyArchiveShifted(out, shift);
-    });
+    const SFXWritten w = WriteSFX(
+        outName, stubPath, [this](platform::File& out, std::int64_t shift) { return CopyArchiveShifted(out, shift); });
     if (w.result == kSFXNotCreated) return w.result;
     std::int32_t result = w.result;
     // The executable holds exactly stub, header and archive, or it goes.

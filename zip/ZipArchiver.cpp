@@ -51,18 +51,14 @@ EZipArchiver::EZipArchiver(int number, bool display)
     : std::runtime_error(ZipMessageText(number)), m_display(display), m_number(number) {}
 
 EZipArchiver::EZipArchiver(int number, std::int64_t argument)
-    : std::runtime_error(MessageWithArgument(number, std::to_string(argument))),
-      m_display(true),
-      m_number(number) {}
+    : std::runtime_error(MessageWithArgument(number, std::to_string(argument))), m_display(true), m_number(number) {}
 
 EZipArchiver::EZipArchiver(int number, const std::string& argument)
     : std::runtime_error(MessageWithArgument(number, argument)), m_display(true), m_number(number) {}
 
 // ---- construction and properties --------------------------------------------------------
 
-TZipArchiver::TZipArchiver(void* ownerWindow) : m_ownerWindow(ownerWindow) {
-    LiveArchivers().insert(this);
-}
+TZipArchiver::TZipArchiver(void* ownerWindow) : m_ownerWindow(ownerWindow) { LiveArchivers().insert(this); }
 
 TZipArchiver::~TZipArchiver() {
     ClearDirectory();
@@ -126,8 +122,7 @@ void TZipArchiver::LoadEngine() {
         m_engine = std::move(library);
         if (Trace) ShowZipMessage(zmEngineLoaded, "");
         auto exec = reinterpret_cast<ZipEngineExecFunc>(m_engine->Symbol(ZIPENGINE_EXEC_NAME));
-        auto version =
-            reinterpret_cast<GetZipEngineVersionFunc>(m_engine->Symbol(ZIPENGINE_VERSION_NAME));
+        auto version = reinterpret_cast<GetZipEngineVersionFunc>(m_engine->Symbol(ZIPENGINE_VERSION_NAME));
         if (!exec) ShowZipMessage(zmNoExecEntry, "");
         if (!version) ShowZipMessage(zmNoVersionEntry, "");
         if (!exec || !version) {
@@ -246,8 +241,7 @@ void TZipArchiver::CallEngine() {
     std::string archiveName = detail::HostPath(m_zipFilename);
     std::string tempDir = TempDir.empty() ? std::string() : detail::HostPath(TempDir);
     std::array<char, ZIPENGINE_PASSWORD_MAX + 1> password{};
-    std::memcpy(password.data(), m_password.data(),
-                std::min<std::size_t>(m_password.size(), ZIPENGINE_PASSWORD_MAX));
+    std::memcpy(password.data(), m_password.data(), std::min<std::size_t>(m_password.size(), ZIPENGINE_PASSWORD_MAX));
 
     auto fillHead = [&](EngineCallHead& head) {
         head.ownerWindow = Unattended ? nullptr : m_ownerWindow;
@@ -278,7 +272,7 @@ void TZipArchiver::CallEngine() {
     std::int32_t result = 0;
     if (fileSpecArray) {
         auto record = std::make_unique<EngineCallRecord>();  // zero-filled
-        std::vector<FileSpecEntry> entries(count);              // zero-filled
+        std::vector<FileSpecEntry> entries(count);           // zero-filled
         for (std::size_t i = 0; i < count; ++i) entries[i].spec = specs[i].data();
         fillHead(record->head);
         record->tempDir = tempDir.empty() ? nullptr : tempDir.data();
@@ -354,8 +348,7 @@ void TZipArchiver::HandleCallback(const EngineCallbackRecord& record) {
             m_totalSize = static_cast<std::uint32_t>(record.number);
             if (OnProgress) OnProgress(*this, ptTotalSize, "", record.number);
             break;
-        default:
-            break;
+        default: break;
     }
 }
 

@@ -19,7 +19,7 @@
 namespace platform {
 class DynamicLibrary;
 class File;
-}
+}  // namespace platform
 
 namespace zip {
 
@@ -34,8 +34,14 @@ public:
         for (E m : members) m_bits = static_cast<Bits>(m_bits | Bit(m));
     }
     constexpr bool Contains(E m) const { return (m_bits & Bit(m)) != 0; }
-    constexpr EnumSet& Include(E m) { m_bits = static_cast<Bits>(m_bits | Bit(m)); return *this; }
-    constexpr EnumSet& Exclude(E m) { m_bits = static_cast<Bits>(m_bits & ~Bit(m)); return *this; }
+    constexpr EnumSet& Include(E m) {
+        m_bits = static_cast<Bits>(m_bits | Bit(m));
+        return *this;
+    }
+    constexpr EnumSet& Exclude(E m) {
+        m_bits = static_cast<Bits>(m_bits & ~Bit(m));
+        return *this;
+    }
     constexpr bool Empty() const { return m_bits == 0; }
     constexpr Bits Raw() const { return m_bits; }
     friend constexpr bool operator==(EnumSet a, EnumSet b) { return a.m_bits == b.m_bits; }
@@ -46,8 +52,18 @@ private:
 };
 
 enum AddOptsEnum {
-    AddDirNames, AddRecurseDirs, AddMove, AddFreshen, AddUpdate, AddZipTime, AddForceDOS,
-    AddHiddenFiles, AddEncrypt, AddSeparateDirs, AddDiskSpan, AddDiskSpanErase
+    AddDirNames,
+    AddRecurseDirs,
+    AddMove,
+    AddFreshen,
+    AddUpdate,
+    AddZipTime,
+    AddForceDOS,
+    AddHiddenFiles,
+    AddEncrypt,
+    AddSeparateDirs,
+    AddDiskSpan,
+    AddDiskSpanErase
 };
 using AddOpts = EnumSet<AddOptsEnum, std::uint16_t>;
 
@@ -63,18 +79,17 @@ enum DeleteOpts { htdFinal, htdAllowUndo };
 enum ProgressType { ptNewFile, ptProgress, ptEndOfBatch, ptTotalFiles, ptTotalSize };
 
 using TNotifyEvent = std::function<void(TZipArchiver& sender)>;
-using TProgressEvent = std::function<void(TZipArchiver& sender, ProgressType progrType,
-                                          const std::string& filename, std::int32_t fileSize)>;
-using TMessageEvent =
-    std::function<void(TZipArchiver& sender, std::int32_t errCode, const std::string& message)>;
+using TProgressEvent = std::function<void(TZipArchiver& sender, ProgressType progrType, const std::string& filename,
+                                          std::int32_t fileSize)>;
+using TMessageEvent = std::function<void(TZipArchiver& sender, std::int32_t errCode, const std::string& message)>;
 
 // The component's exception: a numbered message, raised inside an operation and reported by
 // that operation's handler through ShowExceptionMessage.
 class EZipArchiver : public std::runtime_error {
 public:
     EZipArchiver(int number, bool display);
-    EZipArchiver(int number, std::int64_t argument);       // display flag on
-    EZipArchiver(int number, const std::string& argument); // display flag on
+    EZipArchiver(int number, std::int64_t argument);        // display flag on
+    EZipArchiver(int number, const std::string& argument);  // display flag on
 
     bool Display() const { return m_display; }
     int Number() const { return m_number; }
@@ -87,7 +102,7 @@ private:
 // One entry of the central directory: the 42 bytes after the central file header's
 // signature, unchanged, then the converted name (with '\' for '/') and comment.
 struct ZipDirEntry {
-    std::uint16_t MadeBy = 0;            // low byte: version, high byte: host system
+    std::uint16_t MadeBy = 0;  // low byte: version, high byte: host system
     std::uint16_t NeededVersion = 0;
     std::uint16_t Flag = 0;
     std::uint16_t ComprMethod = 0;
@@ -315,6 +330,5 @@ private:
     std::string m_volumeLabel;
     ZipEndRecord m_endRecord;
 };
-
 
 }  // namespace zip

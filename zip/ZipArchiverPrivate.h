@@ -23,9 +23,7 @@ inline std::string HostPath(const std::string& name) {
 }
 
 // The extension of a name from its last dot, upper-cased (".ZIP"); "" without a dot.
-inline std::string UpperExtension(const std::string& name) {
-    return pm::UpperAscii(pm::ExtensionOf(name));
-}
+inline std::string UpperExtension(const std::string& name) { return pm::UpperAscii(pm::ExtensionOf(name)); }
 
 // Shows the hourglass for the lifetime of the object.
 class Hourglass {

@@ -18,7 +18,9 @@ constexpr MessageText kTexts[] = {
     {zmOutOfMemory, "Not enough memory to read the archive's directory."},
     {zmDirSeekFailed, "The archive's directory could not be read: a position in the file could not be reached."},
     {zmDirReadFailed, "The archive's directory could not be read."},
-    {zmDirOffsetWarning, "Warning: the archive's directory is not where its end record says; the archive may have been changed or carries a prefix."},
+    {zmDirOffsetWarning,
+     "Warning: the archive's directory is not where its end record says; the archive may have been changed or carries "
+     "a prefix."},
     {zmTrailingBytesWarning, "Warning: the archive file holds extra bytes after its end record."},
     {zmNothingToAdd, "There are no files to add to the archive."},
     {zmNoPassword, "Encryption was requested without a password."},
@@ -29,7 +31,8 @@ constexpr MessageText kTexts[] = {
     {zmNoExecEntry, "The zip engine library lacks the function ZipEngineExec."},
     {zmNoVersionEntry, "The zip engine library lacks the function GetZipEngineVersion."},
     {zmEngineNotLoaded, "The zip engine library could not be loaded."},
-    {zmSFXTextsTooLong, "The self-extractor's caption, default folder and command line are too long together (at most 249 characters)."},
+    {zmSFXTextsTooLong,
+     "The self-extractor's caption, default folder and command line are too long together (at most 249 characters)."},
     {zmNoStub, "The self-extractor program SFXStub.bin was not found."},
     {zmNotZipName, "Only an archive whose name ends in .zip can be made self-extracting."},
     {zmCannotOpenArchive, "The archive file could not be opened."},
@@ -68,8 +71,7 @@ std::optional<std::string> StoredZipText(int number) {
 
 std::string ZipMessageText(int number) {
     if (auto text = StoredZipText(number)) return *text;
-    return "ZipMessages table is probably not bound to executable\nMissing String ID is: " +
-           std::to_string(number);
+    return "ZipMessages table is probably not bound to executable\nMissing String ID is: " + std::to_string(number);
 }
 
 }  // namespace zip

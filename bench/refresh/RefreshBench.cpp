@@ -120,13 +120,13 @@ double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).coun
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    const bench::CommandLine line = bench::ParseCommandLine(
-        argc, argv,
-        "Usage: bench_refresh [FOLDER]\n"
-        "Times the refresh on a generated project of 50 workspaces and 2,000 tables against\n"
-        "reading each workspace and header once. FOLDER keeps the project between runs\n"
-        "(default: a fresh folder under /tmp, removed afterwards).\n",
-        {}, 1);
+    const bench::CommandLine line =
+        bench::ParseCommandLine(argc, argv,
+                                "Usage: bench_refresh [FOLDER]\n"
+                                "Times the refresh on a generated project of 50 workspaces and 2,000 tables against\n"
+                                "reading each workspace and header once. FOLDER keeps the project between runs\n"
+                                "(default: a fresh folder under /tmp, removed afterwards).\n",
+                                {}, 1);
     if (line.exitStatus >= 0) return line.exitStatus;
     setenv("TALLOMIR_AUTOMATION_PATH", TALLOMIR_DEFAULT_AUTOMATION_DIR, 0);
     bool temporary = line.words.empty();
@@ -144,7 +144,8 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     analysis::CopyFormState state;
-    for (int w = 0; w < kWorkspaces; ++w) state.workspaces.push_back((root / ("W" + std::to_string(w) + ".WOR")).string());
+    for (int w = 0; w < kWorkspaces; ++w)
+        state.workspaces.push_back((root / ("W" + std::to_string(w) + ".WOR")).string());
     analysis::Analysis analysis(state);
 
     // Every file the refresh lists, gathered once for the baseline.
@@ -154,7 +155,8 @@ int main(int argc, char* argv[]) {
         analysis.TableInfo(static_cast<int>(i));
         for (const auto& f : state.info.fileInfo) {
             files.push_back(f);
-            if (f.size() > 4 && (f.substr(f.size() - 4) == ".TAB" || f.substr(f.size() - 4) == ".tab")) headers.push_back(f);
+            if (f.size() > 4 && (f.substr(f.size() - 4) == ".TAB" || f.substr(f.size() - 4) == ".tab"))
+                headers.push_back(f);
         }
     }
 

@@ -42,25 +42,49 @@ bool WriteArchive(const std::string& path, int count) {
     for (int i = 0; i < count; ++i) {
         const std::string name = "data/part" + std::to_string(i) + ".bin";
         std::string local;
-        Put32(local, 0x04034B50); Put16(local, 10); Put16(local, 0); Put16(local, 0);
-        Put16(local, 0); Put16(local, 0x21); Put32(local, crc);
-        Put32(local, block.size()); Put32(local, block.size());
-        Put16(local, static_cast<unsigned>(name.size())); Put16(local, 0);
+        Put32(local, 0x04034B50);
+        Put16(local, 10);
+        Put16(local, 0);
+        Put16(local, 0);
+        Put16(local, 0);
+        Put16(local, 0x21);
+        Put32(local, crc);
+        Put32(local, block.size());
+        Put32(local, block.size());
+        Put16(local, static_cast<unsigned>(name.size()));
+        Put16(local, 0);
         local += name;
         std::fwrite(local.data(), 1, local.size(), f);
         std::fwrite(block.data(), 1, block.size(), f);
-        Put32(central, 0x02014B50); Put16(central, 0x031E); Put16(central, 10); Put16(central, 0); Put16(central, 0);
-        Put16(central, 0); Put16(central, 0x21); Put32(central, crc);
-        Put32(central, block.size()); Put32(central, block.size());
-        Put16(central, static_cast<unsigned>(name.size())); Put16(central, 0); Put16(central, 0);
-        Put16(central, 0); Put16(central, 0); Put32(central, 0); Put32(central, offset);
+        Put32(central, 0x02014B50);
+        Put16(central, 0x031E);
+        Put16(central, 10);
+        Put16(central, 0);
+        Put16(central, 0);
+        Put16(central, 0);
+        Put16(central, 0x21);
+        Put32(central, crc);
+        Put32(central, block.size());
+        Put32(central, block.size());
+        Put16(central, static_cast<unsigned>(name.size()));
+        Put16(central, 0);
+        Put16(central, 0);
+        Put16(central, 0);
+        Put16(central, 0);
+        Put32(central, 0);
+        Put32(central, offset);
         central += name;
         offset += local.size() + block.size();
     }
     std::string end;
-    Put32(end, 0x06054B50); Put16(end, 0); Put16(end, 0);
-    Put16(end, static_cast<unsigned>(count)); Put16(end, static_cast<unsigned>(count));
-    Put32(end, central.size()); Put32(end, offset); Put16(end, 0);
+    Put32(end, 0x06054B50);
+    Put16(end, 0);
+    Put16(end, 0);
+    Put16(end, static_cast<unsigned>(count));
+    Put16(end, static_cast<unsigned>(count));
+    Put32(end, central.size());
+    Put32(end, offset);
+    Put16(end, 0);
     std::fwrite(central.data(), 1, central.size(), f);
     std::fwrite(end.data(), 1, end.size(), f);
     return std::fclose(f) == 0;
@@ -106,42 +130,43 @@ int main(int argc, char** argv) {
     platform::ForceDirectories(dataHome);
     ::setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
     for (zip::DeleteOpts mode : {zip::htdAllowUndo, zip::htdFinal}) {
-    std::printf("source archive deleted %s:\n", mode == zip::htdAllowUndo ? "to the trash (the program's setting)" : "outright");
-    std::vector<double> ours, cats;
-    for (int run = 0; run < 4; ++run) {
-        platform::CopyFile(master, work);
-        zip::TZipArchiver zip;
-        zip.Unattended = true;
-        zip.HowToDelete = mode;
-        zip.SFXPath = stub;
-        zip.SetZipFilename(work);
-        ::sync();  // both timings start with no write-back pending
-        auto start = std::chrono::steady_clock::now();
-        const int result = zip.ConvertToSFX();
-        const double t = Seconds(start);
-        if (result != 0) {
-            std::fprintf(stderr, "ConvertToSFX failed: %d\n", result);
-            return 1;
-        }
-        platform::DeleteFile(folder + "/work.exe");
-        std::system(("rm -rf '" + dataHome + "/Trash'").c_str());
+        std::printf("source archive deleted %s:\n",
+                    mode == zip::htdAllowUndo ? "to the trash (the program's setting)" : "outright");
+        std::vector<double> ours, cats;
+        for (int run = 0; run < 4; ++run) {
+            platform::CopyFile(master, work);
+            zip::TZipArchiver zip;
+            zip.Unattended = true;
+            zip.HowToDelete = mode;
+            zip.SFXPath = stub;
+            zip.SetZipFilename(work);
+            ::sync();  // both timings start with no write-back pending
+            auto start = std::chrono::steady_clock::now();
+            const int result = zip.ConvertToSFX();
+            const double t = Seconds(start);
+            if (result != 0) {
+                std::fprintf(stderr, "ConvertToSFX failed: %d\n", result);
+                return 1;
+            }
+            platform::DeleteFile(folder + "/work.exe");
+            std::system(("rm -rf '" + dataHome + "/Trash'").c_str());
 
-        ::sync();
-        start = std::chrono::steady_clock::now();
-        const std::string command = "cat '" + stub + "' '" + master + "' > '" + folder + "/cat.exe'";
-        if (std::system(command.c_str()) != 0) return 1;
-        const double c = Seconds(start);
-        platform::DeleteFile(folder + "/cat.exe");
-        if (run == 0) {
-            std::printf("warm-up: ConvertToSFX %.3f s, cat %.3f s\n", t, c);
-            continue;
+            ::sync();
+            start = std::chrono::steady_clock::now();
+            const std::string command = "cat '" + stub + "' '" + master + "' > '" + folder + "/cat.exe'";
+            if (std::system(command.c_str()) != 0) return 1;
+            const double c = Seconds(start);
+            platform::DeleteFile(folder + "/cat.exe");
+            if (run == 0) {
+                std::printf("warm-up: ConvertToSFX %.3f s, cat %.3f s\n", t, c);
+                continue;
+            }
+            ours.push_back(t);
+            cats.push_back(c);
+            std::printf("run %d: ConvertToSFX %.3f s, cat %.3f s, ratio %.2f\n", run, t, c, t / c);
         }
-        ours.push_back(t);
-        cats.push_back(c);
-        std::printf("run %d: ConvertToSFX %.3f s, cat %.3f s, ratio %.2f\n", run, t, c, t / c);
-    }
-    std::printf("median: ConvertToSFX %.3f s, cat %.3f s, ratio %.2f (goal: within 1.5)\n", Median(ours),
-                Median(cats), Median(ours) / Median(cats));
+        std::printf("median: ConvertToSFX %.3f s, cat %.3f s, ratio %.2f (goal: within 1.5)\n", Median(ours),
+                    Median(cats), Median(ours) / Median(cats));
     }
     platform::DeleteFile(master);
     platform::DeleteFile(stub);

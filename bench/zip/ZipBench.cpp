@@ -51,8 +51,8 @@ void WriteFile(const fs::path& p, const std::string& bytes) {
 }
 
 std::string TableText(Rng& r, size_t size) {
-    static const char* words[] = {"Roads", "Rivers", "Parcel", "Owner", "Street", "North", "South", "Zone",
-                                  "Residential", "Commercial", "Industrial", "Forest", "Water", "Meadow"};
+    static const char* words[] = {"Roads", "Rivers",      "Parcel",     "Owner",      "Street", "North", "South",
+                                  "Zone",  "Residential", "Commercial", "Industrial", "Forest", "Water", "Meadow"};
     std::string s;
     s.reserve(size + 64);
     while (s.size() < size) {
@@ -86,7 +86,9 @@ void Generate(const fs::path& root) {
     for (int t = 0; t < 320; ++t) {
         fs::path dir = root / "TABLES" / "DATA" / ("T" + std::to_string(t));
         std::string name = "Table" + std::to_string(t);
-        std::string tab = "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n  Type NATIVE Charset \"WindowsLatin1\"\r\n  Fields 3\r\n    Name Char (40) ;\r\n    Kind Char (20) ;\r\n    Area Float ;\r\n";
+        std::string tab =
+            "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n  Type NATIVE Charset "
+            "\"WindowsLatin1\"\r\n  Fields 3\r\n    Name Char (40) ;\r\n    Kind Char (20) ;\r\n    Area Float ;\r\n";
         size_t dat = 20000 + size_t(r.Next() % 900000), map = 10000 + size_t(r.Next() % 500000);
         WriteFile(dir / (name + ".TAB"), tab);
         WriteFile(dir / (name + ".DAT"), TableText(r, dat));
@@ -141,7 +143,8 @@ void Generate(const fs::path& root) {
         }
         total += size;
     }
-    WriteFile(root / "Project.WOR", "!Workspace\r\n!Version 600\r\n!Charset WindowsLatin1\r\nOpen Table \"TABLES\\Table1\" As Table1\r\n");
+    WriteFile(root / "Project.WOR",
+              "!Workspace\r\n!Version 600\r\n!Charset WindowsLatin1\r\nOpen Table \"TABLES\\Table1\" As Table1\r\n");
     std::printf("Generated %.1f MB.\n", double(total) / 1e6);
 }
 
@@ -240,7 +243,8 @@ int main(int argc, char** argv) {
     fs::path self = fs::canonical("/proc/self/exe");
     std::string library;
     if (const char* bin = std::getenv("TALLOMIR_BIN_DIR")) library = std::string(bin) + "/libzipengine.so";
-    if (library.empty() || !fs::exists(library)) library = (self.parent_path().parent_path().parent_path() / "bin" / "libzipengine.so").string();
+    if (library.empty() || !fs::exists(library))
+        library = (self.parent_path().parent_path().parent_path() / "bin" / "libzipengine.so").string();
     if (!fs::exists(library)) {
         std::fprintf(stderr, "libzipengine.so not found (set TALLOMIR_BIN_DIR)\n");
         return 2;
@@ -252,10 +256,11 @@ int main(int argc, char** argv) {
                 std::thread::hardware_concurrency());
 
     std::vector<Run> runs;
-    runs.push_back(RunChild("zip engine (level 9)", project, {self.string(), "--engine-child", library, (work / "engine.zip").string()},
+    runs.push_back(RunChild("zip engine (level 9)", project,
+                            {self.string(), "--engine-child", library, (work / "engine.zip").string()},
                             work / "engine.zip"));
-    runs.push_back(RunChild("Info-ZIP zip -9 -r", project, {"zip", "-9", "-r", "-q", (work / "infozip.zip").string(), "."},
-                            work / "infozip.zip"));
+    runs.push_back(RunChild("Info-ZIP zip -9 -r", project,
+                            {"zip", "-9", "-r", "-q", (work / "infozip.zip").string(), "."}, work / "infozip.zip"));
     runs.push_back(RunChild("7z a -tzip -mx=9", project,
                             {"7z", "a", "-tzip", "-mx=9", "-bd", "-bso0", "-bsp0", (work / "7z.zip").string(), "."},
                             work / "7z.zip"));
@@ -269,8 +274,7 @@ int main(int argc, char** argv) {
             continue;
         }
         std::printf("%-28s %9.1f %9.1f %12.1f %10.4f %15.2fx %15.4fx\n", r.name.c_str(), r.seconds, r.cpuSeconds,
-                    double(r.size) / 1e6,
-                    double(r.size) / double(input), r.seconds / runs[0].seconds,
+                    double(r.size) / 1e6, double(r.size) / double(input), r.seconds / runs[0].seconds,
                     r.size ? double(runs[0].size) / double(r.size) : 0.0);
     }
     std::printf("\nEngine peak memory: %.1f MB\n", double(runs[0].peakKb) / 1024.0);

@@ -134,8 +134,7 @@ DbfLayout ParseDbfHeader(std::string_view bytes, std::uint64_t fileSize, const s
     if (!ended) throw MapInfoError(Damaged(what, "its field list has no end mark"));
     if (1 + offset != layout.recordLength)
         throw MapInfoError(Damaged(what, "its record length does not match its fields"));
-    std::uint64_t need = std::uint64_t{layout.headerLength} +
-                         std::uint64_t{layout.recordCount} * layout.recordLength;
+    std::uint64_t need = std::uint64_t{layout.headerLength} + std::uint64_t{layout.recordCount} * layout.recordLength;
     if (need > fileSize) throw MapInfoError(Damaged(what, "it is shorter than its record count says"));
     return layout;
 }
@@ -191,7 +190,8 @@ bool DbfFile::ReadAt(std::uint64_t at, char* out, std::size_t n) {
     // Rows are read in file order, so a window of the file serves most reads from memory.
     if (at < m_windowStart || at + n > m_windowStart + m_window.size()) {
         if (at + n > m_size) return false;
-        std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(kWindowBytes, n), m_size - at));
+        std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(std::max<std::size_t>(kWindowBytes, n), m_size - at));
         m_window.resize(length);
         m_stream->clear();
         m_stream->seekg(static_cast<std::streamoff>(at));
@@ -328,7 +328,8 @@ void DbfFile::Commit(const std::map<std::uint32_t, std::string>& changed) {
         m_stream->seekg(0);
         out << m_stream->rdbuf();
         for (const auto& [n, record] : changed) {
-            out.seekp(static_cast<std::streamoff>(m_layout.headerLength + std::uint64_t{n - 1} * m_layout.recordLength));
+            out.seekp(
+                static_cast<std::streamoff>(m_layout.headerLength + std::uint64_t{n - 1} * m_layout.recordLength));
             out.write(record.data(), static_cast<std::streamsize>(record.size()));
         }
         out.close();

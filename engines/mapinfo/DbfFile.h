@@ -16,7 +16,7 @@
 namespace mapinfo {
 
 struct DbfField {
-    std::string name;        // as stored (at most 10 characters)
+    std::string name;  // as stored (at most 10 characters)
     // dBase type letter as stored (C, N, F, L, D, ...); the engine replaces it with the
     // type the table header declares: C char, I/S/J binary integers, B binary float.
     char type = 'C';
@@ -61,8 +61,7 @@ public:
     static std::string FieldText(std::string_view record, const DbfField& field);
     // The record with a character field replaced by `value`, padded with NULs. Throws
     // MapInfoError when the value is wider than the field or the field is not character.
-    static std::string WithFieldText(std::string_view record, const DbfField& field,
-                                     const std::string& value);
+    static std::string WithFieldText(std::string_view record, const DbfField& field, const std::string& value);
 
     // Writes the file anew with the given records replaced (record number -> bytes): the
     // new file is written beside the old one, flushed to disk and renamed over it, so on

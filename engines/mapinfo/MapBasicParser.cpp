@@ -72,7 +72,8 @@ bool Tokenize(std::string_view text, std::vector<Token>& out, std::string& why) 
 class Parser {
 public:
     Parser(std::string_view text, const char* what) : m_text(text), m_what(what) {
-        if (text.size() > kMaxStatementBytes) Fail("it is longer than " + std::to_string(kMaxStatementBytes) + " bytes");
+        if (text.size() > kMaxStatementBytes)
+            Fail("it is longer than " + std::to_string(kMaxStatementBytes) + " bytes");
         std::string why;
         if (!Tokenize(text, m_tokens, why)) Fail(why);
     }

@@ -16,7 +16,7 @@ inline constexpr std::size_t kMaxStatementBytes = 64 * 1024;
 // ---- statements (Do) ----
 struct OpenTableStmt {
     std::string path;
-    std::string alias;   // empty: derived from the path
+    std::string alias;  // empty: derived from the path
     bool readOnly = false;
 };
 struct SetSeamlessStmt {

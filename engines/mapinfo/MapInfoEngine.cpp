@@ -91,8 +91,8 @@ struct ColumnType {
 };
 // Header column types and how their values are stored in the .DAT.
 constexpr ColumnType kColumnTypes[] = {
-    {"CHAR", 'C'},    {"INTEGER", 'I'}, {"SMALLINT", 'S'}, {"LARGEINT", 'J'},
-    {"FLOAT", 'B'},   {"DECIMAL", 'N'}, {"LOGICAL", 'L'},  {"DATE", 'D'},
+    {"CHAR", 'C'},  {"INTEGER", 'I'}, {"SMALLINT", 'S'}, {"LARGEINT", 'J'},
+    {"FLOAT", 'B'}, {"DECIMAL", 'N'}, {"LOGICAL", 'L'},  {"DATE", 'D'},
 };
 
 char ColumnTypeLetter(const std::string& headerType, char stored) {
@@ -187,7 +187,8 @@ void Engine::Table::Load(const std::string& path, int depth) {
                 throw MapInfoError("Unable to run the workspace " + workspace + " that table " + located + " names.");
             const std::string& wsPath = wsFile->path;
             platform::FileBytes text = platform::ReadFile(wsPath);
-            if (!text.bytes) throw MapInfoError("Unable to read the workspace " + wsPath + ": " + text.error.message + ".");
+            if (!text.bytes)
+                throw MapInfoError("Unable to read the workspace " + wsPath + ": " + text.error.message + ".");
             for (std::string_view line : SplitLines(*text.bytes)) {
                 std::string_view trimmed = TrimBlanks(line);
                 if (UpperAscii(trimmed.substr(0, 10)) != "OPEN TABLE") continue;
@@ -216,8 +217,7 @@ void Engine::Table::Load(const std::string& path, int depth) {
             for (const std::string& base : header.openTables) {
                 std::string baseTried;
                 if (base.empty() || !LocateTableFile(NextToHeader(located, base), baseTried))
-                    throw MapInfoError("Unable to open table \"" + base + "\" that view " + located +
-                                       " is based on.");
+                    throw MapInfoError("Unable to open table \"" + base + "\" that view " + located + " is based on.");
             }
             return;
         case TableKind::Native: {
@@ -245,7 +245,8 @@ void Engine::Table::Load(const std::string& path, int depth) {
                 for (std::size_t i = 0; i < columns.size(); ++i)
                     named = named || (EqualNoCase(columnNames[i], "Table") && columns[i].type == 'C');
                 if (!named)
-                    throw MapInfoError("Seamless table " + located + " has no character column Table naming its tiles.");
+                    throw MapInfoError("Seamless table " + located +
+                                       " has no character column Table naming its tiles.");
             }
             return;
         }
@@ -346,8 +347,7 @@ std::string Engine::Eval(std::string_view text) {
         switch (e->function) {
             case PathFunction::PathToTableName: return PathToTableName(e->argument);
             case PathFunction::PathToDirectory: return FolderOf(e->argument);
-            case PathFunction::FileExists:
-                return !e->argument.empty() && platform::FileExists(e->argument) ? "T" : "F";
+            case PathFunction::FileExists: return !e->argument.empty() && platform::FileExists(e->argument) ? "T" : "F";
         }
     }
     if (auto* e = std::get_if<TableInfoExpr>(&expression)) {

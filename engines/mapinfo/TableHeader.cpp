@@ -96,7 +96,8 @@ TableHeader ParseTableHeader(std::string_view text, const std::string& path) {
             std::string_view rest = TrimBlanks(line.substr(nameEnd));
             std::size_t typeEnd = rest.find_first_of(" \t(;");
             f.type = std::string(rest.substr(0, typeEnd == std::string_view::npos ? rest.size() : typeEnd));
-            if (f.name.empty() || f.type.empty()) NotAHeader(path, "field line \"" + std::string(line) + "\" is incomplete");
+            if (f.name.empty() || f.type.empty())
+                NotAHeader(path, "field line \"" + std::string(line) + "\" is incomplete");
             h.fields.push_back(std::move(f));
             --fieldsExpected;
             continue;
@@ -120,7 +121,8 @@ TableHeader ParseTableHeader(std::string_view text, const std::string& path) {
             unsigned long n = 0;
             if (count.empty()) NotAHeader(path, "its Fields line gives no count");
             for (char c : count) {
-                if (c < '0' || c > '9') NotAHeader(path, "its field count \"" + std::string(count) + "\" is not a number");
+                if (c < '0' || c > '9')
+                    NotAHeader(path, "its field count \"" + std::string(count) + "\" is not a number");
                 n = n * 10 + static_cast<unsigned long>(c - '0');
                 if (n > kMaxHeaderFields) NotAHeader(path, "its field count " + std::string(count) + " is absurd");
             }

@@ -25,9 +25,9 @@ struct HeaderField {
 
 struct TableHeader {
     TableKind kind = TableKind::Native;
-    std::string typeName;                 // the word after Type, quotes removed
-    bool seamless = false;                // metadata "\IsSeamless" = "TRUE"
-    bool hasFieldList = false;            // a Fields n line was read
+    std::string typeName;       // the word after Type, quotes removed
+    bool seamless = false;      // metadata "\IsSeamless" = "TRUE"
+    bool hasFieldList = false;  // a Fields n line was read
     std::vector<HeaderField> fields;
     std::vector<std::string> files;       // names of File "..." lines, in order
     std::vector<std::string> openTables;  // names of Open Table "..." lines, in order

@@ -47,12 +47,12 @@ private:
 };
 
 struct ExistingEntry {
-    std::string name;           // as stored, "/" separators
-    std::string centralHeader;  // the whole central file header: 46 bytes, name, extra, comment
-    uint64_t localPosition = 0; // file position of the local header
-    uint64_t entryLength = 0;   // local header, name, extra field, data and data descriptor
-    time_t modified = 0;        // from the extended timestamp when present, else the DOS fields
-    bool exactTime = false;     // `modified` came from the extended timestamp
+    std::string name;            // as stored, "/" separators
+    std::string centralHeader;   // the whole central file header: 46 bytes, name, extra, comment
+    uint64_t localPosition = 0;  // file position of the local header
+    uint64_t entryLength = 0;    // local header, name, extra field, data and data descriptor
+    time_t modified = 0;         // from the extended timestamp when present, else the DOS fields
+    bool exactTime = false;      // `modified` came from the extended timestamp
 };
 
 struct ExistingArchive {

@@ -305,8 +305,8 @@ void Job::AfterPlaced() {
         for (const Slot& s : m_plan.slots) {
             if (s.keep || m_items[s.index].isFolder) continue;
             if (unlink(m_items[s.index].source.c_str()) != 0)
-                Message(kCodeMoveFailed, "Warning: " + m_items[s.index].source + " was added but cannot be deleted: " +
-                                             std::strerror(errno) + ".");
+                Message(kCodeMoveFailed, "Warning: " + m_items[s.index].source +
+                                             " was added but cannot be deleted: " + std::strerror(errno) + ".");
         }
     }
     if (m_o.zipTime && newest > 0) {

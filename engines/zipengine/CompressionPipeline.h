@@ -21,14 +21,14 @@ constexpr unsigned kMaxThreads = 16;
 constexpr size_t kMaxInFlight = 20;
 
 struct Chunk {
-    size_t item = 0;            // which file of the job
-    bool first = false;         // the file's first chunk
-    bool last = false;          // the file's last chunk
-    int level = 6;              // libdeflate level 1 to 12; 0: stored, only the CRC is computed
+    size_t item = 0;     // which file of the job
+    bool first = false;  // the file's first chunk
+    bool last = false;   // the file's last chunk
+    int level = 6;       // libdeflate level 1 to 12; 0: stored, only the CRC is computed
     std::vector<unsigned char> input;
     std::vector<unsigned char> output;  // the deflate data (deflate only)
-    uint32_t crc = 0;           // CRC-32 of `input`
-    bool failed = false;        // the deflate data could not be made
+    uint32_t crc = 0;                   // CRC-32 of `input`
+    bool failed = false;                // the deflate data could not be made
     bool done = false;
 };
 
@@ -57,8 +57,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_workReady;
     std::condition_variable m_chunkDone;
-    std::deque<Chunk*> m_work;                     // waiting for a worker
-    std::deque<std::unique_ptr<Chunk>> m_order;    // every chunk in flight, oldest first
+    std::deque<Chunk*> m_work;                   // waiting for a worker
+    std::deque<std::unique_ptr<Chunk>> m_order;  // every chunk in flight, oldest first
     std::vector<std::unique_ptr<Chunk>> m_spare;
     bool m_stopping = false;
     std::vector<std::thread> m_threads;

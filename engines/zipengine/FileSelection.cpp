@@ -113,8 +113,8 @@ public:
 
     std::vector<SelectedItem> Finish() {
         std::vector<SelectedItem> items;
-        std::set<std::string> taken;          // archive names, upper case
-        std::map<std::string, std::string> dosNames;  // source folder path -> converted path, for 8.3 names
+        std::set<std::string> taken;                            // archive names, upper case
+        std::map<std::string, std::string> dosNames;            // source folder path -> converted path, for 8.3 names
         std::map<std::string, std::set<std::string>> dosTaken;  // converted parent -> names used
         auto convert = [&](const std::vector<std::string>& comps, bool isFolder) -> std::string {
             if (m_options.dropDirNames) return Convert("", comps.back(), dosTaken) + (isFolder ? "/" : "");
@@ -127,7 +127,8 @@ public:
                     name = comps[i];
                 } else if (!last || isFolder) {
                     auto it = dosNames.find(UpperAscii(key));
-                    if (it == dosNames.end()) it = dosNames.emplace(UpperAscii(key), Convert(parent, comps[i], dosTaken)).first;
+                    if (it == dosNames.end())
+                        it = dosNames.emplace(UpperAscii(key), Convert(parent, comps[i], dosTaken)).first;
                     name = it->second;
                 } else {
                     name = Convert(parent, comps[i], dosTaken);
@@ -276,7 +277,7 @@ private:
     const SelectionOptions& m_options;
     std::vector<SelectionWarning>& m_warnings;
     std::vector<Found> m_found;
-    std::vector<Found> m_folders;  // folders named on their own, without recursion
+    std::vector<Found> m_folders;        // folders named on their own, without recursion
     std::vector<Found> m_walkedFolders;  // folders taken whole, for their own entries
     std::set<std::pair<dev_t, ino_t>> m_visited;
 };

@@ -16,11 +16,11 @@
 namespace zipengine {
 
 struct SelectionOptions {
-    bool recurse = false;       // descend into sub-folders
-    bool hidden = false;        // include names beginning with a dot and what lies in such folders
-    bool dropDirNames = false;  // store the file name alone
-    bool folderEntries = false; // store an entry of its own for every folder of a stored file
-    bool forceDos = false;      // short 8.3 names, upper case
+    bool recurse = false;        // descend into sub-folders
+    bool hidden = false;         // include names beginning with a dot and what lies in such folders
+    bool dropDirNames = false;   // store the file name alone
+    bool folderEntries = false;  // store an entry of its own for every folder of a stored file
+    bool forceDos = false;       // short 8.3 names, upper case
 };
 
 struct SelectedItem {

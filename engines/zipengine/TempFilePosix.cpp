@@ -69,7 +69,8 @@ std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 int CreateUnnamed(const std::string& folder) {
     int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0) return -1;
-    struct stat viaProc {}, own {};
+    struct stat viaProc {
+    }, own{};
     if (stat(ProcPath(fd).c_str(), &viaProc) != 0 || fstat(fd, &own) != 0 || viaProc.st_ino != own.st_ino ||
         viaProc.st_dev != own.st_dev) {
         close(fd);  // empty and unnamed: nothing to report
@@ -124,10 +125,8 @@ int TempFile::Complete() {
     // A fresh name of our own: link() never replaces, so names are tried until one is free.
     for (int attempt = 0; !error && m_path.empty() && attempt < 100; ++attempt) {
         std::string name = m_folder + kPrefix + RandomPart() + kSuffix;
-        if (linkat(AT_FDCWD, ProcPath(m_fd).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-            m_path = name;
-        else if (errno != EEXIST)
-            error = errno;
+        if (linkat(AT_FDCWD, ProcPath(m_fd).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) m_path = name;
+        else if (errno != EEXIST) error = errno;
     }
     if (!error && m_path.empty()) error = EEXIST;
     if (close(m_fd) != 0 && !error) error = errno;

@@ -72,7 +72,8 @@ std::optional<std::string> SizeLimitProblem(const UpdatePlan& plan, const Existi
         return "The archive would hold " + std::to_string(plan.slots.size()) +
                " entries, more than the 65,535 a zip archive without 64-bit records holds.";
     if (total + directory + ziprec::end::kFixedSize + old.comment.size() > kMax32)
-        return std::string("The archive could grow beyond 4 GiB, more than a zip archive without 64-bit records holds.");
+        return std::string(
+            "The archive could grow beyond 4 GiB, more than a zip archive without 64-bit records holds.");
     return std::nullopt;
 }
 

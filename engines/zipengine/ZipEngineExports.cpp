@@ -49,7 +49,8 @@ extern "C" ZIPENGINE_EXPORT int32_t ZIPENGINE_CALL ZipEngineExec(EngineCallRecor
         if (record->tempDir) o.tempDir = record->tempDir;
         if (head.specCount > 0 && record->fileSpecs) {
             for (int32_t i = 0; i < head.specCount; ++i)
-                if (record->fileSpecs[i].spec && *record->fileSpecs[i].spec) o.specs.emplace_back(record->fileSpecs[i].spec);
+                if (record->fileSpecs[i].spec && *record->fileSpecs[i].spec)
+                    o.specs.emplace_back(record->fileSpecs[i].spec);
         }
         o.level = head.compLevel;
         o.recurse = head.recurse != 0;

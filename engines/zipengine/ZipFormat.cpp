@@ -55,9 +55,9 @@ std::string CentralHeader(const NewEntryFields& e, uint32_t localOffset) {
     Append16(h, kVersionMadeBy);
     // version needed to extract ... extra field length
     h.append(local, ziprec::local::kVersionNeededAt, ziprec::local::kFixedSize - ziprec::local::kVersionNeededAt);
-    Append16(h, 0);          // comment length
-    Append16(h, 0);          // disk number start
-    Append16(h, 0);          // internal attributes
+    Append16(h, 0);  // comment length
+    Append16(h, 0);  // disk number start
+    Append16(h, 0);  // internal attributes
     uint32_t attributes = e.isFolder ? kDosDirectory : kDosArchive;
     if (e.readOnly) attributes |= kDosReadOnly;
     Append32(h, attributes);

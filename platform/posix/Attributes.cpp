@@ -17,7 +17,9 @@ namespace platform {
 namespace {
 
 struct DirCloser {
-    void operator()(DIR* d) const { if (d) ::closedir(d); }
+    void operator()(DIR* d) const {
+        if (d) ::closedir(d);
+    }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 

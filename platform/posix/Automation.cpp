@@ -39,10 +39,8 @@ std::shared_ptr<AutomationObject> CreateOleObject(const std::string& progId) {
         std::string path = dir + "/" + pluginName;
         if (!FileExists(path)) continue;
         auto library = std::make_unique<DynamicLibrary>(path);
-        if (!library->IsLoaded())
-            throw AutomationError("Server execution failed: " + library->Error());
-        auto create = reinterpret_cast<TallomirCreateAutomationObjectFn>(
-            library->Symbol(TALLOMIR_AUTOMATION_ENTRY));
+        if (!library->IsLoaded()) throw AutomationError("Server execution failed: " + library->Error());
+        auto create = reinterpret_cast<TallomirCreateAutomationObjectFn>(library->Symbol(TALLOMIR_AUTOMATION_ENTRY));
         if (!create) throw AutomationError("Server execution failed: " + path + " is no automation server.");
         TallomirAutomationObject* object = create();
         if (!object) throw AutomationError("Server execution failed: " + progId + " did not start.");
@@ -72,10 +70,8 @@ std::string AutomationObject::Invoke(const std::string& method, const std::strin
     if (out) obj->free_text(obj->self, out);
     switch (rc) {
         case TALLOMIR_INVOKE_OK: return text;
-        case TALLOMIR_INVOKE_UNKNOWN_METHOD:
-            throw AutomationError(text.empty() ? "Unknown name: " + method : text);
-        default:
-            throw AutomationError(text.empty() ? "The automation server rejected the call." : text);
+        case TALLOMIR_INVOKE_UNKNOWN_METHOD: throw AutomationError(text.empty() ? "Unknown name: " + method : text);
+        default: throw AutomationError(text.empty() ? "The automation server rejected the call." : text);
     }
 }
 

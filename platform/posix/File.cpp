@@ -176,7 +176,8 @@ File::CopyResult File::CopyTo(File& target, std::uint64_t size) {
     thread_local std::vector<char> buffer;
     if (!inKernel && buffer.empty()) buffer.resize(1 << 20);
     while (!inKernel && result.copied < size) {
-        const std::int64_t want = static_cast<std::int64_t>(std::min<std::uint64_t>(buffer.size(), size - result.copied));
+        const std::int64_t want =
+            static_cast<std::int64_t>(std::min<std::uint64_t>(buffer.size(), size - result.copied));
         const std::int64_t got = Read(buffer.data(), want);
         if (got < 0) {
             result.error = SysError::FromErrno(errno);

@@ -21,14 +21,18 @@ using posix::Nanos;
 
 namespace posix {
 
-std::int64_t Nanos(const struct timespec& t) { return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec; }
+std::int64_t Nanos(const struct timespec& t) {
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000LL + t.tv_nsec;
+}
 
 }  // namespace posix
 
 namespace {
 
 struct DirCloser {
-    void operator()(DIR* d) const { if (d) ::closedir(d); }
+    void operator()(DIR* d) const {
+        if (d) ::closedir(d);
+    }
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
@@ -41,9 +45,9 @@ struct DirListing {
     std::int64_t mtime = 0;
     std::int64_t listedAt = 0;
     bool changedByUs = false;
-    std::vector<std::string> names;  // a removed name leaves an empty place
+    std::vector<std::string> names;                            // a removed name leaves an empty place
     std::unordered_map<std::string, std::size_t> byLowerName;  // first in directory order
-    std::multimap<std::string, std::size_t> sortedLower;        // for prefix searches
+    std::multimap<std::string, std::size_t> sortedLower;       // for prefix searches
 };
 
 std::mutex g_listingMutex;
@@ -186,7 +190,9 @@ std::optional<ResolvedPath> ResolvePath(const std::string& path) {
     return resolved;
 }
 
-std::optional<std::string> ResolveMissingSpelling(const std::string& path) { return LookUpSpelling(ExpandFileName(path)); }
+std::optional<std::string> ResolveMissingSpelling(const std::string& path) {
+    return LookUpSpelling(ExpandFileName(path));
+}
 
 OwnChange::OwnChange(const std::string& path) {
     std::string entry = path;
@@ -245,7 +251,8 @@ std::optional<DirEntry> StatEntry(const std::string& path) {
     const std::string& resolved = found->path;
     const struct stat& st = found->status;
     DirEntry entry;
-    std::string trimmed = resolved.size() > 1 && resolved.back() == '/' ? resolved.substr(0, resolved.size() - 1) : resolved;
+    std::string trimmed =
+        resolved.size() > 1 && resolved.back() == '/' ? resolved.substr(0, resolved.size() - 1) : resolved;
     entry.name = trimmed.substr(trimmed.rfind('/') + 1);
     entry.isDirectory = S_ISDIR(st.st_mode);
     entry.isHidden = !entry.name.empty() && entry.name[0] == '.';

@@ -29,9 +29,7 @@ std::string DriveKey(std::string drive) {
     return common::LowerAscii(drive);
 }
 
-std::string TrimBlanks(const std::string& s) {
-    return std::string(common::Trim(s, " \t\r"));
-}
+std::string TrimBlanks(const std::string& s) { return std::string(common::Trim(s, " \t\r")); }
 
 void AddMapping(std::map<std::string, std::string>& map, const std::string& drive, std::string host) {
     while (host.size() > 1 && host.back() == '/') host.pop_back();
@@ -44,8 +42,8 @@ void AddMapping(std::map<std::string, std::string>& map, const std::string& driv
 std::map<std::string, std::string> InitialDriveMap() {
     std::map<std::string, std::string> map{{"z", "/"}};
     File::Opened file = File::Open(ProgramDir() + "Tallomir.INI", File::Mode::Read);
-    std::istringstream ini(file.error ? std::string()
-                                      : posix::ReadAll(file.file, static_cast<std::size_t>(file.size)).bytes.value_or(""));
+    std::istringstream ini(
+        file.error ? std::string() : posix::ReadAll(file.file, static_cast<std::size_t>(file.size)).bytes.value_or(""));
     bool inDrives = false;
     for (std::string line; std::getline(ini, line);) {
         line = TrimBlanks(line);
@@ -59,7 +57,8 @@ std::map<std::string, std::string> InitialDriveMap() {
         std::istringstream list(env);
         for (std::string item; std::getline(list, item, ';');)
             if (item.find('=') != std::string::npos)
-                AddMapping(map, TrimBlanks(item.substr(0, item.find('='))), TrimBlanks(item.substr(item.find('=') + 1)));
+                AddMapping(map, TrimBlanks(item.substr(0, item.find('='))),
+                           TrimBlanks(item.substr(item.find('=') + 1)));
     }
     return map;
 }
@@ -110,7 +109,6 @@ std::string FoldPath(const std::string& path) {
     return out;
 }
 
-
 }  // namespace
 
 // ---- current folder and path expansion -------------------------------------------------
@@ -158,8 +156,7 @@ std::string ExpandFileName(const std::string& path) {
     if (p.size() >= 2 && p[0] == '/' && p[1] == '/') {
         // \\server\share\rest: the share prefix goes through the drive map.
         std::size_t serverEnd = p.find('/', 2);
-        std::size_t shareEnd = serverEnd == std::string::npos ? std::string::npos
-                                                              : p.find('/', serverEnd + 1);
+        std::size_t shareEnd = serverEnd == std::string::npos ? std::string::npos : p.find('/', serverEnd + 1);
         std::string prefix = p.substr(0, shareEnd);
         std::string rest = shareEnd == std::string::npos ? "" : p.substr(shareEnd);
         host = LookupDrive(DriveKey(prefix)) + "/" + rest;

@@ -15,10 +15,16 @@ namespace {
 struct Fd {
     int fd = -1;
     explicit Fd(int f) : fd(f) {}
-    ~Fd() { if (fd >= 0) ::close(fd); }
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
-    int release() { int f = fd; fd = -1; return f; }
+    int release() {
+        int f = fd;
+        fd = -1;
+        return f;
+    }
 };
 
 }  // namespace
@@ -61,7 +67,8 @@ FileBytes ReadFile(const std::string& path) {
 
 namespace {
 
-SysError WriteWhole(const std::string& p, const std::string& bytes, bool existed, const struct stat& old) {    if (!existed) {
+SysError WriteWhole(const std::string& p, const std::string& bytes, bool existed, const struct stat& old) {
+    if (!existed) {
         // Nothing to keep whole: write the new file in place, and remove it on failure.
         Fd fd(::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (fd.fd >= 0) {

@@ -3,7 +3,8 @@
 //  - PathToTableName$, PathToDirectory$ and FileExists from the path text;
 //  - a table "X" is seamless when "X.tiles" exists beside its header: one tile path a line;
 //  - opening "X" fails when "X.openfail" exists; reading a row fails when "X.rowfail" exists;
-//    closing fails when "X.closefail" exists; TableInfo(LAYER,3) fails with "X.infofail"; committing fails when "X.commitfail" exists;
+//    closing fails when "X.closefail" exists; TableInfo(LAYER,3) fails with "X.infofail"; committing fails when
+//    "X.commitfail" exists;
 //  - "Update LAYER Set Table=..." changes a row, "Commit Table LAYER" writes the rows back
 //    into "X.tiles"; TableInfo(LAYER,3) is "3" when the header holds "Create View".
 // "Log" returns every call received so far, one "Do text" / "Eval text" per line.

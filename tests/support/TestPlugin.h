@@ -22,9 +22,9 @@ using PluginInvoke = int (*)(void*, const char*, const char*, size_t, char**, si
 
 // A new object that answers every call with `invoke`.
 inline TallomirAutomationObject* NewPluginObject(PluginInvoke invoke) {
-    auto* obj = new TallomirAutomationObject{
-        TALLOMIR_AUTOMATION_ABI, nullptr, invoke, [](void*, char* text) { std::free(text); },
-        [](void* self) { delete static_cast<TallomirAutomationObject*>(self); }};
+    auto* obj = new TallomirAutomationObject{TALLOMIR_AUTOMATION_ABI, nullptr, invoke,
+                                             [](void*, char* text) { std::free(text); },
+                                             [](void* self) { delete static_cast<TallomirAutomationObject*>(self); }};
     obj->self = obj;
     return obj;
 }

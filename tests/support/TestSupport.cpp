@@ -31,7 +31,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     // Give back write access first, so read-only test files do not stay behind.
-    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
         fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(m_path, ec);
 }
@@ -80,9 +81,7 @@ CommandResult RunCommand(const std::string& command) {
     return result;
 }
 
-bool HaveTool(const std::string& tool) {
-    return RunCommand("command -v " + tool + " >/dev/null 2>&1").status == 0;
-}
+bool HaveTool(const std::string& tool) { return RunCommand("command -v " + tool + " >/dev/null 2>&1").status == 0; }
 
 namespace {
 
@@ -159,7 +158,8 @@ std::optional<std::string> FinishedWithin(int seconds, const std::function<std::
     bool ended = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (pid > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd p{out[0], POLLIN, 0};
         const int ready = left.count() > 0 ? ::poll(&p, 1, static_cast<int>(left.count())) : 0;
         if (ready < 0 && errno == EINTR) continue;

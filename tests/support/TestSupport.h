@@ -19,7 +19,7 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::string& path() const { return m_path; }      // no trailing '/'
+    const std::string& path() const { return m_path; }  // no trailing '/'
     std::string operator/(const std::string& rel) const { return m_path + "/" + rel; }
 
 private:
@@ -60,9 +60,9 @@ private:
 std::optional<std::string> FinishedWithin(int seconds, const std::function<std::string()>& work);
 
 // Where the built programs and the sources are (from the test environment).
-std::string BinDir();        // build/bin
-std::string SourceDir();     // the repository
-std::string TestBinDir();    // build/tests/bin
+std::string BinDir();      // build/bin
+std::string SourceDir();   // the repository
+std::string TestBinDir();  // build/tests/bin
 
 // Records every call; answers ProgressCancelled from a flag the test controls.
 class RecordingUserInterface : public app::UserInterface {
@@ -85,9 +85,7 @@ public:
         cancelled = false;
         events.push_back({"begin", "", maximum});
     }
-    void SetProgress(int position, const std::string& text) override {
-        events.push_back({"progress", text, position});
-    }
+    void SetProgress(int position, const std::string& text) override { events.push_back({"progress", text, position}); }
     void EndProgress() override { events.push_back({"end", ""}); }
     bool ProgressCancelled() const override { return cancelled; }
     void ProcessMessages() override {

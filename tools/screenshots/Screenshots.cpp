@@ -114,8 +114,9 @@ int main(int argc, char* argv[]) {
         Save(&note, "note");
         note.close();
     });
-    note.ShowNote("Error copying file C:\\Data\\Roads.DAT\r\nThe process cannot access the file because it is "
-                  "being used by another process.");
+    note.ShowNote(
+        "Error copying file C:\\Data\\Roads.DAT\r\nThe process cannot access the file because it is "
+        "being used by another process.");
 
     ui::TProgressForm progress;
     progress.BeginProgress(12);

@@ -37,8 +37,7 @@ Command ExpandCommandLine(const std::string& text, const std::string& folder) {
     auto flush = [&] {
         if (word.empty()) return;
         std::string expanded = ReplaceMark(word, folder);
-        if (!hasQuote && expanded != word && expanded.find(' ') != std::string::npos)
-            expanded = '"' + expanded + '"';
+        if (!hasQuote && expanded != word && expanded.find(' ') != std::string::npos) expanded = '"' + expanded + '"';
         if (!cmd.arguments.empty()) cmd.arguments += ' ';
         cmd.arguments += expanded;
         word.clear();

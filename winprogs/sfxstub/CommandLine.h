@@ -7,7 +7,7 @@
 namespace sfx {
 
 struct Command {
-    std::string program;    // empty: nothing to run
+    std::string program;  // empty: nothing to run
     std::string arguments;
 };
 

@@ -7,7 +7,9 @@ namespace sfx {
 
 namespace {
 
-bool IsSelected(const std::vector<bool>& selected, size_t i) { return selected.empty() || (i < selected.size() && selected[i]); }
+bool IsSelected(const std::vector<bool>& selected, size_t i) {
+    return selected.empty() || (i < selected.size() && selected[i]);
+}
 
 // Creates the folders of `parts[0..count)` below `root`; refuses a link or a file on the way.
 std::string MakeFolders(const std::string& root, const std::vector<std::string>& parts, size_t count, bool utf8,
@@ -16,15 +18,13 @@ std::string MakeFolders(const std::string& root, const std::vector<std::string>&
     for (size_t i = 0; i < count; ++i) {
         path += os::EntryNameToPath(parts[i], utf8);
         switch (os::KindOf(path)) {
-        case os::Kind::Folder:
-            break;
-        case os::Kind::Missing:
-            if (std::string err = os::CreateFolder(path); !err.empty()) return "cannot create the folder " + path + ": " + err;
-            break;
-        case os::Kind::Link:
-            return path + " is a link; links are never followed";
-        default:
-            return path + " exists and is not a folder";
+            case os::Kind::Folder: break;
+            case os::Kind::Missing:
+                if (std::string err = os::CreateFolder(path); !err.empty())
+                    return "cannot create the folder " + path + ": " + err;
+                break;
+            case os::Kind::Link: return path + " is a link; links are never followed";
+            default: return path + " exists and is not a folder";
         }
         path += os::kSeparator;
     }
@@ -85,39 +85,39 @@ ExtractReport ExtractAll(const ByteSource& source, const SfxArchive& archive, co
         path += os::EntryNameToPath(name.parts.back(), entry.utf8);
 
         switch (os::KindOf(path)) {
-        case os::Kind::Missing:
-            break;
-        case os::Kind::File: {
-            if (mode == Overwrite::Never) {
-                ++report.skipped;
-                continue;
-            }
-            if (!options.selfPath.empty() && os::SameFile(path, options.selfPath)) {
-                problem("refused, it would overwrite this self-extracting program itself");
-                continue;
-            }
-            bool replace = mode == Overwrite::Always;
-            if (mode == Overwrite::Ask) {
-                switch (ui.AskOverwrite(path)) {
-                case Answer::Yes: replace = true; break;
-                case Answer::No: break;
-                case Answer::YesToAll: replace = true; mode = Overwrite::Always; break;
-                case Answer::NoToAll: mode = Overwrite::Never; break;
-                case Answer::Cancel: report.cancelled = true; return report;
+            case os::Kind::Missing: break;
+            case os::Kind::File: {
+                if (mode == Overwrite::Never) {
+                    ++report.skipped;
+                    continue;
                 }
+                if (!options.selfPath.empty() && os::SameFile(path, options.selfPath)) {
+                    problem("refused, it would overwrite this self-extracting program itself");
+                    continue;
+                }
+                bool replace = mode == Overwrite::Always;
+                if (mode == Overwrite::Ask) {
+                    switch (ui.AskOverwrite(path)) {
+                        case Answer::Yes: replace = true; break;
+                        case Answer::No: break;
+                        case Answer::YesToAll:
+                            replace = true;
+                            mode = Overwrite::Always;
+                            break;
+                        case Answer::NoToAll: mode = Overwrite::Never; break;
+                        case Answer::Cancel: report.cancelled = true; return report;
+                    }
+                }
+                if (!replace) {
+                    ++report.skipped;
+                    continue;
+                }
+                break;
             }
-            if (!replace) {
-                ++report.skipped;
+            case os::Kind::Link:
+                problem("refused, " + path + " is a link; links are never followed or replaced");
                 continue;
-            }
-            break;
-        }
-        case os::Kind::Link:
-            problem("refused, " + path + " is a link; links are never followed or replaced");
-            continue;
-        default:
-            problem(path + " exists and is not a file");
-            continue;
+            default: problem(path + " exists and is not a file"); continue;
         }
 
         os::OutputFile out;

@@ -24,7 +24,7 @@ public:
 };
 
 struct ExtractOptions {
-    std::string folder;          // extraction folder, ending with the separator
+    std::string folder;  // extraction folder, ending with the separator
     Overwrite overwrite = Overwrite::Ask;
     std::vector<bool> selected;  // per entry; empty = all
     std::string selfPath;        // the running program, never overwritten

@@ -19,11 +19,11 @@ public:
         std::string line;
         if (!Ask("replace " + path + "? (y)es (n)o (a)ll (s)kip all (c)ancel", line)) return sfx::Answer::Cancel;
         switch (line.empty() ? 'n' : line[0]) {
-        case 'y': return sfx::Answer::Yes;
-        case 'a': return sfx::Answer::YesToAll;
-        case 's': return sfx::Answer::NoToAll;
-        case 'c': return sfx::Answer::Cancel;
-        default: return sfx::Answer::No;
+            case 'y': return sfx::Answer::Yes;
+            case 'a': return sfx::Answer::YesToAll;
+            case 's': return sfx::Answer::NoToAll;
+            case 'c': return sfx::Answer::Cancel;
+            default: return sfx::Answer::No;
         }
     }
     void Progress(size_t, size_t, const std::string&) override {}

@@ -64,11 +64,11 @@ public:
         INT_PTR r = DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_OVERWRITE), m_progress, OverwriteProc,
                                     reinterpret_cast<LPARAM>(this));
         switch (r) {
-        case IDYES: return sfx::Answer::Yes;
-        case IDC_YESALL: return sfx::Answer::YesToAll;
-        case IDNO: return sfx::Answer::No;
-        case IDC_NOALL: return sfx::Answer::NoToAll;
-        default: return sfx::Answer::Cancel;
+            case IDYES: return sfx::Answer::Yes;
+            case IDC_YESALL: return sfx::Answer::YesToAll;
+            case IDNO: return sfx::Answer::No;
+            case IDC_NOALL: return sfx::Answer::NoToAll;
+            default: return sfx::Answer::Cancel;
         }
     }
 
@@ -95,15 +95,15 @@ public:
     bool Choose(const sfx::SfxArchive& archive, sfx::StubChoice& choice) override {
         m_archive = &archive;
         m_choice = &choice;
-        return DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainProc, reinterpret_cast<LPARAM>(this)) ==
-               IDOK;
+        return DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainProc,
+                               reinterpret_cast<LPARAM>(this)) == IDOK;
     }
 
     bool AskCommand(const sfx::SfxArchive&, std::string& command) override {
         CloseProgress();
         m_command = Widen(command);
-        if (DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_COMMAND), nullptr, CommandProc, reinterpret_cast<LPARAM>(this)) !=
-            IDOK)
+        if (DialogBoxParamW(nullptr, MAKEINTRESOURCEW(IDD_COMMAND), nullptr, CommandProc,
+                            reinterpret_cast<LPARAM>(this)) != IDOK)
             return false;
         command = Narrow(m_command);
         return true;
@@ -169,56 +169,55 @@ private:
         const sfx::SfxArchive& archive = *self->m_archive;
         sfx::StubChoice& choice = *self->m_choice;
         switch (msg) {
-        case WM_INITDIALOG: {
-            SetWindowTextW(dlg, self->m_caption.c_str());
-            SetDlgItemTextW(dlg, IDC_FOLDER, Widen(choice.folder).c_str());
-            int radio = choice.overwrite == sfx::Overwrite::Always  ? IDC_OVR_ALWAYS
-                        : choice.overwrite == sfx::Overwrite::Never ? IDC_OVR_NEVER
-                                                                    : IDC_OVR_ASK;
-            CheckRadioButton(dlg, IDC_OVR_ALWAYS, IDC_OVR_ASK, radio);
-            HWND list = GetDlgItem(dlg, IDC_FILES);
-            for (const sfx::ZipEntry& e : archive.entries) SendMessageW(list, LB_ADDSTRING, 0, LPARAM(ShownName(e.name).c_str()));
-            SendMessageW(list, LB_SETSEL, TRUE, -1);
-            // Gaps are closed from the bottom up, so the first move does not shift the second.
-            if (!(archive.header.flags & sfx::SfxAskFiles)) {
-                ShowWindow(GetDlgItem(dlg, IDC_FILES_LABEL), SW_HIDE);
-                ShowWindow(list, SW_HIDE);
-                CloseGap(dlg, 179, 89);
-            }
-            if (archive.header.flags & sfx::SfxHideOverwriteBox) {
-                for (int id : {IDC_OVERWRITE_GROUP, IDC_OVR_ALWAYS, IDC_OVR_NEVER, IDC_OVR_ASK})
-                    ShowWindow(GetDlgItem(dlg, id), SW_HIDE);
-                CloseGap(dlg, 88, 52);
-            }
-            return TRUE;
-        }
-        case WM_COMMAND:
-            switch (LOWORD(wp)) {
-            case IDC_BROWSE:
-                self->Browse(dlg);
-                return TRUE;
-            case IDOK: {
-                std::wstring folder = WindowText(GetDlgItem(dlg, IDC_FOLDER));
-                if (folder.empty()) {
-                    MessageBoxW(dlg, L"Please enter the folder to extract the files to.", self->m_caption.c_str(),
-                                MB_OK | MB_ICONINFORMATION);
-                    return TRUE;
-                }
-                choice.folder = Narrow(folder);
-                if (IsDlgButtonChecked(dlg, IDC_OVR_ALWAYS) == BST_CHECKED) choice.overwrite = sfx::Overwrite::Always;
-                if (IsDlgButtonChecked(dlg, IDC_OVR_NEVER) == BST_CHECKED) choice.overwrite = sfx::Overwrite::Never;
-                if (IsDlgButtonChecked(dlg, IDC_OVR_ASK) == BST_CHECKED) choice.overwrite = sfx::Overwrite::Ask;
+            case WM_INITDIALOG: {
+                SetWindowTextW(dlg, self->m_caption.c_str());
+                SetDlgItemTextW(dlg, IDC_FOLDER, Widen(choice.folder).c_str());
+                int radio = choice.overwrite == sfx::Overwrite::Always  ? IDC_OVR_ALWAYS
+                            : choice.overwrite == sfx::Overwrite::Never ? IDC_OVR_NEVER
+                                                                        : IDC_OVR_ASK;
+                CheckRadioButton(dlg, IDC_OVR_ALWAYS, IDC_OVR_ASK, radio);
                 HWND list = GetDlgItem(dlg, IDC_FILES);
-                for (size_t i = 0; i < choice.selected.size(); ++i)
-                    choice.selected[i] = SendMessageW(list, LB_GETSEL, WPARAM(i), 0) > 0;
-                EndDialog(dlg, IDOK);
+                for (const sfx::ZipEntry& e : archive.entries)
+                    SendMessageW(list, LB_ADDSTRING, 0, LPARAM(ShownName(e.name).c_str()));
+                SendMessageW(list, LB_SETSEL, TRUE, -1);
+                // Gaps are closed from the bottom up, so the first move does not shift the second.
+                if (!(archive.header.flags & sfx::SfxAskFiles)) {
+                    ShowWindow(GetDlgItem(dlg, IDC_FILES_LABEL), SW_HIDE);
+                    ShowWindow(list, SW_HIDE);
+                    CloseGap(dlg, 179, 89);
+                }
+                if (archive.header.flags & sfx::SfxHideOverwriteBox) {
+                    for (int id : {IDC_OVERWRITE_GROUP, IDC_OVR_ALWAYS, IDC_OVR_NEVER, IDC_OVR_ASK})
+                        ShowWindow(GetDlgItem(dlg, id), SW_HIDE);
+                    CloseGap(dlg, 88, 52);
+                }
                 return TRUE;
             }
-            case IDCANCEL:
-                EndDialog(dlg, IDCANCEL);
-                return TRUE;
-            }
-            break;
+            case WM_COMMAND:
+                switch (LOWORD(wp)) {
+                    case IDC_BROWSE: self->Browse(dlg); return TRUE;
+                    case IDOK: {
+                        std::wstring folder = WindowText(GetDlgItem(dlg, IDC_FOLDER));
+                        if (folder.empty()) {
+                            MessageBoxW(dlg, L"Please enter the folder to extract the files to.",
+                                        self->m_caption.c_str(), MB_OK | MB_ICONINFORMATION);
+                            return TRUE;
+                        }
+                        choice.folder = Narrow(folder);
+                        if (IsDlgButtonChecked(dlg, IDC_OVR_ALWAYS) == BST_CHECKED)
+                            choice.overwrite = sfx::Overwrite::Always;
+                        if (IsDlgButtonChecked(dlg, IDC_OVR_NEVER) == BST_CHECKED)
+                            choice.overwrite = sfx::Overwrite::Never;
+                        if (IsDlgButtonChecked(dlg, IDC_OVR_ASK) == BST_CHECKED) choice.overwrite = sfx::Overwrite::Ask;
+                        HWND list = GetDlgItem(dlg, IDC_FILES);
+                        for (size_t i = 0; i < choice.selected.size(); ++i)
+                            choice.selected[i] = SendMessageW(list, LB_GETSEL, WPARAM(i), 0) > 0;
+                        EndDialog(dlg, IDOK);
+                        return TRUE;
+                    }
+                    case IDCANCEL: EndDialog(dlg, IDCANCEL); return TRUE;
+                }
+                break;
         }
         return FALSE;
     }
@@ -243,9 +242,11 @@ private:
         }
         if (msg == WM_COMMAND) {
             switch (LOWORD(wp)) {
-            case IDYES: case IDNO: case IDC_YESALL: case IDC_NOALL: case IDCANCEL:
-                EndDialog(dlg, LOWORD(wp));
-                return TRUE;
+                case IDYES:
+                case IDNO:
+                case IDC_YESALL:
+                case IDC_NOALL:
+                case IDCANCEL: EndDialog(dlg, LOWORD(wp)); return TRUE;
             }
         }
         return FALSE;

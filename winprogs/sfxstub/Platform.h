@@ -12,9 +12,9 @@ namespace sfx::os {
 
 extern const char kSeparator;
 
-std::string SelfPath();                         // the running executable
-std::string FolderOf(const std::string& path);  // with its trailing separator
-std::string FullPath(const std::string& path);  // absolute, as the system resolves it
+std::string SelfPath();                                  // the running executable
+std::string FolderOf(const std::string& path);           // with its trailing separator
+std::string FullPath(const std::string& path);           // absolute, as the system resolves it
 std::string ExpandEnvironment(const std::string& text);  // %NAME% on Windows, as is elsewhere
 bool IsAbsolute(const std::string& path);
 

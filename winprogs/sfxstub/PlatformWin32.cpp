@@ -13,8 +13,9 @@ namespace {
 
 std::string ErrorText(DWORD code) {
     wchar_t* buf = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
     std::wstring text = n && buf ? std::wstring(buf, n) : L"error " + std::to_wstring(code);
     if (buf) LocalFree(buf);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
@@ -27,7 +28,8 @@ std::wstring SysPath(const std::string& path) {
     for (wchar_t& c : w)
         if (c == L'/') c = L'\\';
     if (w.size() >= 3 && w[1] == L':' && w[2] == L'\\') return L"\\\\?\\" + w;
-    if (w.size() >= 2 && w[0] == L'\\' && w[1] == L'\\' && w.compare(0, 4, L"\\\\?\\") != 0) return L"\\\\?\\UNC\\" + w.substr(2);
+    if (w.size() >= 2 && w[0] == L'\\' && w[1] == L'\\' && w.compare(0, 4, L"\\\\?\\") != 0)
+        return L"\\\\?\\UNC\\" + w.substr(2);
     return w;
 }
 
@@ -100,8 +102,9 @@ bool IsAbsolute(const std::string& path) {
 }
 
 std::unique_ptr<ByteSource> OpenSource(const std::string& path, std::string& error) {
-    HANDLE h = CreateFileW(SysPath(FullPath(path)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(SysPath(FullPath(path)).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         error = ErrorText(GetLastError());
         return nullptr;
@@ -186,7 +189,8 @@ std::string OutputFile::Create(const std::string& target) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         m_temp = target + ".~sfx" + std::to_string(attempt);
         // CREATE_NEW never opens an existing file or a link.
-        HANDLE h = CreateFileW(SysPath(m_temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h =
+            CreateFileW(SysPath(m_temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             m_handle = reinterpret_cast<intptr_t>(h);
             return {};
@@ -217,14 +221,15 @@ std::string OutputFile::Commit(const ZipEntry& entry) {
     if (!CloseHandle(h)) return "cannot write " + m_target + ": " + ErrorText(GetLastError());
     std::wstring target = SysPath(m_target);
     DWORD old = GetFileAttributesW(target.c_str());
-    if (old != INVALID_FILE_ATTRIBUTES && (old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
+    if (old != INVALID_FILE_ATTRIBUTES &&
+        (old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)))
         SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!MoveFileExW(SysPath(m_temp).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
         return "cannot replace " + m_target + ": " + ErrorText(GetLastError());
     m_temp.clear();
     // The MS-DOS attributes the archive stored: read-only, hidden, system, archive.
-    DWORD attrs = entry.externalAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                              FILE_ATTRIBUTE_ARCHIVE);
+    DWORD attrs = entry.externalAttributes &
+                  (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     if (attrs) SetFileAttributesW(target.c_str(), attrs);
     return {};
 }

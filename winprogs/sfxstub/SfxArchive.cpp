@@ -109,15 +109,15 @@ bool ZipEntry::IsSymlink() const {
 
 std::string MethodName(uint16_t method) {
     switch (method) {
-    case 0: return "stored";
-    case 8: return "deflated";
-    case 9: return "deflate64";
-    case 12: return "bzip2";
-    case 14: return "LZMA";
-    case 93: return "zstd";
-    case 95: return "xz";
-    case 99: return "AES-encrypted";
-    default: return "method " + std::to_string(method);
+        case 0: return "stored";
+        case 8: return "deflated";
+        case 9: return "deflate64";
+        case 12: return "bzip2";
+        case 14: return "LZMA";
+        case 93: return "zstd";
+        case 95: return "xz";
+        case 99: return "AES-encrypted";
+        default: return "method " + std::to_string(method);
     }
 }
 
@@ -193,7 +193,8 @@ OpenResult OpenSfxArchive(const ByteSource& source, SfxArchive& archive, bool ch
 std::string ExtractEntryData(const ByteSource& source, const SfxArchive& archive, const ZipEntry& entry,
                              const WriteFn& write) {
     if (entry.IsEncrypted()) return "it is encrypted";
-    if (entry.method != 0 && entry.method != 8) return "it is compressed with an unsupported method (" + MethodName(entry.method) + ")";
+    if (entry.method != 0 && entry.method != 8)
+        return "it is compressed with an unsupported method (" + MethodName(entry.method) + ")";
 
     uint8_t local[ziprec::local::kFixedSize];
     if (!source.ReadAt(entry.localOffset, local, sizeof local)) return "its data cannot be read";

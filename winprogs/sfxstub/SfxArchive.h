@@ -37,9 +37,9 @@ enum SfxFlag : uint8_t {
     SfxAskFiles = 0x02,          // let the user choose which files to extract
     SfxHideOverwriteBox = 0x04,  // do not offer the overwrite choice in the window
     SfxOverwriteAlways = 0x08,
-    SfxOverwriteNever = 0x10,    // neither of the two: ask for each existing file
-    SfxNoCheckSize = 0x20,       // skip the check that the file is whole
-    SfxAutoRun = 0x40,           // extract at once into the default folder, without asking
+    SfxOverwriteNever = 0x10,  // neither of the two: ask for each existing file
+    SfxNoCheckSize = 0x20,     // skip the check that the file is whole
+    SfxAutoRun = 0x40,         // extract at once into the default folder, without asking
 };
 
 constexpr size_t kSfxHeaderSize = 256;
@@ -59,10 +59,10 @@ bool ParseSfxHeader(const uint8_t* bytes, SfxHeader& header);
 std::vector<uint8_t> BuildSfxHeader(const SfxHeader& header);
 
 struct ZipEntry {
-    std::string name;        // as stored, bytes
-    bool utf8 = false;       // general-purpose bit 11: the name is UTF-8, else the OEM code page
+    std::string name;   // as stored, bytes
+    bool utf8 = false;  // general-purpose bit 11: the name is UTF-8, else the OEM code page
     uint16_t flags = 0;
-    uint16_t method = 0;     // 0 stored, 8 deflated; anything else is refused
+    uint16_t method = 0;  // 0 stored, 8 deflated; anything else is refused
     uint32_t crc = 0;
     uint64_t compressedSize = 0;
     uint64_t size = 0;
@@ -73,18 +73,18 @@ struct ZipEntry {
     uint16_t dosDate = 0;
 
     bool IsDirectory() const;
-    bool IsSymlink() const;   // a Unix link stored by the archiver: never created
+    bool IsSymlink() const;  // a Unix link stored by the archiver: never created
     bool IsEncrypted() const { return flags & 0x0001; }
 };
 
 // What the reader found in a self-extracting file.
 struct SfxArchive {
     SfxHeader header;
-    uint64_t headerOffset = 0;     // where the 256-byte header lies (= size of the stub)
-    uint64_t archiveStart = 0;     // first byte of the archive part
-    uint64_t centralDirectory = 0; // where the central directory really lies
-    uint64_t endRecord = 0;        // where the end record lies
-    uint64_t archiveEnd = 0;       // end of the end record's comment
+    uint64_t headerOffset = 0;      // where the 256-byte header lies (= size of the stub)
+    uint64_t archiveStart = 0;      // first byte of the archive part
+    uint64_t centralDirectory = 0;  // where the central directory really lies
+    uint64_t endRecord = 0;         // where the end record lies
+    uint64_t archiveEnd = 0;        // end of the end record's comment
     std::vector<ZipEntry> entries;
 };
 

@@ -22,7 +22,8 @@ std::string WithSeparator(std::string folder) {
 
 // A folder as the user reads it: without its trailing separator, except for a drive's root.
 std::string Shown(const std::string& folder) {
-    if (folder.size() > 1 && (folder.back() == os::kSeparator || folder.back() == '/') && folder[folder.size() - 2] != ':')
+    if (folder.size() > 1 && (folder.back() == os::kSeparator || folder.back() == '/') &&
+        folder[folder.size() - 2] != ':')
         return folder.substr(0, folder.size() - 1);
     return folder;
 }

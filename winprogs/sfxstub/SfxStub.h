@@ -20,11 +20,11 @@ enum ExitCode : int {
 };
 
 struct StubArgs {
-    bool silent = false;       // -s FOLDER: extract into FOLDER, ask nothing, run nothing
+    bool silent = false;  // -s FOLDER: extract into FOLDER, ask nothing, run nothing
     std::string folder;
-    std::string archivePath;   // the file to read; empty: the program itself
+    std::string archivePath;  // the file to read; empty: the program itself
     bool help = false;
-    std::string error;         // a switch that was not understood
+    std::string error;  // a switch that was not understood
 };
 
 // Reads the switches: "-s FOLDER" or "/s FOLDER" (also "-s:FOLDER"), and, with

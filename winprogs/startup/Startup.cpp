@@ -72,8 +72,9 @@ void WriteLine(const std::wstring& text) {
 
 std::wstring ErrorText(DWORD code) {
     wchar_t* buf = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    DWORD n =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
     std::wstring text = n && buf ? std::wstring(buf, n) : L"error " + std::to_wstring(code);
     if (buf) LocalFree(buf);
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) text.pop_back();
@@ -92,7 +93,8 @@ int OpenWorkspace(const std::wstring& folder, const std::wstring& name) {
     if (ShellExecuteExW(&info)) return 0;
     const DWORD error = GetLastError();
     if (error == ERROR_NO_ASSOCIATION || reinterpret_cast<INT_PTR>(info.hInstApp) == SE_ERR_NOASSOC) {
-        std::wstring text = L"No program on this computer is set up to open MapInfo workspaces (.WOR files), so\n" + path +
+        std::wstring text = L"No program on this computer is set up to open MapInfo workspaces (.WOR files), so\n" +
+                            path +
                             L"\ncannot be opened.\n\nPlease install MapInfo Professional or its viewer, then open the "
                             L"workspace from this disc.";
         MessageBoxW(nullptr, text.c_str(), kTitle, MB_OK | MB_ICONWARNING);
@@ -114,24 +116,24 @@ INT_PTR CALLBACK ChooseProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
     if (!state) return FALSE;
     HWND list = GetDlgItem(dlg, IDC_WORKSPACES);
     switch (msg) {
-    case WM_INITDIALOG:
-        for (const std::wstring& n : *state->names) SendMessageW(list, LB_ADDSTRING, 0, LPARAM(n.c_str()));
-        SendMessageW(list, LB_SETCURSEL, 0, 0);
-        return TRUE;
-    case WM_COMMAND:
-        if (LOWORD(wp) == IDOK || (LOWORD(wp) == IDC_WORKSPACES && HIWORD(wp) == LBN_DBLCLK)) {
-            LRESULT sel = SendMessageW(list, LB_GETCURSEL, 0, 0);
-            if (sel == LB_ERR) return TRUE;
-            // The list is unsorted, so its positions are those of the names.
-            state->chosen = int(sel);
-            EndDialog(dlg, IDOK);
+        case WM_INITDIALOG:
+            for (const std::wstring& n : *state->names) SendMessageW(list, LB_ADDSTRING, 0, LPARAM(n.c_str()));
+            SendMessageW(list, LB_SETCURSEL, 0, 0);
             return TRUE;
-        }
-        if (LOWORD(wp) == IDCANCEL) {
-            EndDialog(dlg, IDCANCEL);
-            return TRUE;
-        }
-        break;
+        case WM_COMMAND:
+            if (LOWORD(wp) == IDOK || (LOWORD(wp) == IDC_WORKSPACES && HIWORD(wp) == LBN_DBLCLK)) {
+                LRESULT sel = SendMessageW(list, LB_GETCURSEL, 0, 0);
+                if (sel == LB_ERR) return TRUE;
+                // The list is unsorted, so its positions are those of the names.
+                state->chosen = int(sel);
+                EndDialog(dlg, IDOK);
+                return TRUE;
+            }
+            if (LOWORD(wp) == IDCANCEL) {
+                EndDialog(dlg, IDCANCEL);
+                return TRUE;
+            }
+            break;
     }
     return FALSE;
 }
@@ -162,8 +164,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (names.size() == 1) return OpenWorkspace(folder, names[0]);
 
     ChooseState state{&names};
-    if (DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_CHOOSE), nullptr, ChooseProc, reinterpret_cast<LPARAM>(&state)) !=
-            IDOK ||
+    if (DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_CHOOSE), nullptr, ChooseProc,
+                        reinterpret_cast<LPARAM>(&state)) != IDOK ||
         state.chosen < 0)
         return 3;
     return OpenWorkspace(folder, names[size_t(state.chosen)]);

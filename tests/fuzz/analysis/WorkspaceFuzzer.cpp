@@ -49,8 +49,9 @@ struct Scratch {
         folder = fuzz_support::ScratchFolder("analysis-fuzz");
         std::filesystem::create_directories(folder + "/out");
         Write(folder + "/Fuzz.DAT", SmallDat());
-        Write(folder + "/Tile.TAB", "!table\r\n!version 300\r\n\r\nDefinition Table\r\n  Type NATIVE\r\n  Fields 1\r\n"
-                                    "    Table Char (16) ;\r\n");
+        Write(folder + "/Tile.TAB",
+              "!table\r\n!version 300\r\n\r\nDefinition Table\r\n  Type NATIVE\r\n  Fields 1\r\n"
+              "    Table Char (16) ;\r\n");
         Write(folder + "/Tile.DAT", SmallDat());
         try {
             app::MapInfoApp().Assign(platform::CreateOleObject("MapInfo.Runtime"));
@@ -79,24 +80,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         analysis.Refresh();
         for (std::size_t i = 0; i < state.tables.size() && i < 64; ++i) analysis.TableInfo(static_cast<int>(i));
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     try {
         analysis.CopyWorkSpace(dir + "/W.WOR", dir + "/out/W.WOR");
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     for (auto rewrite : {&analysis::Analysis::UpdateViewTAB, &analysis::Analysis::UpdateRasterTAB}) {
         Write(dir + "/out/Fuzz.tab", header);
         try {
             rewrite(dir + "/out/Fuzz");
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
     }
     // Whatever the input, the analysis never leaves a table open in the runtime.
     try {
         app::MapInfoApp().Do("Close Table LAYER");
         std::abort();  // LAYER was still open
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     return 0;
 }

@@ -22,12 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 try {
                     std::string changed = mapinfo::DbfFile::WithFieldText(record, field, "tile.TAB");
                     if (changed.size() != record.size()) __builtin_trap();
-                } catch (const mapinfo::MapInfoError&) {
-                }
+                } catch (const mapinfo::MapInfoError&) {}
             }
             ++visited;
         }
-    } catch (const mapinfo::MapInfoError&) {
-    }
+    } catch (const mapinfo::MapInfoError&) {}
     return 0;
 }

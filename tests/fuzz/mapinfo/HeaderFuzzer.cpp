@@ -11,7 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         mapinfo::TableHeader h = mapinfo::ParseTableHeader(text, "fuzz.TAB");
         if (h.fields.size() > mapinfo::kMaxHeaderFields) __builtin_trap();
-    } catch (const mapinfo::MapInfoError&) {
-    }
+    } catch (const mapinfo::MapInfoError&) {}
     return 0;
 }

@@ -41,8 +41,14 @@ std::string MakeTable() {
     field("Table", 16);
     field("N", 4);
     dat += '\x0D';
-    dat += std::string(" C:\\T\\tile1.TAB\0" "1\0\0\0", 21);
-    dat += std::string("*tile2.TAB\0\0\0\0\0\0" "2\0\0\0", 21);
+    dat += std::string(
+        " C:\\T\\tile1.TAB\0"
+        "1\0\0\0",
+        21);
+    dat += std::string(
+        "*tile2.TAB\0\0\0\0\0\0"
+        "2\0\0\0",
+        21);
     dat += '\x1A';
     Write(base + ".DAT", dat);
     return base;
@@ -72,12 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         try {
             mapinfo::Statement s = mapinfo::ParseStatement(line);
             if (!std::holds_alternative<mapinfo::OpenTableStmt>(s)) engine.Do(line);
-        } catch (const mapinfo::MapInfoError&) {
-        }
+        } catch (const mapinfo::MapInfoError&) {}
         try {
             (void)engine.Eval(line);
-        } catch (const mapinfo::MapInfoError&) {
-        }
+        } catch (const mapinfo::MapInfoError&) {}
     }
     return 0;
 }

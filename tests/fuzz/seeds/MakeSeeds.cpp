@@ -106,9 +106,12 @@ std::string LargeWorkspace(const std::string& city, const std::string& rural, st
 // columns those of the sample's tables in turn, and the seamless table's metadata.
 std::string LargeHeader() {
     constexpr int kFields = 2046;
-    const char* kinds[] = {"Char (24)", "Integer", "Char (30)", "Char (12)", "Char (100)", "Char (40)", "Decimal (8,2)"};
-    std::string out = "!table\r\n!version 300\r\n!charset Neutral\r\n\r\nDefinition Table\r\n"
-                      "  Type NATIVE Charset \"Neutral\"\r\n  Fields " + std::to_string(kFields) + "\r\n";
+    const char* kinds[] = {"Char (24)",  "Integer",   "Char (30)",    "Char (12)",
+                           "Char (100)", "Char (40)", "Decimal (8,2)"};
+    std::string out =
+        "!table\r\n!version 300\r\n!charset Neutral\r\n\r\nDefinition Table\r\n"
+        "  Type NATIVE Charset \"Neutral\"\r\n  Fields " +
+        std::to_string(kFields) + "\r\n";
     for (int i = 0; i < kFields; ++i)
         out += "    Field" + std::to_string(i + 1) + " " + kinds[i % std::size(kinds)] + " ;\r\n";
     out += "begin_metadata\r\n\"\\IsSeamless\" = \"TRUE\"\r\n\"\\IsReadOnly\" = \"FALSE\"\r\nend_metadata\r\n";
@@ -135,10 +138,13 @@ std::string LargeDat(const std::string& dat, std::size_t budget) {
 // A settings file as the wizard keeps it, grown with drive and share mappings, and with one
 // value longer than a value may be (it is read cut).
 std::string LargeSettings(std::size_t budget) {
-    std::string out = "[Copy Details]\r\nPath=C:\\Temp\\Tallomir\r\nZip=True\r\nZipFile=\"Out.zip\"\r\n"
-                      "Message=" + std::string(3000, 'm') + "\r\n\r\n[Drives]\r\nC=/mnt/c\r\n";
+    std::string out =
+        "[Copy Details]\r\nPath=C:\\Temp\\Tallomir\r\nZip=True\r\nZipFile=\"Out.zip\"\r\n"
+        "Message=" +
+        std::string(3000, 'm') + "\r\n\r\n[Drives]\r\nC=/mnt/c\r\n";
     for (int i = 1;; ++i) {
-        const std::string line = "\\\\server" + std::to_string(i) + "\\share=/srv/server" + std::to_string(i) + "/share\r\n";
+        const std::string line =
+            "\\\\server" + std::to_string(i) + "\\share=/srv/server" + std::to_string(i) + "/share\r\n";
         if (out.size() + line.size() + 2 > budget) break;
         out += line;
     }
@@ -206,8 +212,8 @@ int main(int argc, char** argv) {
         const std::string largeHeader = LargeHeader();
 
         // Workspace and header: each workspace with a native, view, seamless and raster header.
-        const std::vector<fs::path> headers = {"Data/Districts.TAB", "Data/DistrictStreets.TAB",
-                                               "Parcels/Parcels.TAB", "Imagery/Aerial.TAB"};
+        const std::vector<fs::path> headers = {"Data/Districts.TAB", "Data/DistrictStreets.TAB", "Parcels/Parcels.TAB",
+                                               "Imagery/Aerial.TAB"};
         for (const auto& [name, workspace] : {std::pair{"City", city}, std::pair{"Rural", rural}})
             for (const fs::path& header : headers)
                 Write(out / "analysis" / (std::string(name) + "-" + header.stem().string()),
@@ -243,7 +249,8 @@ int main(int argc, char** argv) {
         for (const auto& [name, level] : {std::pair{"sample", 9}, std::pair{"sample-stored", 0}}) {
             const fs::path archive = work / (std::string(name) + ".zip");
             ZipFolder(work / "Sample", archive, level);
-            if (fs::file_size(archive) > kArchiveLimit) throw std::runtime_error(archive.string() + " is over the archive limit");
+            if (fs::file_size(archive) > kArchiveLimit)
+                throw std::runtime_error(archive.string() + " is over the archive limit");
             fs::create_directories(out / "zip");
             fs::copy_file(archive, out / "zip" / archive.filename());
             MakeSelfExtracting(archive, work / "stub.bin", out / "sfx" / (std::string(name) + ".sfx"));

@@ -98,8 +98,11 @@ TEST_F(WizardTest, ZipNameFollowsTheRulesWhenTheFieldIsLeft) {
     Open();
     auto* zip = W<QLineEdit>("edtZip");
     EXPECT_EQ(zip->text(), "Tallomir.zip");
-    for (auto [typed, expected] : {std::pair{"", "Tallomir.zip"}, {"Out", "Out.zip"}, {"Out.ZIP", "Out.zip"},
-                                   {"Out.", "Out.zip"}, {"Out.zip", "Out.zip"}}) {
+    for (auto [typed, expected] : {std::pair{"", "Tallomir.zip"},
+                                   {"Out", "Out.zip"},
+                                   {"Out.ZIP", "Out.zip"},
+                                   {"Out.", "Out.zip"},
+                                   {"Out.zip", "Out.zip"}}) {
         zip->setText(typed);
         LeaveField(zip);
         EXPECT_EQ(zip->text(), expected) << typed;

@@ -73,8 +73,8 @@ protected:
             if (auto* memo = modal->findChild<QPlainTextEdit*>("memNote")) seen.text = memo->toPlainText();
             seen.wizardLocked = form->CopyRunning() && !W<QWidget>("pnlCopy")->isEnabled() &&
                                 !W<QPushButton>("btnExit")->isEnabled() && !W<QPushButton>("btnHelp")->isEnabled();
-            seen.cancelLive = ui::ProgressForm &&
-                              gui_test::Find<QPushButton>(ui::ProgressForm, "btnCancel")->isEnabled();
+            seen.cancelLive =
+                ui::ProgressForm && gui_test::Find<QPushButton>(ui::ProgressForm, "btnCancel")->isEnabled();
             notes.push_back(seen);
             static_cast<QDialog*>(modal)->close();
         });

@@ -76,9 +76,7 @@ T* Find(QWidget* root, const char* name) {
 // A wizard whose settings live in a fresh folder and whose notes are recorded.
 class WizardTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        setenv("TALLOMIR_SETTINGS_DIR", settings.path().c_str(), 1);
-    }
+    void SetUp() override { setenv("TALLOMIR_SETTINGS_DIR", settings.path().c_str(), 1); }
     void TearDown() override {
         form.reset();
         app::MapInfoApp().Release();

@@ -47,8 +47,9 @@ TEST_F(WizardTest, OnlyTheExactWordFalseTurnsAnOptionOff) {
 }
 
 TEST_F(WizardTest, LoadingRunsTheClickRulesOfEachBox) {
-    WriteText(Ini(), "[Copy Details]\r\nPath=/data/out\r\nCD=True\r\nCD Startup=True\r\nZip=True\r\n"
-                     "MakeEXE=True\r\nIncludeMessage=True\r\nZipFile=Pack\r\n");
+    WriteText(Ini(),
+              "[Copy Details]\r\nPath=/data/out\r\nCD=True\r\nCD Startup=True\r\nZip=True\r\n"
+              "MakeEXE=True\r\nIncludeMessage=True\r\nZipFile=Pack\r\n");
     WriteText(Mes(), "Line one\r\nLine two\rLine three\nend");
     Open();
     // the CD boxes ran the refresh over the empty list: the autorun files' share only

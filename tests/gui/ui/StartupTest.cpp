@@ -33,9 +33,7 @@ private:
     std::optional<std::string> m_old;
 };
 
-bool AnyMapInfoPlugin(const std::string& folder) {
-    return !platform::FindFiles(folder, "MapInfo.*").empty();
-}
+bool AnyMapInfoPlugin(const std::string& folder) { return !platform::FindFiles(folder, "MapInfo.*").empty(); }
 
 }  // namespace
 

@@ -99,8 +99,8 @@ TEST_F(BatchTest, RelativeTargetCountsFromWhereTheCommandWasGiven) {
 }
 
 TEST_F(BatchTest, ExitStatusesForUsageProblemsAndStops) {
-    EXPECT_EQ(Batch(city).status, 2);                                   // no --to
-    EXPECT_EQ(Batch("--frobnicate --to x " + city).status, 2);          // unknown option
+    EXPECT_EQ(Batch(city).status, 2);                                       // no --to
+    EXPECT_EQ(Batch("--frobnicate --to x " + city).status, 2);              // unknown option
     EXPECT_EQ(Batch("--to " + dir / "out " + dir / "none.WOR").status, 2);  // no such workspace
     EXPECT_EQ(Batch("--help").status, 0);
     EXPECT_EQ(Batch("--version").output, "tallomir-batch 2.0.7\n");
@@ -179,10 +179,10 @@ TEST_F(BatchTest, AFullDiskIsReportedAndLeavesNoCutOffFiles) {
     const auto before = testing_support::TreeSnapshot(dir / "src");
     const std::string disk = dir / "disk";
     fs::create_directories(disk);
-    const std::string script =
-        "mount -t tmpfs -o size=512k tmpfs " + disk + " || exit 77; " + testing_support::BinDir() +
-        "/tallomir-batch --to " + disk + "/out " + city + " 2>" + dir / "stderr.txt" + "; echo \\$? >" +
-        dir / "status" + "; cd " + disk + "/out && find . -type f -printf '%s %f\\n' >" + dir / "listing";
+    const std::string script = "mount -t tmpfs -o size=512k tmpfs " + disk + " || exit 77; " +
+                               testing_support::BinDir() + "/tallomir-batch --to " + disk + "/out " + city + " 2>" +
+                               dir / "stderr.txt" + "; echo \\$? >" + dir / "status" + "; cd " + disk +
+                               "/out && find . -type f -printf '%s %f\\n' >" + dir / "listing";
     auto r = RunCommand("unshare -m --propagation private sh -c \"" + script + "\" 2>&1");
     if (r.status != 0 || !Exists(dir / "status")) {
         if (!testing_support::HaveTool("unshare") || r.status == 77 || r.status == 1)
@@ -202,7 +202,11 @@ TEST_F(BatchTest, AFullDiskIsReportedAndLeavesNoCutOffFiles) {
     std::string name;
     int checked = 0;
     while (listing >> size >> name) {
-        const std::string upper = [&] { std::string u = name; for (char& c : u) c = static_cast<char>(std::toupper(c)); return u; }();
+        const std::string upper = [&] {
+            std::string u = name;
+            for (char& c : u) c = static_cast<char>(std::toupper(c));
+            return u;
+        }();
         if (upper.ends_with(".TAB") || upper.ends_with(".WOR")) continue;  // rewritten by the run
         auto it = sourceSizes.find(name);
         if (it == sourceSizes.end()) continue;

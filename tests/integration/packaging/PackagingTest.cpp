@@ -30,8 +30,8 @@ protected:
         workspaces = dir / "src/City.WOR " + dir / "src/Rural/Rural.WOR";
     }
     testing_support::CommandResult Batch(const std::string& args) {
-        return RunCommand(testing_support::BinDir() + "/tallomir-batch --to " + dir / "out " + args + " " +
-                          workspaces + " 2>" + dir / "stderr.txt");
+        return RunCommand(testing_support::BinDir() + "/tallomir-batch --to " + dir / "out " + args + " " + workspaces +
+                          " 2>" + dir / "stderr.txt");
     }
     std::string Stderr() { return ReadText(dir / "stderr.txt"); }
     // name -> "size sha256" of every entry, after zipfile has checked every CRC.
@@ -147,7 +147,9 @@ TEST_F(PackagingTest, AnotherVersionKeptFromALeftoverArchiveIsNotTakenForTheFile
     fs::create_directories(dir / "out");
     ASSERT_EQ(RunCommand("python3 -c \"import zipfile; z = zipfile.ZipFile('" + dir / "out/~temp.zip" +
                          "', 'w'); z.writestr(zipfile.ZipInfo('City.WOR', (2099, 1, 1, 0, 0, 0)), "
-                         "'a workspace from another run')\"").status, 0);
+                         "'a workspace from another run')\"")
+                  .status,
+              0);
     auto r = Batch("--zip Out --remove-files");
     EXPECT_EQ(r.status, 1) << Stderr();
     EXPECT_NE(Stderr().find("another version of City.WOR"), std::string::npos) << Stderr();

@@ -44,7 +44,8 @@ void ExtractEverywhere(const TempDir& tmp, const std::string& package, const std
     const std::string folder = fs::path(package).parent_path().string() + "/";
     EXPECT_NE(asUser.output.find("run: notepad.exe|" + folder + "readme.txt|"), std::string::npos) << asUser.output;
 
-    CommandResult silent = RunCommand("'" + native + "' --archive '" + package + "' -s '" + (tmp / "native") + "' 2>&1");
+    CommandResult silent =
+        RunCommand("'" + native + "' --archive '" + package + "' -s '" + (tmp / "native") + "' 2>&1");
     EXPECT_EQ(silent.status, 0) << silent.output;
     EXPECT_EQ(ExpectSameAs(tmp / "native", source, "native"), files);
 
@@ -89,8 +90,9 @@ TEST(ProgramPackage, CopyRunPackageExtractsUnderWine) {
     TempDir tmp;
     fs::copy(SourceDir() + "/examples", tmp / "src", fs::copy_options::recursive);
     WriteText(tmp / "message.txt", "Sample project.\r\n");
-    CommandResult made = RunCommand(batch + " --to '" + (tmp / "out") + "' --cd --autorun --zip Sample.zip --exe --message '" +
-                                    (tmp / "message.txt") + "' '" + (tmp / "src/City.WOR") + "' 2>&1");
+    CommandResult made =
+        RunCommand(batch + " --to '" + (tmp / "out") + "' --cd --autorun --zip Sample.zip --exe --message '" +
+                   (tmp / "message.txt") + "' '" + (tmp / "src/City.WOR") + "' 2>&1");
     ASSERT_EQ(made.status, 0) << made.output;
     ASSERT_TRUE(Exists(tmp / "out/Sample.exe")) << made.output;
     EXPECT_TRUE(Exists(tmp / "out/ReadMe.txt"));

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -24,8 +23,8 @@ namespace {
 std::string StubPath() { return BinDir() + "/SFXStub.bin"; }
 std::string StartupPath() { return BinDir() + "/Startup.exe"; }
 
-#define REQUIRE_WINDOWS_PROGRAM(path)                                                   \
-    ASSERT_TRUE(Exists(path)) << path << " is built with the tests";                   \
+#define REQUIRE_WINDOWS_PROGRAM(path)                                \
+    ASSERT_TRUE(Exists(path)) << path << " is built with the tests"; \
     if (WineLoader().empty()) GTEST_SKIP() << "wine is not installed"
 
 std::string Quote(const std::string& s) { return "'" + s + "'"; }
@@ -34,7 +33,7 @@ std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 TEST(WindowsPrograms, ArePe64AndImportOnlySystemLibraries) {
     if (!HaveTool("x86_64-w64-mingw32-objdump")) GTEST_SKIP() << "MinGW-w64 objdump is not installed";
-    const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL", "SHELL32.DLL", "COMDLG32.DLL",
+    const std::set<std::string> allowed = {"KERNEL32.DLL", "USER32.DLL", "MSVCRT.DLL",   "SHELL32.DLL", "COMDLG32.DLL",
                                            "OLE32.DLL",    "GDI32.DLL",  "COMCTL32.DLL", "ADVAPI32.DLL"};
     for (const std::string& file : {StubPath(), StartupPath()}) {
         ASSERT_TRUE(Exists(file)) << file << " is built with the tests";
@@ -66,8 +65,9 @@ TEST(WineStub, ExtractsSilentlyWithIdenticalBytes) {
     WriteText(tmp / "src/TABLES/DATA/Roads/roads.MAP", noise);
     WriteText(tmp / "src/TABLES/DATA/Roads/roads.DAT", std::string(100000, ' '));
     WriteText(tmp / "src/Read Me.txt", "hello\r\n");
-    const std::string file = sfxtest::MakeSfx(ReadText(StubPath()), sfxtest::Header(sfx::SfxOverwriteAlways, "notepad.exe|><readme.txt"),
-                                              sfxtest::InfoZipFolder(tmp / "src"));
+    const std::string file =
+        sfxtest::MakeSfx(ReadText(StubPath()), sfxtest::Header(sfx::SfxOverwriteAlways, "notepad.exe|><readme.txt"),
+                         sfxtest::InfoZipFolder(tmp / "src"));
     WriteText(tmp / "Package.exe", file);
 
     CommandResult r = RunWine(tmp / "Package.exe", "-s " + Quote(WinPath(tmp / "out folder")), tmp.path());
@@ -78,8 +78,10 @@ TEST(WineStub, ExtractsSilentlyWithIdenticalBytes) {
 TEST(WineStub, RefusesEntriesOutsideTheFolderAndSaysSoInItsStatus) {
     REQUIRE_WINDOWS_PROGRAM(StubPath());
     TempDir tmp;
-    const std::string zip = sfxtest::BuildZip({{"good.txt", "fine"}, {"..\\evil.txt", "evil"}, {"a/../../evil2.txt", "evil"}});
-    WriteText(tmp / "Package.exe", sfxtest::MakeSfx(ReadText(StubPath()), sfxtest::Header(sfx::SfxOverwriteAlways), zip));
+    const std::string zip =
+        sfxtest::BuildZip({{"good.txt", "fine"}, {"..\\evil.txt", "evil"}, {"a/../../evil2.txt", "evil"}});
+    WriteText(tmp / "Package.exe",
+              sfxtest::MakeSfx(ReadText(StubPath()), sfxtest::Header(sfx::SfxOverwriteAlways), zip));
     CommandResult r = RunWine(tmp / "Package.exe", "-s " + Quote(WinPath(tmp / "work/out")), tmp.path());
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_EQ(ReadText(tmp / "work/out/good.txt"), "fine");
@@ -103,9 +105,11 @@ TEST(WineStub, AutoRunExtractsIntoTheDefaultFolderAndRunsTheCommand) {
     TempDir tmp;
     // The default folder lies beside the program and holds a blank, so the expanded
     // arguments must be quoted for the command to find its files.
-    sfx::SfxHeader h = sfxtest::Header(sfx::SfxOverwriteAlways | sfx::SfxAutoRun, "cmd.exe|/c copy ><readme.txt ><copied.txt");
+    sfx::SfxHeader h =
+        sfxtest::Header(sfx::SfxOverwriteAlways | sfx::SfxAutoRun, "cmd.exe|/c copy ><readme.txt ><copied.txt");
     h.defaultDir = "My Package";
-    WriteText(tmp / "Package.exe", sfxtest::MakeSfx(ReadText(StubPath()), h, sfxtest::BuildZip({{"readme.txt", "read me"}})));
+    WriteText(tmp / "Package.exe",
+              sfxtest::MakeSfx(ReadText(StubPath()), h, sfxtest::BuildZip({{"readme.txt", "read me"}})));
     CommandResult r = RunWine(tmp / "Package.exe", "", tmp.path(), true);
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_EQ(ReadText(tmp / "My Package/readme.txt"), "read me");
@@ -128,7 +132,8 @@ TEST(WineStub, WindowsAnswerTheUser) {
         std::string command = "";
         const char* made = nullptr;  // a file the command makes
     } cases[] = {
-        {"auto-run, yes to all", sfx::SfxAutoRun, "ClickTest:" + std::to_string(kYesToAll) + " ClickTest:" + std::to_string(kOk), "new-a"},
+        {"auto-run, yes to all", sfx::SfxAutoRun,
+         "ClickTest:" + std::to_string(kYesToAll) + " ClickTest:" + std::to_string(kOk), "new-a"},
         {"main window, extract", sfx::SfxOverwriteNever | sfx::SfxAskFiles,
          "ClickTest:" + std::to_string(kOk) + " ClickTest:" + std::to_string(kOk), "old-a"},
         {"command shown before it runs", sfx::SfxOverwriteAlways | sfx::SfxAskCmdLine | sfx::SfxHideOverwriteBox,
@@ -140,8 +145,9 @@ TEST(WineStub, WindowsAnswerTheUser) {
         WriteText(tmp / "out/a.txt", "old-a");
         sfx::SfxHeader h = sfxtest::Header(c.flags, c.command, "ClickTest");
         h.defaultDir = "out";
-        WriteText(tmp / "Package.exe",
-                  sfxtest::MakeSfx(ReadText(StubPath()), h, sfxtest::BuildZip({{"a.txt", "new-a"}, {"sub/b.txt", "new-b"}})));
+        WriteText(
+            tmp / "Package.exe",
+            sfxtest::MakeSfx(ReadText(StubPath()), h, sfxtest::BuildZip({{"a.txt", "new-a"}, {"sub/b.txt", "new-b"}})));
         bool clicked = false;
         CommandResult r = RunWineClicking(tmp / "Package.exe", c.steps, tmp.path(), clicked);
         EXPECT_TRUE(clicked) << c.what << "\n" << r.output;
@@ -175,7 +181,8 @@ TEST(WineStartup, ListsEveryWorkspaceBesideIt) {
 bool WorkspacesOpenWithAMark(const std::string& cwd) {
     return RunWine("reg", "add 'HKCR\\.wor' /ve /d TallomirTest.Workspace /f", cwd).status == 0 &&
            RunWine("reg",
-                   "add 'HKCR\\TallomirTest.Workspace\\shell\\open\\command' /ve /d 'cmd.exe /c copy \"%1\" \"%1.opened\"' /f",
+                   "add 'HKCR\\TallomirTest.Workspace\\shell\\open\\command' /ve /d 'cmd.exe /c copy \"%1\" "
+                   "\"%1.opened\"' /f",
                    cwd)
                    .status == 0;
 }

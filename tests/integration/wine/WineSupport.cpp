@@ -33,7 +33,8 @@ CommandResult RunWine(const std::string& exe, const std::string& args, const std
 
 std::string ClickerPath() { return TestBinDir() + "/clicker.exe"; }
 
-CommandResult RunWineClicking(const std::string& exe, const std::string& steps, const std::string& cwd, bool& clickerDone) {
+CommandResult RunWineClicking(const std::string& exe, const std::string& steps, const std::string& cwd,
+                              bool& clickerDone) {
     const std::string prefix = fs::absolute(TestBinDir() + "/../wineprefix").string();
     const std::string script = cwd + "/run-clicking.sh";
     WriteText(script, WineLoader() + " '" + fs::absolute(ClickerPath()).string() + "' " + steps + " &\n" +

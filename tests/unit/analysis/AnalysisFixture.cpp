@@ -24,7 +24,9 @@ std::string AnalysisTest::Write(const std::string& rel, const std::string& bytes
 }
 
 std::string AnalysisTest::NativeTable(const std::string& rel, std::size_t datSize) {
-    Write(rel + ".TAB", "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n  Type NATIVE Charset \"WindowsLatin1\"\r\n  Fields 1\r\n    Name Char (10) ;\r\n");
+    Write(rel + ".TAB",
+          "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n  Type NATIVE Charset "
+          "\"WindowsLatin1\"\r\n  Fields 1\r\n    Name Char (10) ;\r\n");
     Write(rel + ".DAT", std::string(datSize, 'd'));
     Write(rel + ".MAP", std::string(1024, 'm'));
     Write(rel + ".ID", std::string(16, 'i'));

@@ -12,29 +12,34 @@ namespace {
 TEST_F(AnalysisTest, WorkspaceRewritingLineForLine) {
     NativeTable("Data/Roads");
     NativeTable("Data/World");
-    const std::string source = Write(
-        "W/Map.wor",
-        "!Workspace\r\n"
-        "Open Table \"" + dir / "Data/Roads.TAB" + "\" As Roads Interactive ReadOnly\r\n"
-        "Open Table \"" + dir / "Data/World" + "\"\r\n"
-        "Open Table \"Gone\" As Gone\r\n"
-        "Set Window FrontWindow() Printer Name \"X\"\r\n"
-        "  Orientation Portrait\r\n"
-        "Set Window FrontWindow() Max\r\n"
-        "  Indented but after no printer line\r\n"
-        "Set Map Layer 1 Editable On\r\n"
-        "Set Map Layer 0 Editable On\r\n"
-        "Graph Using \"Col.3tf\"\r\n"
-        "last line without an end");
+    const std::string source = Write("W/Map.wor",
+                                     "!Workspace\r\n"
+                                     "Open Table \"" +
+                                         dir / "Data/Roads.TAB" +
+                                         "\" As Roads Interactive ReadOnly\r\n"
+                                         "Open Table \"" +
+                                         dir / "Data/World" +
+                                         "\"\r\n"
+                                         "Open Table \"Gone\" As Gone\r\n"
+                                         "Set Window FrontWindow() Printer Name \"X\"\r\n"
+                                         "  Orientation Portrait\r\n"
+                                         "Set Window FrontWindow() Max\r\n"
+                                         "  Indented but after no printer line\r\n"
+                                         "Set Map Layer 1 Editable On\r\n"
+                                         "Set Map Layer 0 Editable On\r\n"
+                                         "Graph Using \"Col.3tf\"\r\n"
+                                         "last line without an end");
     struct Case {
         bool printer, cd;
         std::vector<std::string> lines;
     } cases[] = {
-        {true, true,
+        {true,
+         true,
          {"!Workspace", "Open Table \"TABLES\\Roads\" Interactive", "Open Table \"TABLES\\World\" Interactive",
           "Open Table \"Gone\" As Gone", "", "", "Set Window FrontWindow() Max", "  Indented but after no printer line",
           "", "Set Map Layer 0 Editable On", "Graph Using \"Col.3tf\"", "last line without an end"}},
-        {false, false,
+        {false,
+         false,
          {"!Workspace", "Open Table \"TABLES\\Roads\" Interactive", "Open Table \"TABLES\\World\" Interactive",
           "Open Table \"Gone\" As Gone", "Set Window FrontWindow() Printer Name \"X\"", "  Orientation Portrait",
           "Set Window FrontWindow() Max", "  Indented but after no printer line", "Set Map Layer 1 Editable On",
@@ -58,8 +63,8 @@ TEST_F(AnalysisTest, WorkspaceRewritingLineForLine) {
 }
 
 TEST_F(AnalysisTest, PrinterBlockEndsAtTheFirstUnindentedLine) {
-    const std::string source = Write("W/P.wor",
-                                     "Set Window 1 Printer\r\n  a\r\n\r\n  b\r\nSet Window 2 PRINTER Name\r\n x\r\n");
+    const std::string source =
+        Write("W/P.wor", "Set Window 1 Printer\r\n  a\r\n\r\n  b\r\nSet Window 2 PRINTER Name\r\n x\r\n");
     state.options.version5 = true;
     analysis.CopyWorkSpace(source, dir / "W/Out.wor");
     // An empty line does not begin with a blank, so it ends the block.
@@ -98,8 +103,8 @@ TEST_F(AnalysisTest, RasterHeaderRewriting) {
         {"  File \"/host/path/Photo.png\"", "File \"Photo.png\""},
     };
     for (const auto& c : cases) {
-        const std::string path = Write("T/P/Photo.tab", "!table\r\nDefinition Table\r\n" + c.fileLine +
-                                                            "\r\n  Type \"RASTER\"\r\n");
+        const std::string path =
+            Write("T/P/Photo.tab", "!table\r\nDefinition Table\r\n" + c.fileLine + "\r\n  Type \"RASTER\"\r\n");
         Analysis::UpdateRasterTAB(dir / "T/P/Photo");
         EXPECT_EQ(ReadText(path), "!table\r\nDefinition Table\r\n" + c.expected + "\r\n  Type \"RASTER\"\r\n")
             << c.fileLine;

@@ -68,7 +68,8 @@ TEST_F(AnalysisTest, RasterTablesListHeaderAndImage) {
 
 TEST_F(AnalysisTest, AccessTableListsItsDatabaseFirst) {
     Write("Data/Sales.mdb", std::string(4000, 'a'));
-    Write("Data/Orders.tab", "!table\r\nDefinition Table\r\n  Type ACCESS TABLE \"Orders\"\r\n  File \"Sales.mdb\"\r\n");
+    Write("Data/Orders.tab",
+          "!table\r\nDefinition Table\r\n  Type ACCESS TABLE \"Orders\"\r\n  File \"Sales.mdb\"\r\n");
     Write("Data/Orders.AID", std::string(10, 'x'));
     state.info.fileInfo.clear();
     std::uint64_t total = analysis.GetTableSize(dir / "Data/Orders");
@@ -157,10 +158,8 @@ TEST_F(RefreshTest, DiskSpaceFigure) {
         bool workspace, cd, autoRun;
         std::string text;
     } cases[] = {
-        {true, false, false, "252 KiloBytes"},
-        {true, true, true, "659 KiloBytes"},
-        {true, true, false, "252 KiloBytes"},
-        {false, false, false, "0 KiloBytes"},
+        {true, false, false, "252 KiloBytes"}, {true, true, true, "659 KiloBytes"},
+        {true, true, false, "252 KiloBytes"},  {false, false, false, "0 KiloBytes"},
         {false, true, true, "407 KiloBytes"},
     };
     Table250000();

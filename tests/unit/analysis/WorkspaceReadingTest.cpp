@@ -21,8 +21,8 @@ TEST_F(AnalysisTest, TableRecogniserOnOddLines) {
         {wsTop, "Open Table \"Roads.TAB\" As Roads", "Roads", "Roads " + dir / "W/Roads"},
         {wsTop, "  OPEN TABLE\"roads\" AS Streets ReadOnly", "Streets", "Streets " + dir / "W/roads"},
         {wsTop, "Set Map Layer 1 Display Global", "", ""},
-        {wsTop, "Open Table Roads As Roads", "", ""},      // no quotes: empty path, missing
-        {wsTop, "Open Table \"Roads As Roads", "", ""},    // one quote: empty path, missing
+        {wsTop, "Open Table Roads As Roads", "", ""},    // no quotes: empty path, missing
+        {wsTop, "Open Table \"Roads As Roads", "", ""},  // one quote: empty path, missing
     };
     for (const auto& c : cases) {
         state.tables.clear();
@@ -80,9 +80,9 @@ TEST_F(AnalysisTest, GraphRecogniser) {
         {"Using \"" + dir / "G/Abs.3TF" + "\"", "1 " + dir / "G/Abs.3TF", ""},
         {"Graph Using \"Missing.3tf\"", "",
          "The workspace references a graph file that does not exist. " + dir / "W/Missing.3tf"},
-        {"Graph Using \"Column\"", "", ""},      // USING " but no .3TF
-        {"Graph \"Column.3tf\"", "", ""},        // .3TF but no USING "
-        {"Column.3tf Using \"x\"", "", ""},      // .3TF only before the USING
+        {"Graph Using \"Column\"", "", ""},  // USING " but no .3TF
+        {"Graph \"Column.3tf\"", "", ""},    // .3TF but no USING "
+        {"Column.3tf Using \"x\"", "", ""},  // .3TF only before the USING
     };
     for (const auto& c : cases) {
         state.graphs.clear();

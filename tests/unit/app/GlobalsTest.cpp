@@ -15,7 +15,6 @@ namespace {
 
 using testing_support::LockHolder;
 
-
 TEST(FileInUse, AnswersForMissingReadOnlyLockedAndFreeFiles) {
     TempDir dir;
     std::string free = dir / "free.dat", ro = dir / "ro.dat", locked = dir / "locked.dat";

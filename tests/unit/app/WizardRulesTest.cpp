@@ -64,8 +64,7 @@ TEST(WizardRules, ZipFileRelativeToTheTargetFolder) {
         {"/tmp/Tallomir", "Tallomir.zip", "Tallomir.zip"},
         {"/tmp/Tallomir", "../Out.zip", "../Out.zip"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(RelativeToFolder(c.folder, c.zip), c.expected) << c.folder << " + " << c.zip;
+    for (const Case& c : cases) EXPECT_EQ(RelativeToFolder(c.folder, c.zip), c.expected) << c.folder << " + " << c.zip;
 }
 
 TEST(WizardRules, OnlyFalseTurnsAFlagOff) {

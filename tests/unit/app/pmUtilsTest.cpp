@@ -29,7 +29,10 @@ TEST(PathHelpers, NamesFoldersAndExtensions) {
 }
 
 TEST(TextHelpers, UpperCasingKeepsEveryPosition) {
-    std::string text = "Open Table \"C:\\Daten\\Stra\xDF" "e\" As Stra\xDF" "e";
+    std::string text =
+        "Open Table \"C:\\Daten\\Stra\xDF"
+        "e\" As Stra\xDF"
+        "e";
     std::string upper = pm::UpperAscii(text);
     ASSERT_EQ(upper.size(), text.size());
     EXPECT_EQ(upper.substr(0, 10), "OPEN TABLE");
@@ -50,8 +53,15 @@ TEST(TextHelpers, FindUpperMatchesAnyLetterCaseAtEveryPosition) {
     EXPECT_EQ(pm::FindUpper("tab", "TABLE"), std::string::npos) << "longer than the text";
     EXPECT_EQ(pm::FindUpper("", "A"), std::string::npos);
     EXPECT_EQ(pm::FindUpper("abc", ""), 0u);
-    EXPECT_EQ(pm::FindUpper("Stra\xDF" "e", "STRA\xDF"), 0u) << "bytes above 127 compare as they are";
-    EXPECT_EQ(pm::FindUpper("Stra\xFF" "e", "STRA\xDF"), std::string::npos);
+    EXPECT_EQ(pm::FindUpper("Stra\xDF"
+                            "e",
+                            "STRA\xDF"),
+              0u)
+        << "bytes above 127 compare as they are";
+    EXPECT_EQ(pm::FindUpper("Stra\xFF"
+                            "e",
+                            "STRA\xDF"),
+              std::string::npos);
 }
 
 TEST(ConsoleSignals, FirstSignalAsksToStopSecondEndsTheProgram) {

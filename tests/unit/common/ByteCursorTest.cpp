@@ -22,11 +22,18 @@ TEST(ByteCursor, ReadsLittleEndianAndFailsStickily) {
     auto read = [&](int row) -> Row {
         ByteCursor c(bytes);
         switch (row) {
-        case 0: return {"u32 u16 u8", c.U32LE(), c.U16LE(), c.U8(), c.ok(), c.pos()};
-        case 1: return {"u32 u32 then u8", c.U32LE(), c.U32LE(), c.U8(), c.ok(), c.pos()};
-        case 2: return {"skip past end then u8", (c.Skip(8), 0u), c.U8(), c.U16LE(), c.ok(), c.pos()};
-        case 3: return {"seek to end, u8", (c.Seek(7), 0u), c.U8(), static_cast<std::uint32_t>(c.remaining()), c.ok(), c.pos()};
-        default: return {"bytes past end", static_cast<std::uint32_t>(c.Bytes(8).size()), c.U8(), 0u, c.ok(), c.pos()};
+            case 0: return {"u32 u16 u8", c.U32LE(), c.U16LE(), c.U8(), c.ok(), c.pos()};
+            case 1: return {"u32 u32 then u8", c.U32LE(), c.U32LE(), c.U8(), c.ok(), c.pos()};
+            case 2: return {"skip past end then u8", (c.Skip(8), 0u), c.U8(), c.U16LE(), c.ok(), c.pos()};
+            case 3:
+                return {"seek to end, u8",
+                        (c.Seek(7), 0u),
+                        c.U8(),
+                        static_cast<std::uint32_t>(c.remaining()),
+                        c.ok(),
+                        c.pos()};
+            default:
+                return {"bytes past end", static_cast<std::uint32_t>(c.Bytes(8).size()), c.U8(), 0u, c.ok(), c.pos()};
         }
     };
     const Row expected[] = {
@@ -63,7 +70,9 @@ TEST(ByteWriter, WritesLittleEndianAndFailsStickily) {
     fits.Bytes("abc");
     EXPECT_TRUE(fits.ok());
     EXPECT_EQ(fits.pos(), 7u);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 7), std::string("\x50\x4B\x05\x06" "abc", 7));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 7), std::string("\x50\x4B\x05\x06"
+                                                                           "abc",
+                                                                           7));
 }
 
 }  // namespace

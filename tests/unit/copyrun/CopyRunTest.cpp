@@ -27,7 +27,6 @@ using testing_support::LockHolder;
 const std::string kHeader =
     "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n  Type NATIVE\r\n";
 
-
 class CopyRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -54,9 +53,7 @@ protected:
         Write(rel + ".DAT", std::string(dat, 'd'));
         Write(rel + ".MAP", std::string(300, 'm'));
     }
-    void Workspace(const std::string& rel, const std::string& text) {
-        state.workspaces.push_back(Write(rel, text));
-    }
+    void Workspace(const std::string& rel, const std::string& text) { state.workspaces.push_back(Write(rel, text)); }
     copyrun::RunOutcome Refresh_And_Run() {
         analysis::Analysis(state).Refresh();
         ui.events.clear();
@@ -89,8 +86,10 @@ TEST_F(CopyRunTest, TargetLayoutStubsAndWorkspaces) {
     Write("Proj/Col.3tf", "graph");
     Workspace("Proj/City.WOR",
               "!Workspace\r\nOpen Table \"../Maps/roads.TAB\" As Roads Interactive\r\n"
-              "Open Table \"" + src + "/Maps/Lots/parcels\" As Parcels\r\n"
-              "Open Table \"../Tiles/Seam\" As Tiles\r\nGraph Using \"Col.3tf\"\r\n");
+              "Open Table \"" +
+                  src +
+                  "/Maps/Lots/parcels\" As Parcels\r\n"
+                  "Open Table \"../Tiles/Seam\" As Tiles\r\nGraph Using \"Col.3tf\"\r\n");
     state.options.zip = true;
     const auto before = TreeSnapshot(src);
 
@@ -127,7 +126,8 @@ TEST_F(CopyRunTest, TargetLayoutStubsAndWorkspaces) {
     EXPECT_EQ(ui.events.front().value, 2);
     EXPECT_EQ(ui.Notes(), std::vector<std::string>{"Finished Copying!"});
     auto kinds = ui.Kinds();
-    EXPECT_EQ(std::vector<std::string>(kinds.end() - 3, kinds.end()), (std::vector<std::string>{"end", "beep", "note"}));
+    EXPECT_EQ(std::vector<std::string>(kinds.end() - 3, kinds.end()),
+              (std::vector<std::string>{"end", "beep", "note"}));
     // The source tree is exactly as it was.
     EXPECT_EQ(TreeSnapshot(src), before);
 }
@@ -150,7 +150,8 @@ TEST_F(CopyRunTest, LockedReadOnlyAndMissingSources) {
     Table("D/Locked");
     Table("D/Ro");
     Table("D/Gone");
-    Workspace("W.wor", "Open Table \"D/Locked\" As Locked\r\nOpen Table \"D/Ro\" As Ro\r\nOpen Table \"D/Gone\" As Gone\r\n");
+    Workspace("W.wor",
+              "Open Table \"D/Locked\" As Locked\r\nOpen Table \"D/Ro\" As Ro\r\nOpen Table \"D/Gone\" As Gone\r\n");
     analysis::Analysis(state).Refresh();
     ASSERT_EQ(::chmod((src + "/D/Ro.DAT").c_str(), 0444), 0);
     // A file the search lists but that cannot be opened: a link to nowhere.
@@ -183,7 +184,8 @@ TEST_F(CopyRunTest, LockedDestinationIsLeftAsItWas) {
         LockHolder lock(Out("TABLES/DATA/Roads/Roads.DAT"));
         copyrun::Run(state, context);
     }
-    EXPECT_EQ(ui.Notes()[0], "Error copying file " + Out("TABLES/DATA/Roads/Roads.DAT") + "\rFile is locked by another program.");
+    EXPECT_EQ(ui.Notes()[0],
+              "Error copying file " + Out("TABLES/DATA/Roads/Roads.DAT") + "\rFile is locked by another program.");
     EXPECT_EQ(ReadText(Out("TABLES/DATA/Roads/Roads.DAT")), "old copy");
     EXPECT_EQ(ReadText(Out("TABLES/DATA/Roads/Roads.MAP")), std::string(300, 'm'));
 }
@@ -227,11 +229,13 @@ TEST_F(CopyRunTest, FallbackStubClosesLayerSoTheNextTableIsFinished) {
     Table("D/Seam");
     Table("D/t1");
     Write("D/Seam.tiles", "t1.TAB\n");
-    Workspace("W.wor", "Open Table \"D/Seam\" As Seam\r\nOpen Table \"D/Bad\" As Bad\r\nOpen Table \"D/Seam\" As Seam2\r\n");
+    Workspace("W.wor",
+              "Open Table \"D/Seam\" As Seam\r\nOpen Table \"D/Bad\" As Bad\r\nOpen Table \"D/Seam\" As Seam2\r\n");
     // Bad fails after MapInfo opened it; LAYER must be free again for Seam2.
     ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
-    EXPECT_EQ(ReadText(Out("TABLES/Bad.tab")),
-              "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \".\\DATA\\Bad\\Bad.TAB\" As Bad\r\n");
+    EXPECT_EQ(
+        ReadText(Out("TABLES/Bad.tab")),
+        "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \".\\DATA\\Bad\\Bad.TAB\" As Bad\r\n");
     EXPECT_TRUE(Exists(Out("TABLES/Seam2.Tab")));  // finished as seamless after the failure
     EXPECT_EQ(ReadText(Out("TABLES/DATA/Seam2/Seam.tiles")), "t1.TAB\n");
     EXPECT_TRUE(ui.Notes() == std::vector<std::string>{"Finished Copying!"});
@@ -257,9 +261,10 @@ TEST_F(CopyRunTest, SeamlessFailuresFallBackToOnePlainStub) {
         EXPECT_NE(ReadText(Out("TABLES/" + stubs[0].name)).find("Open Table"), std::string::npos);
     }
     // Only the table whose rows still name the source tiles is reported.
-    EXPECT_EQ(ui.Notes(), (std::vector<std::string>{
-                              "The seamless table Seam could not be relocated: its copy still uses the original tile files.",
-                              "Finished Copying!"}));
+    EXPECT_EQ(ui.Notes(),
+              (std::vector<std::string>{
+                  "The seamless table Seam could not be relocated: its copy still uses the original tile files.",
+                  "Finished Copying!"}));
 }
 
 // The table-list entries of a target that would replace files being copied: the run does not
@@ -336,8 +341,9 @@ TEST_F(CopyRunTest, TwoTablesUnderOneAliasAreCopiedApart) {
     Table("B/streets", 20);
     Table("C/Streets_2", 30);  // a table whose own alias is the first free name
     Workspace("A/A.wor", "Open Table \"Streets\" As Streets Interactive\r\nMap From Streets\r\n");
-    Workspace("B/B.wor", "Open Table \"streets\" As streets Interactive\r\nOpen Table \"../A/Streets\" As Streets\r\n"
-                         "Open Table \"../C/Streets_2\" As Streets_2\r\n");
+    Workspace("B/B.wor",
+              "Open Table \"streets\" As streets Interactive\r\nOpen Table \"../A/Streets\" As Streets\r\n"
+              "Open Table \"../C/Streets_2\" As Streets_2\r\n");
     ASSERT_EQ(Refresh_And_Run(), copyrun::RunOutcome::Finished);
     EXPECT_EQ(ReadText(Out("TABLES/DATA/Streets/Streets.DAT")), std::string(10, 'd'));
     EXPECT_EQ(ReadText(Out("TABLES/DATA/streets_3/streets.DAT")), std::string(20, 'd'));
@@ -347,9 +353,10 @@ TEST_F(CopyRunTest, TwoTablesUnderOneAliasAreCopiedApart) {
               "Open Table \".\\DATA\\streets_3\\streets.TAB\" As streets_3\r\n");
     // The renamed table is opened from its own stub under the alias the workspace uses.
     EXPECT_EQ(ReadText(Out("A.wor")), "Open Table \"TABLES\\Streets\" Interactive\r\nMap From Streets\r\n");
-    EXPECT_EQ(ReadText(Out("B.wor")), "Open Table \"TABLES\\streets_3\" As streets Interactive\r\n"
-                                      "Open Table \"TABLES\\Streets\" Interactive\r\n"
-                                      "Open Table \"TABLES\\Streets_2\" Interactive\r\n");
+    EXPECT_EQ(ReadText(Out("B.wor")),
+              "Open Table \"TABLES\\streets_3\" As streets Interactive\r\n"
+              "Open Table \"TABLES\\Streets\" Interactive\r\n"
+              "Open Table \"TABLES\\Streets_2\" Interactive\r\n");
     EXPECT_EQ(ui.Notes(), (std::vector<std::string>{"Another table is already copied as streets: " + src +
                                                         "/B/streets.tab is copied as streets_3.",
                                                     "Finished Copying!"}));
@@ -359,7 +366,8 @@ TEST_F(CopyRunTest, TwoTablesUnderOneAliasAreCopiedApart) {
 // all is refused where the workspace is read, and nothing is written outside the target.
 TEST_F(CopyRunTest, AliasesThatAreNoNamesAreRefused) {
     Table("D/Roads");
-    const std::vector<std::string> bad = {"..\\..\\escape", "../up", "C:x", "CON", "com1.tab", "..", "Tab\tbed", "Dot."};
+    const std::vector<std::string> bad = {"..\\..\\escape", "../up", "C:x",      "CON",
+                                          "com1.tab",       "..",    "Tab\tbed", "Dot."};
     std::string text;
     for (const auto& alias : bad) text += "Open Table \"D/Roads\" As " + alias + "\r\n";
     Workspace("W.wor", text + "Open Table \"D/Roads\" As Roads_ok\r\n");
@@ -367,8 +375,9 @@ TEST_F(CopyRunTest, AliasesThatAreNoNamesAreRefused) {
     analysis::Analysis(state).Refresh();
     EXPECT_EQ(state.tables, std::vector<std::string>{"Roads_ok " + src + "/D/Roads"});
     ASSERT_EQ(ui.Notes().size(), bad.size());
-    EXPECT_EQ(ui.Notes()[0], "The workspace " + src + "/W.wor opens a table under an alias that cannot be a file name; "
-                             "the table is left out:\rOpen Table \"D/Roads\" As ..\\..\\escape");
+    EXPECT_EQ(ui.Notes()[0], "The workspace " + src +
+                                 "/W.wor opens a table under an alias that cannot be a file name; "
+                                 "the table is left out:\rOpen Table \"D/Roads\" As ..\\..\\escape");
     ui.events.clear();
     ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Finished);
     auto after = TreeSnapshot(dir.path());
@@ -383,18 +392,21 @@ TEST_F(CopyRunTest, OneFailingTableLeavesTheRestGoing) {
     Write("D/Ghost.TAB", "!table\r\n!version 300\r\n\r\nOpen Table \"Nowhere\" As Nowhere\r\n");
     Table("D/Held");
     Table("D/Roads");
-    Workspace("W.wor", "Open Table \"D/Ghost\" As Ghost\r\nOpen Table \"D/Held\" As Held\r\nOpen Table \"D/Roads\" As Roads\r\n");
+    Workspace(
+        "W.wor",
+        "Open Table \"D/Ghost\" As Ghost\r\nOpen Table \"D/Held\" As Held\r\nOpen Table \"D/Roads\" As Roads\r\n");
     analysis::Analysis(state).Refresh();
     ui.events.clear();
     {
         LockHolder lock(src + "/D/Held.TAB");
         ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Finished);
     }
-    EXPECT_EQ(ui.Notes(), (std::vector<std::string>{
-                              "The table Ghost is left out of the copy: the table its header opens does not exist.",
-                              "Error copying file " + src + "/D/Held.TAB\r\nFile is locked by another program.",
-                              "The table Held is left out of the copy: its header " + src + "/D/Held.TAB could not be copied.",
-                              "Finished Copying!"}));
+    EXPECT_EQ(ui.Notes(),
+              (std::vector<std::string>{
+                  "The table Ghost is left out of the copy: the table its header opens does not exist.",
+                  "Error copying file " + src + "/D/Held.TAB\r\nFile is locked by another program.",
+                  "The table Held is left out of the copy: its header " + src + "/D/Held.TAB could not be copied.",
+                  "Finished Copying!"}));
     EXPECT_FALSE(Exists(Out("TABLES/Ghost.tab")));
     EXPECT_FALSE(Exists(Out("TABLES/Held.tab")));
     EXPECT_TRUE(Exists(Out("TABLES/Roads.tab")));

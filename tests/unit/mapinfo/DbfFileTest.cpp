@@ -51,7 +51,8 @@ TEST(DbfFile, DamagedFilesAreRefusedWithAnError) {
 }
 
 TEST(DbfFile, ReadsRecordsFieldsAndSkipsDeletedRows) {
-    auto f = DbfFile::FromBytes(MakeDat(kColumns, {{"a.TAB", "one"}, {"b.TAB", "two"}, {"c.TAB", ""}}, {false, true, false}));
+    auto f = DbfFile::FromBytes(
+        MakeDat(kColumns, {{"a.TAB", "one"}, {"b.TAB", "two"}, {"c.TAB", ""}}, {false, true, false}));
     ASSERT_EQ(f->RecordCount(), 3u);
     ASSERT_EQ(f->Layout().fields.size(), 2u);
     EXPECT_EQ(f->Layout().fields[1].offset, 12u);

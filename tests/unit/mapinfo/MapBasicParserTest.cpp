@@ -39,11 +39,27 @@ TEST(MapBasicParser, TheProgramsStatementsParse) {
 
 TEST(MapBasicParser, AnythingElseIsRefusedWithTheTextQuoted) {
     const char* statements[] = {
-        "", "Open", "Open Table", "Open Table Roads", "Open Table \"Roads", "Open Table \"x\" As", "Open Table \"x\" As L Bogus",
-        "Set Table LAYER Seamless", "Set Table LAYER Seamless Maybe", "Fetch Last From LAYER", "Fetch First LAYER",
-        "Update LAYER Set Table=\"x\"", "Update LAYER Set Table=x where RowId=1", "Update LAYER Set Table=\"x\" where RowId=-1",
-        "Update LAYER Set Table=\"x\" where RowId=99999999999", "Commit LAYER", "Close Table", "Close Table LAYER now",
-        "Drop Table LAYER", "Close Table LAYER;", "Run Menu Command 1",
+        "",
+        "Open",
+        "Open Table",
+        "Open Table Roads",
+        "Open Table \"Roads",
+        "Open Table \"x\" As",
+        "Open Table \"x\" As L Bogus",
+        "Set Table LAYER Seamless",
+        "Set Table LAYER Seamless Maybe",
+        "Fetch Last From LAYER",
+        "Fetch First LAYER",
+        "Update LAYER Set Table=\"x\"",
+        "Update LAYER Set Table=x where RowId=1",
+        "Update LAYER Set Table=\"x\" where RowId=-1",
+        "Update LAYER Set Table=\"x\" where RowId=99999999999",
+        "Commit LAYER",
+        "Close Table",
+        "Close Table LAYER now",
+        "Drop Table LAYER",
+        "Close Table LAYER;",
+        "Run Menu Command 1",
     };
     for (const char* s : statements) {
         SCOPED_TRACE(s);
@@ -54,8 +70,16 @@ TEST(MapBasicParser, AnythingElseIsRefusedWithTheTextQuoted) {
             EXPECT_NE(std::string(e.what()).find("\"" + std::string(s) + "\""), std::string::npos) << e.what();
         }
     }
-    const char* expressions[] = {"", "LAYER", "LAYER.", "TableInfo(LAYER)", "TableInfo(LAYER,24", "EOT()",
-                                 "SystemInfo(\"5\")", "PathToTableName$(x)", "1+1", "LAYER.Table.x"};
+    const char* expressions[] = {"",
+                                 "LAYER",
+                                 "LAYER.",
+                                 "TableInfo(LAYER)",
+                                 "TableInfo(LAYER,24",
+                                 "EOT()",
+                                 "SystemInfo(\"5\")",
+                                 "PathToTableName$(x)",
+                                 "1+1",
+                                 "LAYER.Table.x"};
     for (const char* s : expressions) {
         SCOPED_TRACE(s);
         EXPECT_THROW(ParseExpression(s), MapInfoError);

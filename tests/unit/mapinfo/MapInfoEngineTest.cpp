@@ -93,8 +93,8 @@ TEST_F(EngineTest, TableTypesAndSeamlessFlagOfTheSample) {
         const char* type;
         const char* seamless;
     } cases[] = {
-        {"Data/Streets", "1", "F"},      {"Data/Districts.TAB", "1", "F"}, {"Data/DistrictStreets", "3", "F"},
-        {"Imagery/Aerial", "4", "F"},    {"Parcels/Parcels", "1", "T"},    {"Parcels/Parcels2.TAB", "1", "F"},
+        {"Data/Streets", "1", "F"},   {"Data/Districts.TAB", "1", "F"}, {"Data/DistrictStreets", "3", "F"},
+        {"Imagery/Aerial", "4", "F"}, {"Parcels/Parcels", "1", "T"},    {"Parcels/Parcels2.TAB", "1", "F"},
         {"Rural/Farms", "1", "F"},
     };
     for (const auto& c : cases) {
@@ -145,8 +145,7 @@ TEST_F(EngineTest, OpenFindsTablesByAnySpellingOfThePath) {
     platform::SetDriveMapping("Q", m_sample);
     ASSERT_FALSE(platform::SetCurrentDir(m_sample + "/Rural"));
     const char* paths[] = {
-        "Q:\\Data\\Streets",      "Q:\\DATA\\streets.tab", "q:/Data/Streets.TAB",
-        "..\\Data\\Streets",      "Farms",                 "farms.TAB",
+        "Q:\\Data\\Streets", "Q:\\DATA\\streets.tab", "q:/Data/Streets.TAB", "..\\Data\\Streets", "Farms", "farms.TAB",
     };
     for (const char* p : paths) {
         SCOPED_TRACE(p);
@@ -203,7 +202,8 @@ TEST_F(EngineTest, OpenFailsWithAMessageForEveryMisuse) {
     WriteText(d + "/access.TAB", "!table\r\nDefinition Table\r\n  Type ACCESS Table \"Orders\" File \"Sales.mdb\"\r\n");
     WriteText(d + "/linked.TAB", "!table\r\nDefinition Table\r\n  Type LINKED Connection \"x\"\r\n");
     WriteText(d + "/runs.TAB", "!Table\r\n!Version 300\r\n\r\nRun Application \".\\DATA\\x\\Seamless.Wor\"\r\n");
-    WriteText(d + "/view.TAB", "!table\r\nOpen Table \"Nowhere\" Hide\r\nCreate View V As\r\nSelect * From Nowhere\r\n");
+    WriteText(d + "/view.TAB",
+              "!table\r\nOpen Table \"Nowhere\" Hide\r\nCreate View V As\r\nSelect * From Nowhere\r\n");
     WriteText(d + "/photo.TAB", "!table\r\nDefinition Table\r\n  File \"photo.png\"\r\n  Type \"RASTER\"\r\n");
     WriteText(d + "/nodat.TAB", mapinfo_test::NativeHeader({{"Table", 10}}));
     WriteText(d + "/mismatch.TAB", mapinfo_test::NativeHeader({{"A", 4}, {"B", 4}}));
@@ -236,13 +236,15 @@ TEST_F(EngineTest, OpenFailsWithAMessageForEveryMisuse) {
         EXPECT_EQ(m_engine.OpenTableCount(), 0u);
     }
     m_engine.Do("Open Table \"" + m_sample + "/Data/Streets\" As LAYER");
-    EXPECT_NE(ErrorOf("Open Table \"" + m_sample + "/Data/Districts\" As layer").find("already open"), std::string::npos);
+    EXPECT_NE(ErrorOf("Open Table \"" + m_sample + "/Data/Districts\" As layer").find("already open"),
+              std::string::npos);
     EXPECT_NE(EvalErrorOf("LAYER.Name").find("no row has been fetched"), std::string::npos);
 }
 
 TEST_F(EngineTest, AStubThatOpensAnotherTableOpensThatTable) {
     WriteText(m_dir / "TABLES/Parcels.tab",
-              "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \"..\\sample\\Parcels\\Parcels.TAB\" As Parcels\r\n");
+              "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \"..\\sample\\Parcels\\Parcels.TAB\" "
+              "As Parcels\r\n");
     m_engine.Do("Open Table \"" + (m_dir / "TABLES/Parcels") + "\" As LAYER");
     EXPECT_EQ(m_engine.Eval("TableInfo(LAYER,24)"), "T");
     m_engine.Do("Close Table LAYER");
@@ -250,8 +252,9 @@ TEST_F(EngineTest, AStubThatOpensAnotherTableOpensThatTable) {
     // The stub of a relocated seamless table runs a workspace beside the table.
     std::filesystem::create_directories(m_dir / "TABLES/DATA");
     std::filesystem::copy(m_sample + "/Parcels", m_dir / "TABLES/DATA/Lots");
-    WriteText(m_dir / "TABLES/Lots.Tab", "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\n"
-                                         "Run Application \".\\DATA\\Lots\\Seamless.Wor\"\r\n");
+    WriteText(m_dir / "TABLES/Lots.Tab",
+              "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\n"
+              "Run Application \".\\DATA\\Lots\\Seamless.Wor\"\r\n");
     WriteText(m_dir / "TABLES/DATA/Lots/Seamless.wor",
               "!Workspace\r\n!Version 400\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \"Parcels\" As Lots\r\n");
     m_engine.Do("Open Table \"" + (m_dir / "TABLES/Lots") + "\" As LAYER");
@@ -299,7 +302,7 @@ TEST_F(EngineTest, UpdatesCommitIntoTheDataFileOnly) {
     m_engine.Do("Fetch First From LAYER");
     m_engine.Do("Fetch Next From LAYER");
     EXPECT_EQ(m_engine.Eval("LAYER.Table"), "t2.TAB");  // seen before the commit
-    EXPECT_EQ(TreeSnapshot(m_dir.path()), before);    // nothing written yet
+    EXPECT_EQ(TreeSnapshot(m_dir.path()), before);      // nothing written yet
     m_engine.Do("Commit Table LAYER");
     m_engine.Do("Close Table LAYER");
 
@@ -321,7 +324,8 @@ TEST_F(EngineTest, UpdatesCommitIntoTheDataFileOnly) {
 TEST_F(EngineTest, FailedUpdatesAndUncommittedCloseLeaveTheFilesAsTheyWere) {
     WriteNativeTable(m_dir.path(), "S", {{"Table", 10}, {"N", 4}}, {{"a.TAB", "1"}, {"b.TAB", "2"}}, "", {false, true});
     // A header that types N as Integer: not a text column.
-    WriteText(m_dir / "S.TAB", "!table\r\nDefinition Table\r\n Type NATIVE\r\n Fields 2\r\n  Table Char (10) ;\r\n  N Integer ;\r\n");
+    WriteText(m_dir / "S.TAB",
+              "!table\r\nDefinition Table\r\n Type NATIVE\r\n Fields 2\r\n  Table Char (10) ;\r\n  N Integer ;\r\n");
     auto before = TreeSnapshot(m_dir.path());
     m_engine.Do("Open Table \"" + (m_dir / "S") + "\" As LAYER");
     const std::pair<std::string, std::string> cases[] = {

@@ -50,9 +50,10 @@ inline std::string MakeDat(const std::vector<Column>& columns, const std::vector
 }
 
 inline std::string NativeHeader(const std::vector<Column>& columns, const std::string& extra = "") {
-    std::string h = "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n"
-                    "  Type NATIVE Charset \"WindowsLatin1\"\r\n  Fields " +
-                    std::to_string(columns.size()) + "\r\n";
+    std::string h =
+        "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n"
+        "  Type NATIVE Charset \"WindowsLatin1\"\r\n  Fields " +
+        std::to_string(columns.size()) + "\r\n";
     for (const Column& c : columns) h += "    " + c.name + " Char (" + std::to_string(c.width) + ") ;\r\n";
     return h + extra;
 }
@@ -69,8 +70,7 @@ inline void WriteNativeTable(const std::string& folder, const std::string& name,
 
 // Copies the sample project into `dest`, so tests never change the repository's files.
 inline void CopySample(const std::string& dest) {
-    std::filesystem::copy(testing_support::SourceDir() + "/examples", dest,
-                          std::filesystem::copy_options::recursive);
+    std::filesystem::copy(testing_support::SourceDir() + "/examples", dest, std::filesystem::copy_options::recursive);
 }
 
 }  // namespace mapinfo_test

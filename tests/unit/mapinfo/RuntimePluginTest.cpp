@@ -23,7 +23,9 @@ TEST(RuntimePlugin, CreateOleObjectGivesAWorkingServer) {
     auto mapinfo = CreateOleObject("MapInfo.Runtime");
     EXPECT_EQ(mapinfo->Invoke("Eval", "SystemInfo(5)"), "WindowsLatin1");
     EXPECT_EQ(mapinfo->Invoke("eval", "PathToTableName$(\"C:\\Data\\World\")"), "World");
-    EXPECT_EQ(mapinfo->Invoke("Do", "Open Table \"" + testing_support::SourceDir() + "/examples/Data/Streets\" As LAYER"), "");
+    EXPECT_EQ(
+        mapinfo->Invoke("Do", "Open Table \"" + testing_support::SourceDir() + "/examples/Data/Streets\" As LAYER"),
+        "");
     EXPECT_EQ(mapinfo->Invoke("Eval", "TableInfo(LAYER,3)"), "1");
     mapinfo->Invoke("Do", "Close Table LAYER");
     try {
@@ -39,8 +41,8 @@ TEST(RuntimePlugin, CreateOleObjectGivesAWorkingServer) {
 }
 
 // Makes a MapInfo table with GDAL's ogr2ogr from CSV rows with WKT geometries.
-void Ogr2Ogr(const std::string& dir, const std::string& name, const std::string& header,
-             const std::string& types, const std::vector<std::string>& rows) {
+void Ogr2Ogr(const std::string& dir, const std::string& name, const std::string& header, const std::string& types,
+             const std::vector<std::string>& rows) {
     std::string csv = header + "\n";
     for (const std::string& r : rows) csv += r + "\n";
     WriteText(dir + "/" + name + ".csv", csv);
@@ -75,7 +77,8 @@ void MakeSeamless(const std::string& dir) {
 // is named from its own folder: then full paths and bare names both resolve.
 std::string Features(const std::string& folder, const std::string& tab) {
     return RunCommand("cd " + Shell(folder) + " && ogrinfo -ro -al -q " + tab +
-                      " | grep -E '^  [A-Za-z]+ \\(|^  (POLYGON|POINT)'").output;
+                      " | grep -E '^  [A-Za-z]+ \\(|^  (POLYGON|POINT)'")
+        .output;
 }
 
 TEST(RuntimePlugin, SeamlessRowsRelocatedToBareNamesAreReadByGdal) {
@@ -115,9 +118,11 @@ TEST(RuntimePlugin, SeamlessRowsRelocatedToBareNamesAreReadByGdal) {
     // GDAL reads the rows themselves through a plain header over the same data file.
     for (const char* ext : {".dat", ".map", ".id"})
         std::filesystem::copy_file(moved + "/seam" + ext, moved + "/plain" + ext);
-    WriteText(moved + "/plain.tab", "!table\n!version 300\n!charset Neutral\n\nDefinition Table\n  Type NATIVE Charset \"Neutral\"\n"
-                                     "  Fields 1\n    Table Char (200) ;\n");
-    std::string plain = RunCommand("ogrinfo -ro -al -q " + Shell(moved + "/plain.tab") + " | grep 'Table (String)'").output;
+    WriteText(moved + "/plain.tab",
+              "!table\n!version 300\n!charset Neutral\n\nDefinition Table\n  Type NATIVE Charset \"Neutral\"\n"
+              "  Fields 1\n    Table Char (200) ;\n");
+    std::string plain =
+        RunCommand("ogrinfo -ro -al -q " + Shell(moved + "/plain.tab") + " | grep 'Table (String)'").output;
     EXPECT_EQ(plain, "  Table (String) = tile1.tab\n  Table (String) = tile2.tab\n  Table (String) = tile3.tab\n");
 }
 

@@ -27,24 +27,34 @@ TEST(TableHeader, KindsAreRecognised) {
          "BEGIN_METADATA\r\n\"\\isseamless\"   =  \"true\"\r\n\"\\IsReadOnly\" = \"FALSE\"\r\nEnd_Metadata\r\n",
          TableKind::Native, true},
         {"metadata saying FALSE is not seamless",
-         "!table\nDefinition Table\nType NATIVE\nFields 0\nbegin_metadata\n\"\\IsSeamless\" = \"FALSE\"\nend_metadata\n",
+         "!table\nDefinition Table\nType NATIVE\nFields 0\nbegin_metadata\n\"\\IsSeamless\" = "
+         "\"FALSE\"\nend_metadata\n",
          TableKind::Native, false},
-        {"view", "!table\n!version 300\n\nOpen Table \"Roads\" Hide\nOpen Table \"Towns\" Hide\n\nCreate View Big As\nSelect * From Roads\n",
+        {"view",
+         "!table\n!version 300\n\nOpen Table \"Roads\" Hide\nOpen Table \"Towns\" Hide\n\nCreate View Big As\nSelect * "
+         "From Roads\n",
          TableKind::View, false},
         {"raster", "!table\nDefinition Table\n  File \"Photo.tif\"\n  Type \"RASTER\"\n  (0,0) (0,0) Label \"Pt 1\",\n",
          TableKind::Raster, false},
-        {"raster wins over Access", "!table\nDefinition Table\n  Type \"RASTER\"\n  Type ACCESS Table \"x\"\n  File \"a.mdb\"\n",
+        {"raster wins over Access",
+         "!table\nDefinition Table\n  Type \"RASTER\"\n  Type ACCESS Table \"x\"\n  File \"a.mdb\"\n",
          TableKind::Raster, false},
-        {"Access", "!table\nDefinition Table\n  Type ACCESS Table \"Orders\" File \"Sales.mdb\"\n", TableKind::Access, false},
-        {"linked", "!table\nDefinition Table\n  Type LINKED Connection \"DSN=x\" Table \"t\"\n", TableKind::Linked, false},
+        {"Access", "!table\nDefinition Table\n  Type ACCESS Table \"Orders\" File \"Sales.mdb\"\n", TableKind::Access,
+         false},
+        {"linked", "!table\nDefinition Table\n  Type LINKED Connection \"DSN=x\" Table \"t\"\n", TableKind::Linked,
+         false},
         {"foreign type", "!table\nDefinition Table\n  Type DBF Charset \"WindowsLatin1\"\n", TableKind::Foreign, false},
         {"seamless metadata on a raster does not count",
-         "!table\nDefinition Table\nFile \"a.png\"\nType \"RASTER\"\nbegin_metadata\n\"\\IsSeamless\" = \"TRUE\"\nend_metadata\n",
+         "!table\nDefinition Table\nFile \"a.png\"\nType \"RASTER\"\nbegin_metadata\n\"\\IsSeamless\" = "
+         "\"TRUE\"\nend_metadata\n",
          TableKind::Raster, false},
-        {"a stub that opens another table", "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \".\\DATA\\Roads\\roads.TAB\" As Roads\r\n",
+        {"a stub that opens another table",
+         "!Table\r\n!Version 300\r\n!Charset WindowsLatin1\r\n\r\nOpen Table \".\\DATA\\Roads\\roads.TAB\" As "
+         "Roads\r\n",
          TableKind::Redirect, false},
-        {"a stub that runs a workspace", "!Table\r\n!Version 300\r\n\r\nRun Application \".\\DATA\\Roads\\Seamless.Wor\"\r\n",
-         TableKind::Workspace, false},
+        {"a stub that runs a workspace",
+         "!Table\r\n!Version 300\r\n\r\nRun Application \".\\DATA\\Roads\\Seamless.Wor\"\r\n", TableKind::Workspace,
+         false},
     };
     for (const KindCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -66,11 +76,13 @@ TEST(TableHeader, FieldsFilesAndTablesAreTaken) {
     EXPECT_EQ(h.fields[1].type, "Integer");
     EXPECT_EQ(h.fields[2].type, "Decimal");
 
-    auto r = ParseTableHeader("!table\nDefinition Table\n  File \"D:\\Scans\\Photo.tif\"\n  Type \"RASTER\"\n", "x.TAB");
+    auto r =
+        ParseTableHeader("!table\nDefinition Table\n  File \"D:\\Scans\\Photo.tif\"\n  Type \"RASTER\"\n", "x.TAB");
     ASSERT_EQ(r.files.size(), 1u);
     EXPECT_EQ(r.files[0], "D:\\Scans\\Photo.tif");
 
-    auto v = ParseTableHeader("!table\nOpen Table \"Roads\" Hide\nOpen Table \"..\\Towns\\Towns\" Hide\nCreate View V As\n", "x.TAB");
+    auto v = ParseTableHeader(
+        "!table\nOpen Table \"Roads\" Hide\nOpen Table \"..\\Towns\\Towns\" Hide\nCreate View V As\n", "x.TAB");
     EXPECT_EQ(v.openTables, (std::vector<std::string>{"Roads", "..\\Towns\\Towns"}));
 }
 

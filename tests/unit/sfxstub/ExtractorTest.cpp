@@ -30,8 +30,9 @@ TEST(SfxExtractor, CancelInsideALargeFileRemovesThePartAndKeepsTheOldFile) {
     testing_support::WriteText(tmp / "out/big.bin", "older");
     std::string big(5 << 20, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 31 >> 7);
-    const std::string file = sfxtest::MakeSfx("", sfxtest::Header(sfx::SfxOverwriteAlways),
-                                              sfxtest::BuildZip({{"first.txt", "1"}, {"big.bin", big}, {"last.txt", "3"}}));
+    const std::string file =
+        sfxtest::MakeSfx("", sfxtest::Header(sfx::SfxOverwriteAlways),
+                         sfxtest::BuildZip({{"first.txt", "1"}, {"big.bin", big}, {"last.txt", "3"}}));
     sfx::MemorySource source(file.data(), file.size());
     sfx::SfxArchive archive;
     ASSERT_TRUE(sfx::OpenSfxArchive(source, archive, true).ok);

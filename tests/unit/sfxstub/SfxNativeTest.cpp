@@ -47,7 +47,8 @@ TEST(SfxNative, ExtractsAnInfoZipArchiveSilentlyWithIdenticalBytes) {
     WriteText(tmp / "src/TABLES/DATA/Roads/roads.MAP", noise);
     WriteText(tmp / "src/TABLES/Roads.tab", "!table\r\n");
     fs::create_directories(tmp / "src/empty folder");
-    const std::string file = MakeSfx(NativeStub(), Header(kAlways, "notepad.exe|><readme.txt"), sfxtest::InfoZipFolder(tmp / "src"));
+    const std::string file =
+        MakeSfx(NativeStub(), Header(kAlways, "notepad.exe|><readme.txt"), sfxtest::InfoZipFolder(tmp / "src"));
 
     CommandResult r = RunSfx(tmp, file, "-s 'out dir'");
     EXPECT_EQ(r.status, 0) << r.output;
@@ -118,7 +119,8 @@ TEST(SfxNative, RefusesHostileEntriesAndSaysWhich) {
 TEST(SfxNative, NeverOverwritesItself) {
     TempDir tmp;
     // Extracting into its own folder an entry named like the running file.
-    const std::string file = MakeSfx(NativeStub(), Header(kAlways), BuildZip({{"setup.run", "replacement"}, {"ok.txt", "ok"}}));
+    const std::string file =
+        MakeSfx(NativeStub(), Header(kAlways), BuildZip({{"setup.run", "replacement"}, {"ok.txt", "ok"}}));
     CommandResult r = RunSfx(tmp, file, "-s .", "", "setup.run");
     EXPECT_EQ(r.status, 1) << r.output;
     EXPECT_NE(r.output.find("overwrite this self-extracting program itself"), std::string::npos) << r.output;
@@ -176,10 +178,11 @@ TEST(SfxNative, RunsTheStoredCommandWithTheFolderExpanded) {
     } cases[] = {
         {"read-me in notepad", kAlways, "notepad.exe|><readme.txt", "\n\n", "run: notepad.exe|FOLDERreadme.txt|FOLDER"},
         {"empty command runs nothing", kAlways, "", "\n\n", nullptr},
-        {"user changes the command", kAlways | sfx::SfxAskCmdLine, "notepad.exe|><readme.txt", "\n\nwrite.exe|><x.txt\n",
-         "run: write.exe|FOLDERx.txt|FOLDER"},
+        {"user changes the command", kAlways | sfx::SfxAskCmdLine, "notepad.exe|><readme.txt",
+         "\n\nwrite.exe|><x.txt\n", "run: write.exe|FOLDERx.txt|FOLDER"},
         {"user declines the command", kAlways | sfx::SfxAskCmdLine, "notepad.exe|><readme.txt", "\n\n-\n", nullptr},
-        {"auto run asks nothing", kAlways | sfx::SfxAutoRun, "viewer|><readme.txt", "", "run: viewer|FOLDERreadme.txt|FOLDER"},
+        {"auto run asks nothing", kAlways | sfx::SfxAutoRun, "viewer|><readme.txt", "",
+         "run: viewer|FOLDERreadme.txt|FOLDER"},
     };
     for (const Case& c : cases) {
         TempDir tmp;

@@ -163,7 +163,10 @@ TEST(SfxExtract, DamagedEntriesAreReportedWithTheirFault) {
     std::vector<Case> cases = {
         {"stored data changed", {{"x.txt", text, false}}, flipInData, "CRC"},
         {"deflated data changed", {{"x.txt", text + "abcdefghijklmnopqrstuvwxyz", true}}, flipInData, ""},
-        {"local header signature", {{"x.txt", text}}, [](std::string& f) { f[f.find("PK\x03\x04") + 2] = 9; }, "local header"},
+        {"local header signature",
+         {{"x.txt", text}},
+         [](std::string& f) { f[f.find("PK\x03\x04") + 2] = 9; },
+         "local header"},
         {"unsupported method", {{"x.txt", text, false, 0, 0, 12}}, nullptr, "bzip2"},
         {"encrypted", {{"x.txt", text, false, 0, 1}}, nullptr, "encrypted"},
         {"stored sizes disagree",
@@ -193,8 +196,9 @@ TEST(SfxExtract, DamagedEntriesAreReportedWithTheirFault) {
 
 TEST(SafeName, RefusesEveryNameThatLeavesTheFolder) {
     const char* const hostile[] = {
-        "../x", "/etc/x", "C:\\x", "c:x", "a/../../x", "a\\..\\x", "..", "\\\\server\\share\\x", "\\x",
-        "a/b/../../../x", "CON", "dir/nul.txt", "lpt1", "x:y", "a. /b", "...", "name.", "tab\there", "a/b?",
+        "../x",  "/etc/x",         "C:\\x", "c:x",         "a/../../x", "a\\..\\x", "..",    "\\\\server\\share\\x",
+        "\\x",   "a/b/../../../x", "CON",   "dir/nul.txt", "lpt1",      "x:y",      "a. /b", "...",
+        "name.", "tab\there",      "a/b?",
     };
     for (const char* name : hostile) {
         NameCheck r = CheckEntryName(name);
@@ -208,12 +212,9 @@ TEST(SafeName, AcceptsOrdinaryNamesAndNormalisesSeparators) {
         const char* name;
         std::vector<std::string> parts;
     } cases[] = {
-        {"readme.txt", {"readme.txt"}},
-        {"TABLES\\DATA\\Roads\\roads.TAB", {"TABLES", "DATA", "Roads", "roads.TAB"}},
-        {"./a//b/", {"a", "b"}},
-        {"a..b/..c", {"a..b", "..c"}},
-        {"console.txt", {"console.txt"}},
-        {"com10", {"com10"}},
+        {"readme.txt", {"readme.txt"}},   {"TABLES\\DATA\\Roads\\roads.TAB", {"TABLES", "DATA", "Roads", "roads.TAB"}},
+        {"./a//b/", {"a", "b"}},          {"a..b/..c", {"a..b", "..c"}},
+        {"console.txt", {"console.txt"}}, {"com10", {"com10"}},
     };
     for (const Case& c : cases) {
         NameCheck r = CheckEntryName(c.name);

@@ -14,8 +14,8 @@ struct TestEntry {
     std::string name;
     std::string data;
     bool deflate = true;
-    uint32_t unixMode = 0;   // with a value, "made by" Unix and the mode in the attributes
-    uint16_t flags = 0;      // general-purpose bits
+    uint32_t unixMode = 0;     // with a value, "made by" Unix and the mode in the attributes
+    uint16_t flags = 0;        // general-purpose bits
     uint16_t method = 0xFFFF;  // overrides the stored method number when set
 };
 

@@ -68,7 +68,7 @@ struct HeaderCase {
 TEST(SelfExtractHeader, FlagBitsFollowOptionsAndOverwriteMode) {
     const HeaderCase cases[] = {
         {{SFXCheckSize}, OvrConfirm, 0x00},
-        {{SFXCheckSize}, OvrAlways, 0x08},   // this program's settings
+        {{SFXCheckSize}, OvrAlways, 0x08},  // this program's settings
         {{}, OvrNever, 0x30},
         {{SFXAskCmdLine, SFXAskFiles, SFXHideOverWriteBox, SFXAutoRun, SFXCheckSize}, OvrAlways, 0x4F},
         {{SFXAutoRun}, OvrConfirm, 0x60},
@@ -100,7 +100,8 @@ TEST_F(SelfExtractConversionTest, TextsOf249BytesFillTheHeaderAnd250AreRefused) 
     zip.SFXDefaultDir += "!";
     EXPECT_EQ(zip.ConvertToSFX(), -9);
     EXPECT_EQ(messages.back(), zmSFXTextsTooLong);
-    EXPECT_EQ(zip.Message(), ZipMessageText(zmSFXTextsTooLong) + "\r\nSFXCaption + SFXDefaultDir + SFXCommandLine = 250");
+    EXPECT_EQ(zip.Message(),
+              ZipMessageText(zmSFXTextsTooLong) + "\r\nSFXCaption + SFXDefaultDir + SFXCommandLine = 250");
     EXPECT_FALSE(testing_support::Exists(dir / "b.exe"));
     EXPECT_TRUE(testing_support::Exists(dir / "b.zip"));
 }
@@ -253,8 +254,10 @@ TEST_F(SelfExtractConversionTest, IndependentReadersAcceptTheOutput) {
         EXPECT_EQ(r.output.find("extra bytes"), std::string::npos) << r.output;
     }
     if (testing_support::HaveTool("python3")) {
-        auto r = RunCommand("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
-                            "assert z.testzip() is None; print(len(z.namelist()))\" '" + exe + "'");
+        auto r = RunCommand(
+            "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+            "assert z.testzip() is None; print(len(z.namelist()))\" '" +
+            exe + "'");
         EXPECT_EQ(r.status, 0) << r.output;
         EXPECT_EQ(r.output, std::to_string(zip.EntryCount()) + "\n");
     }
@@ -292,16 +295,20 @@ TEST_F(SelfExtractConversionTest, FailuresLeaveTheSourceAndNoOutput) {
         int result;
     } rows[] = {
         {"not_an_archive_any_more", [] { return std::string(300, 'g'); }, -3},
-        {"damaged_directory", [] {
+        {"damaged_directory",
+         [] {
              Archive a = Sample();
              a.centralSignature = 0x12345678;
              return Build(a).bytes;
-         }, -2},
-        {"directory_shorter_than_recorded", [] {
+         },
+         -2},
+        {"directory_shorter_than_recorded",
+         [] {
              Archive a = Sample();
              a.totalEntriesDelta = 1;
              return Build(a).bytes;
-         }, -2},
+         },
+         -2},
     };
     for (const Row& r : rows) {
         MakeArchive("f.zip", Sample());
@@ -326,7 +333,8 @@ TEST_F(SelfExtractConversionTest, SourceGoesToTheTrashUnderAllowUndo) {
     zip.HowToDelete = htdAllowUndo;
     zip.SetZipFilename(dir / "u.zip");
     const int result = zip.ConvertToSFX();
-    if (old) ::setenv("XDG_DATA_HOME", saved.c_str(), 1); else ::unsetenv("XDG_DATA_HOME");
+    if (old) ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else ::unsetenv("XDG_DATA_HOME");
     ASSERT_EQ(result, 0);
     EXPECT_FALSE(testing_support::Exists(dir / "u.zip"));
     EXPECT_TRUE(testing_support::Exists(dataHome + "/Trash/files/u.zip"));
@@ -336,8 +344,8 @@ TEST_F(SelfExtractConversionTest, CopyBlocksCopiesTheCountOrToTheEnd) {
     std::string data;
     for (int i = 0; i < 20000; ++i) data += static_cast<char>(i * 7);
     WriteText(dir / "src", data);
-    const std::pair<std::int64_t, std::size_t> rows[] = {
-        {-1, 20000}, {0, 0}, {1, 1}, {8192, 8192}, {8193, 8193}, {30000, 20000}};
+    const std::pair<std::int64_t, std::size_t> rows[] = {{-1, 20000},  {0, 0},       {1, 1},
+                                                         {8192, 8192}, {8193, 8193}, {30000, 20000}};
     for (const auto& [count, expected] : rows) {
         {
             auto src = platform::File::Open(dir / "src", platform::File::Mode::Read);

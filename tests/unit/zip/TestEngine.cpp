@@ -20,9 +20,9 @@ bool AllZero(const T* p, std::size_t count) {
 }
 
 bool HeadReservedZero(const EngineCallHead& h) {
-    return h.reserved24 == 0 && h.reserved36 == 0 && h.reserved40 == 0 && h.reserved48 == 0 &&
-           h.reserved64 == 0 && h.reserved68 == 0 && h.reserved78 == 0 && h.reserved92 == 0 &&
-           h.reserved104 == 0 && h.reserved112[0] == 0 && h.reserved112[1] == 0;
+    return h.reserved24 == 0 && h.reserved36 == 0 && h.reserved40 == 0 && h.reserved48 == 0 && h.reserved64 == 0 &&
+           h.reserved68 == 0 && h.reserved78 == 0 && h.reserved92 == 0 && h.reserved104 == 0 && h.reserved112[0] == 0 &&
+           h.reserved112[1] == 0;
 }
 
 [[maybe_unused]] void Record(EngineCallRecord* record) {
@@ -76,10 +76,8 @@ __attribute__((visibility("default"))) int32_t ZipEngineExec(EngineCallRecord* r
         cb.action = step.action;
         cb.errorCode = step.errorCode;
         cb.number = step.number;
-        if (step.fillText)
-            std::memset(cb.text, 'x', sizeof cb.text);
-        else
-            std::strncpy(cb.text, step.text.c_str(), sizeof cb.text - 1);
+        if (step.fillText) std::memset(cb.text, 'x', sizeof cb.text);
+        else std::strncpy(cb.text, step.text.c_str(), sizeof cb.text - 1);
         const int32_t answer = record->head.callback(&cb);
         state.answers.push_back(answer);
         if (answer == -1 && state.stopOnCancel) break;

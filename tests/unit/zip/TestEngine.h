@@ -13,8 +13,8 @@ struct TestEngineCallbackStep {
     std::int32_t action = 0;
     std::int32_t errorCode = 0;
     std::int32_t number = 0;
-    std::string text;         // copied into the 512-byte field
-    bool fillText = false;    // fill all 512 bytes with 'x', no zero byte
+    std::string text;       // copied into the 512-byte field
+    bool fillText = false;  // fill all 512 bytes with 'x', no zero byte
 };
 
 struct TestEngineCall {
@@ -26,7 +26,7 @@ struct TestEngineCall {
     std::string tempDir;
     std::vector<std::string> specs;
     std::int32_t tag = 0;
-    bool reservedZero = true;     // every reserved field and the unused bytes are 0
+    bool reservedZero = true;        // every reserved field and the unused bytes are 0
     std::vector<unsigned char> raw;  // the record's bytes as received
 };
 
@@ -34,9 +34,9 @@ struct TestEngineStateData {
     std::int32_t version = 158;
     std::int32_t result = 1;
     std::vector<TestEngineCallbackStep> script;
-    std::vector<std::int32_t> answers;   // what each callback answered
-    bool stopOnCancel = true;            // stop playing the script at an answer of -1
-    std::string archiveBytes;            // written to the archive name when not empty
+    std::vector<std::int32_t> answers;  // what each callback answered
+    bool stopOnCancel = true;           // stop playing the script at an answer of -1
+    std::string archiveBytes;           // written to the archive name when not empty
     int calls = 0;
     int versionCalls = 0;
     TestEngineCall last;

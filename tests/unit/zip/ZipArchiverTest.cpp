@@ -42,9 +42,7 @@ protected:
         zip.UnloadEngine();
         if (m_handle) ::dlclose(m_handle);
     }
-    void AddTwo() {
-        zip.FSpecArgs() = {"a.txt", "sub\\b.txt"};
-    }
+    void AddTwo() { zip.FSpecArgs() = {"a.txt", "sub\\b.txt"}; }
 
     TempDir dir;
     ScopedRecordingUI ui;
@@ -111,9 +109,14 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 zmNoPassword},
         Refusal{"span_with_update",
-                [](TZipArchiver& z, const std::string&) { z.AddOptions = {AddDiskSpan, AddUpdate}; }, zmSpanWithUpdate},
+                [](TZipArchiver& z, const std::string&) {
+                    z.AddOptions = {AddDiskSpan, AddUpdate};
+                },
+                zmSpanWithUpdate},
         Refusal{"span_erase_with_freshen",
-                [](TZipArchiver& z, const std::string&) { z.AddOptions = {AddDiskSpanErase, AddFreshen}; },
+                [](TZipArchiver& z, const std::string&) {
+                    z.AddOptions = {AddDiskSpanErase, AddFreshen};
+                },
                 zmSpanWithUpdate},
         Refusal{"span_onto_exe",
                 [](TZipArchiver& z, const std::string& d) {
@@ -123,8 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                 zmSpanOntoExe},
         Refusal{"span_at_all", [](TZipArchiver& z, const std::string&) { z.AddOptions = {AddDiskSpan}; },
                 zmSpanNotSupported},
-        Refusal{"engine_not_found",
-                [](TZipArchiver& z, const std::string& d) { z.SetDLLDirectory(d); }, zmEngineNotLoaded},
+        Refusal{"engine_not_found", [](TZipArchiver& z, const std::string& d) { z.SetDLLDirectory(d); },
+                zmEngineNotLoaded},
         Refusal{"engine_without_exec",
                 [](TZipArchiver& z, const std::string&) { z.SetDLLDirectory(EngineDir("testengine-noexec")); },
                 zmNoExecEntry},
@@ -224,14 +227,57 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Combine(
         ::testing::Values(
             RecordCase{"none", {}, false, false, 0, 0, 0, On, 0, On, 0, 0, 0, 0, 0, 0},
-            RecordCase{"program_options", {AddDirNames, AddUpdate, AddZipTime, AddHiddenFiles}, false, false,
-                       0, 0, On, On, 0, 0, 0, 0, 0, On, 0, On},
-            RecordCase{"freshen_and_update", {AddFreshen, AddUpdate}, false, false, 0, 0, 0, On, 0, On, 0, 0, 0, On, 0, 0},
+            RecordCase{"program_options",
+                       {AddDirNames, AddUpdate, AddZipTime, AddHiddenFiles},
+                       false,
+                       false,
+                       0,
+                       0,
+                       On,
+                       On,
+                       0,
+                       0,
+                       0,
+                       0,
+                       0,
+                       On,
+                       0,
+                       On},
+            RecordCase{
+                "freshen_and_update", {AddFreshen, AddUpdate}, false, false, 0, 0, 0, On, 0, On, 0, 0, 0, On, 0, 0},
             RecordCase{"freshen_alone", {AddFreshen}, false, false, 0, 0, 0, On, 0, On, 0, 0, 0, 0, On, 0},
-            RecordCase{"recurse_separate_dirs", {AddRecurseDirs, AddSeparateDirs}, false, false,
-                       0, 0, 0, 0, 0, On, 0xFFFF, 0, 0, 0, 0, 0},
-            RecordCase{"encrypt_move_dos", {AddEncrypt, AddMove, AddForceDOS}, false, false,
-                       0, On, 0, On, 0, On, 0, On, On, 0, 0, 0},
+            RecordCase{"recurse_separate_dirs",
+                       {AddRecurseDirs, AddSeparateDirs},
+                       false,
+                       false,
+                       0,
+                       0,
+                       0,
+                       0,
+                       0,
+                       On,
+                       0xFFFF,
+                       0,
+                       0,
+                       0,
+                       0,
+                       0},
+            RecordCase{"encrypt_move_dos",
+                       {AddEncrypt, AddMove, AddForceDOS},
+                       false,
+                       false,
+                       0,
+                       On,
+                       0,
+                       On,
+                       0,
+                       On,
+                       0,
+                       On,
+                       On,
+                       0,
+                       0,
+                       0},
             RecordCase{"verbose", {}, true, false, 0, 0, 0, On, On, On, 0, 0, 0, 0, 0, 0},
             RecordCase{"trace", {}, false, true, On, 0, 0, On, On, On, 0, 0, 0, 0, 0, 0}),
         ::testing::Values(150, 151)),
@@ -432,8 +478,8 @@ struct CallbackCase {
     std::int32_t action, errorCode, number;
     std::string text;
     // Expected afterwards.
-    std::string progress;   // "type|filename|size", "" for none
-    std::string message;    // "code|text", "" for none
+    std::string progress;  // "type|filename|size", "" for none
+    std::string message;   // "code|text", "" for none
     std::int32_t errCode, rawErrCode;
     std::string stateMessage;
     std::uint32_t totalSize;
@@ -459,8 +505,7 @@ TEST_P(ZipCallbackTest, TurnsActionsIntoEventsAndState) {
     record.action = c.action;
     record.errorCode = c.errorCode;
     record.number = c.number;
-    std::copy(c.text.begin(), c.text.begin() + std::min<std::size_t>(c.text.size(), sizeof record.text),
-              record.text);
+    std::copy(c.text.begin(), c.text.begin() + std::min<std::size_t>(c.text.size(), sizeof record.text), record.text);
     EXPECT_EQ(TZipArchiver::EngineCallback(&record), 0);
     EXPECT_EQ(progress, c.progress);
     EXPECT_EQ(message, c.message);
@@ -473,17 +518,18 @@ TEST_P(ZipCallbackTest, TurnsActionsIntoEventsAndState) {
 
 INSTANTIATE_TEST_SUITE_P(
     ZipActions, ZipCallbackTest,
-    ::testing::Values(
-        CallbackCase{"new_file_keeps_trailing_spaces", 1, 0, 42, "dir/name.txt  ", "0|dir\\name.txt  |42", "", 0, 0, "", 0},
-        CallbackCase{"progress", 2, 0, 8192, "ignored", "1||8192", "", 0, 0, "", 0},
-        CallbackCase{"end_of_batch", 3, 0, 99, "", "2||0", "", 0, 0, "", 0},
-        CallbackCase{"message_without_code", 4, 0, 0, "a/b done \r\n", "", "0|a\\b done", 0, 0, "a\\b done", 0},
-        CallbackCase{"message_with_code", 4, 0x1234, 0, "bad", "", "4660|bad", 0x34, 0x1234, "bad", 0},
-        CallbackCase{"total_files", 5, 0, 17, "", "3||17", "", 0, 0, "", 0},
-        CallbackCase{"total_size", 6, 0, 123456, "", "4||123456", "", 0, 0, "", 123456},
-        CallbackCase{"unknown_action", 9, 5, 5, "x", "", "", 0, 0, "", 0},
-        CallbackCase{"text_fills_all_512_bytes", 4, 0, 0, std::string(512, 'm'), "", "0|" + std::string(512, 'm'), 0,
-                     0, std::string(512, 'm'), 0}),
+    ::testing::Values(CallbackCase{"new_file_keeps_trailing_spaces", 1, 0, 42, "dir/name.txt  ", "0|dir\\name.txt  |42",
+                                   "", 0, 0, "", 0},
+                      CallbackCase{"progress", 2, 0, 8192, "ignored", "1||8192", "", 0, 0, "", 0},
+                      CallbackCase{"end_of_batch", 3, 0, 99, "", "2||0", "", 0, 0, "", 0},
+                      CallbackCase{"message_without_code", 4, 0, 0, "a/b done \r\n", "", "0|a\\b done", 0, 0,
+                                   "a\\b done", 0},
+                      CallbackCase{"message_with_code", 4, 0x1234, 0, "bad", "", "4660|bad", 0x34, 0x1234, "bad", 0},
+                      CallbackCase{"total_files", 5, 0, 17, "", "3||17", "", 0, 0, "", 0},
+                      CallbackCase{"total_size", 6, 0, 123456, "", "4||123456", "", 0, 0, "", 123456},
+                      CallbackCase{"unknown_action", 9, 5, 5, "x", "", "", 0, 0, "", 0},
+                      CallbackCase{"text_fills_all_512_bytes", 4, 0, 0, std::string(512, 'm'), "",
+                                   "0|" + std::string(512, 'm'), 0, 0, std::string(512, 'm'), 0}),
     [](const auto& test) { return std::string(test.param.name); });
 
 TEST(ZipCallback, StateChangesHappenWithoutHandlersAndCancelIsAnswered) {
@@ -516,10 +562,9 @@ TEST(ZipCallback, UnknownCallerIsAskedToStop) {
 // ---- messages ---------------------------------------------------------------------------
 
 TEST(ZipMessageTable, EveryNumberHasATextAndArgumentsGoWhereThePlaceholderIs) {
-    const int numbers[] = {10101, 10102, 10103, 10201, 10202, 10203, 10204, 10301, 10302, 10303,
-                           10601, 10602, 10603, 10604, 10801, 10802, 10803, 11001, 11003, 11004,
-                           11008, 11011, 11013, 11015, 11017, 11022, 11029, 11030, 11036, 11037,
-                           11038, 11041, 11042, 11043, 11044, 11045};
+    const int numbers[] = {10101, 10102, 10103, 10201, 10202, 10203, 10204, 10301, 10302, 10303, 10601, 10602,
+                           10603, 10604, 10801, 10802, 10803, 11001, 11003, 11004, 11008, 11011, 11013, 11015,
+                           11017, 11022, 11029, 11030, 11036, 11037, 11038, 11041, 11042, 11043, 11044, 11045};
     for (int n : numbers) EXPECT_TRUE(StoredZipText(n).has_value()) << n;
     for (int n : {11003, 11004, 11038}) EXPECT_NE(StoredZipText(n)->find("%1"), std::string::npos) << n;
     EXPECT_NE(std::string(EZipArchiver(11038, std::int64_t{3}).what()).find(" 3 "), std::string::npos);

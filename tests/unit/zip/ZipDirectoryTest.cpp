@@ -21,10 +21,10 @@ namespace {
 struct DirectoryCase {
     const char* name;
     std::function<std::string()> bytes;
-    std::vector<int> messages;      // ErrCode after each reported message, in order
-    int entries;                    // EntryCount afterwards
-    bool nameKept;                  // ZipFilename still set afterwards
-    std::int64_t archiveOffset;     // -1: not checked
+    std::vector<int> messages;   // ErrCode after each reported message, in order
+    int entries;                 // EntryCount afterwards
+    bool nameKept;               // ZipFilename still set afterwards
+    std::int64_t archiveOffset;  // -1: not checked
 };
 
 std::string Damaged(const std::function<void(Archive&)>& change) {
@@ -39,35 +39,83 @@ std::vector<DirectoryCase> Cases() {
         {"plain", [=] { return plain; }, {}, 2, true, 0},
         {"empty_file", [] { return std::string(); }, {zmNoEndRecord}, 0, false, 0},
         {"short_file", [] { return std::string("PK\x05\x06short", 10); }, {zmNoEndRecord}, 0, false, 0},
-        {"shorter_than_end_record", [] { return std::string("PK\x05\x06", 4) + std::string(17, '\0'); },
-         {zmNoEndRecord}, 0, false, 0},
+        {"shorter_than_end_record",
+         [] { return std::string("PK\x05\x06", 4) + std::string(17, '\0'); },
+         {zmNoEndRecord},
+         0,
+         false,
+         0},
         {"no_end_record", [] { return std::string(200, 'z'); }, {zmNoEndRecord}, 0, false, 0},
         {"end_record_cut_off", [=] { return plain.substr(0, plain.size() - 5); }, {zmNoEndRecord}, 0, false, 0},
         {"empty_archive", [] { return Build(Archive{}).bytes; }, {}, 0, true, 0},
-        {"archive_comment", [] { Archive a = TwoFiles(); a.comment = "made for the tests"; return Build(a).bytes; },
-         {}, 2, true, 0},
-        {"zero_padding_to_512", [=] {
+        {"archive_comment",
+         [] {
+             Archive a = TwoFiles();
+             a.comment = "made for the tests";
+             return Build(a).bytes;
+         },
+         {},
+         2,
+         true,
+         0},
+        {"zero_padding_to_512",
+         [=] {
              std::string s = plain;
              s.resize((s.size() / 512 + 1) * 512, '\0');
              return s;
-         }, {}, 2, true, 0},
-        {"zero_padding_not_to_boundary", [=] { return plain + std::string(7, '\0'); },
-         {zmTrailingBytesWarning}, 2, true, 0},
-        {"zero_padding_of_512_or_more", [=] {
+         },
+         {},
+         2,
+         true,
+         0},
+        {"zero_padding_not_to_boundary",
+         [=] { return plain + std::string(7, '\0'); },
+         {zmTrailingBytesWarning},
+         2,
+         true,
+         0},
+        {"zero_padding_of_512_or_more",
+         [=] {
              std::string s = plain;
              s.resize((s.size() / 512 + 2) * 512, '\0');
              return s;
-         }, {zmTrailingBytesWarning}, 2, true, 0},
+         },
+         {zmTrailingBytesWarning},
+         2,
+         true,
+         0},
         {"other_trailing_bytes", [=] { return plain + "junk"; }, {zmTrailingBytesWarning}, 2, true, 0},
-        {"comment_length_past_end", [] { return Damaged([](Archive& a) { a.comment = "abc"; a.commentLengthDelta = 40; }); },
-         {zmTrailingBytesWarning}, 2, true, 0},
-        {"wrong_central_signature", [] { return Damaged([](Archive& a) { a.centralSignature = 0x02014B51; }); },
-         {zmHeaderSignature}, 0, false, 0},
-        {"more_entries_than_headers", [] { return Damaged([](Archive& a) { a.totalEntriesDelta = 1; }); },
-         {zmHeaderShort}, 2, false, 0},
-        {"central_size_too_large", [] { return Damaged([](Archive& a) { a.centralSizeDelta = 1000000; }); },
-         {zmDirOffsetWarning, zmDirSeekFailed}, 0, false, 0},
-        {"name_cut_short", [] {
+        {"comment_length_past_end",
+         [] {
+             return Damaged([](Archive& a) {
+                 a.comment = "abc";
+                 a.commentLengthDelta = 40;
+             });
+         },
+         {zmTrailingBytesWarning},
+         2,
+         true,
+         0},
+        {"wrong_central_signature",
+         [] { return Damaged([](Archive& a) { a.centralSignature = 0x02014B51; }); },
+         {zmHeaderSignature},
+         0,
+         false,
+         0},
+        {"more_entries_than_headers",
+         [] { return Damaged([](Archive& a) { a.totalEntriesDelta = 1; }); },
+         {zmHeaderShort},
+         2,
+         false,
+         0},
+        {"central_size_too_large",
+         [] { return Damaged([](Archive& a) { a.centralSizeDelta = 1000000; }); },
+         {zmDirOffsetWarning, zmDirSeekFailed},
+         0,
+         false,
+         0},
+        {"name_cut_short",
+         [] {
              Archive a = TwoFiles();
              std::string s = Build(a).bytes;
              // The last central header's name length reaches past the end of the file.
@@ -75,37 +123,66 @@ std::vector<DirectoryCase> Cases() {
              s[second + 28] = '\xFF';
              s[second + 29] = '\xFF';
              return s;
-         }, {zmNameShort}, 1, false, 0},
-        {"comment_cut_short", [] {
+         },
+         {zmNameShort},
+         1,
+         false,
+         0},
+        {"comment_cut_short",
+         [] {
              Archive a = TwoFiles();
              Built b = Build(a);
              const std::size_t second = b.centralOffset + 46 + a.entries[0].name.size();
              b.bytes[second + 32] = '\xFF';
              b.bytes[second + 33] = '\x7F';
              return b.bytes;
-         }, {zmCommentShort}, 2, false, 0},
-        {"prefix_with_shifted_offsets", [] {
+         },
+         {zmCommentShort},
+         2,
+         false,
+         0},
+        {"prefix_with_shifted_offsets",
+         [] {
              Archive a = TwoFiles();
              a.prefix = std::string(1000, 'S');
              return Build(a).bytes;
-         }, {}, 2, true, 1000},
-        {"prefix_without_shifted_offsets", [] {
+         },
+         {},
+         2,
+         true,
+         1000},
+        {"prefix_without_shifted_offsets",
+         [] {
              Archive a = TwoFiles();
              a.prefix = std::string(777, 'S');
              a.shiftOffsets = false;
              return Build(a).bytes;
-         }, {zmDirOffsetWarning}, 2, true, 777},
-        {"first_disk_of_spanned_set", [] {
+         },
+         {zmDirOffsetWarning},
+         2,
+         true,
+         777},
+        {"first_disk_of_spanned_set",
+         [] {
              std::string s;
              Put32(s, 0x08074B50);
              Put32(s, 0x04034B50);
              return s + std::string(100, 'd');
-         }, {zmNoEndRecordSpanned}, 0, false, 0},
-        {"directory_on_other_disk", [] {
+         },
+         {zmNoEndRecordSpanned},
+         0,
+         false,
+         0},
+        {"directory_on_other_disk",
+         [] {
              std::string s = Build(TwoFiles()).bytes;
              s[s.size() - 22 + 6] = 1;  // disk with the central directory
              return s;
-         }, {zmDirReadFailed}, 0, false, 0},
+         },
+         {zmDirReadFailed},
+         0,
+         false,
+         0},
     };
 }
 
@@ -121,7 +198,9 @@ TEST_P(ZipDirectoryTest, ReportsWhatTheArchiveHolds) {
     zip.Unattended = true;
     std::vector<int> messages;
     int dirUpdates = 0;
-    zip.OnMessage = [&](TZipArchiver& sender, std::int32_t, const std::string&) { messages.push_back(sender.ErrCode()); };
+    zip.OnMessage = [&](TZipArchiver& sender, std::int32_t, const std::string&) {
+        messages.push_back(sender.ErrCode());
+    };
     zip.OnDirUpdate = [&](TZipArchiver&) { ++dirUpdates; };
     zip.SetZipFilename(path);
     EXPECT_EQ(messages, c.messages);
@@ -227,12 +306,11 @@ TEST_F(ZipDirectoryFixture, NameConversionFollowsHostSystemAndCodePage) {
         CodePageOpts codePage;
         bool converted;
     } rows[] = {
-        {0x0014, cpAuto, true},   // MS-DOS
-        {0x0014, cpNone, false},
-        {0x0614, cpNone, true},   // OS/2 HPFS
-        {0x0B32, cpAuto, true},   // NTFS, version 5.0
-        {0x0B14, cpAuto, false},  // NTFS, other version
-        {0x031E, cpAuto, false},  // Unix
+        {0x0014, cpAuto, true},                           // MS-DOS
+        {0x0014, cpNone, false}, {0x0614, cpNone, true},  // OS/2 HPFS
+        {0x0B32, cpAuto, true},                           // NTFS, version 5.0
+        {0x0B14, cpAuto, false},                          // NTFS, other version
+        {0x031E, cpAuto, false},                          // Unix
         {0x031E, cpOEM, true},
     };
     for (const Row& r : rows) {

@@ -33,8 +33,8 @@ struct Entry {
 struct Archive {
     std::vector<Entry> entries;
     std::string comment;
-    std::string prefix;          // bytes in front of the archive
-    bool shiftOffsets = true;    // stored offsets count the prefix
+    std::string prefix;        // bytes in front of the archive
+    bool shiftOffsets = true;  // stored offsets count the prefix
     // Overrides for damaged archives (applied to the written records).
     int totalEntriesDelta = 0;
     std::int64_t centralSizeDelta = 0;
@@ -44,8 +44,8 @@ struct Archive {
 
 struct Built {
     std::string bytes;
-    std::size_t centralOffset = 0;   // file offset of the central directory
-    std::size_t endOffset = 0;       // file offset of the end record
+    std::size_t centralOffset = 0;  // file offset of the central directory
+    std::size_t endOffset = 0;      // file offset of the end record
 };
 
 inline Built Build(const Archive& a) {
@@ -59,8 +59,11 @@ inline Built Build(const Archive& a) {
         const auto crc = static_cast<std::uint32_t>(
             crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
         Put32(s, 0x04034B50);
-        Put16(s, 10); Put16(s, 0); Put16(s, 0);
-        Put16(s, 0); Put16(s, 0x21);  // time, date
+        Put16(s, 10);
+        Put16(s, 0);
+        Put16(s, 0);
+        Put16(s, 0);
+        Put16(s, 0x21);  // time, date
         Put32(s, crc);
         Put32(s, static_cast<std::uint32_t>(e.data.size()));
         Put32(s, static_cast<std::uint32_t>(e.data.size()));
@@ -75,22 +78,29 @@ inline Built Build(const Archive& a) {
         const auto crc = static_cast<std::uint32_t>(
             crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
         Put32(s, a.centralSignature);
-        Put16(s, e.madeBy); Put16(s, 10); Put16(s, 0); Put16(s, 0);
-        Put16(s, 0); Put16(s, 0x21);
+        Put16(s, e.madeBy);
+        Put16(s, 10);
+        Put16(s, 0);
+        Put16(s, 0);
+        Put16(s, 0);
+        Put16(s, 0x21);
         Put32(s, crc);
         Put32(s, static_cast<std::uint32_t>(e.data.size()));
         Put32(s, static_cast<std::uint32_t>(e.data.size()));
         Put16(s, static_cast<std::uint32_t>(e.name.size()));
         Put16(s, static_cast<std::uint32_t>(e.extra.size()));
         Put16(s, static_cast<std::uint32_t>(e.comment.size()));
-        Put16(s, 0); Put16(s, 0); Put32(s, 0x81A40000u);
+        Put16(s, 0);
+        Put16(s, 0);
+        Put32(s, 0x81A40000u);
         Put32(s, offsets[i]);
         s += e.name + e.extra + e.comment;
     }
     const std::size_t centralSize = s.size() - out.centralOffset;
     out.endOffset = s.size();
     Put32(s, 0x06054B50);
-    Put16(s, 0); Put16(s, 0);
+    Put16(s, 0);
+    Put16(s, 0);
     Put16(s, static_cast<std::uint32_t>(a.entries.size() + a.totalEntriesDelta));
     Put16(s, static_cast<std::uint32_t>(a.entries.size() + a.totalEntriesDelta));
     Put32(s, static_cast<std::uint32_t>(static_cast<std::int64_t>(centralSize) + a.centralSizeDelta));

@@ -21,9 +21,10 @@ using testing_support::WriteText;
 namespace {
 
 std::string PythonCheck(const std::string& path) {
-    auto r = RunCommand("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
-                        "bad=z.testzip(); print('BAD', bad) if bad else print(' '.join(sorted(z.namelist())))\" '" +
-                        path + "' 2>&1");
+    auto r = RunCommand(
+        "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); "
+        "bad=z.testzip(); print('BAD', bad) if bad else print(' '.join(sorted(z.namelist())))\" '" +
+        path + "' 2>&1");
     return r.status == 0 ? r.output : "python failed: " + r.output;
 }
 
@@ -68,7 +69,8 @@ protected:
     ScopedRecordingUI ui;
     TZipArchiver zip;
     std::vector<std::string> messages;
-    const std::string expectedNames = "Roads.WOR TABLES/DATA/Roads/roads.DAT TABLES/DATA/Roads/roads.MAP TABLES/Roads.tab\n";
+    const std::string expectedNames =
+        "Roads.WOR TABLES/DATA/Roads/roads.DAT TABLES/DATA/Roads/roads.MAP TABLES/Roads.tab\n";
 
 private:
     std::string m_oldDir;
@@ -88,7 +90,7 @@ TEST_F(ZipRealEngineTest, PacksReadsBackAndMakesASelfExtractor) {
     EXPECT_TRUE(zip.FSpecArgs().empty());
     ASSERT_EQ(zip.EntryCount(), 4);
     EXPECT_EQ(Names(), (std::set<std::string>{"TABLES\\DATA\\Roads\\roads.DAT", "TABLES\\DATA\\Roads\\roads.MAP",
-                                               "TABLES\\Roads.tab", "Roads.WOR"}));
+                                              "TABLES\\Roads.tab", "Roads.WOR"}));
     EXPECT_EQ(zip.ArchiveOffset(), 0);
     EXPECT_FALSE(zip.OffsetsMismatch());
     EXPECT_EQ(newFiles.size(), 4u);

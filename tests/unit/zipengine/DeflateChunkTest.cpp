@@ -41,8 +41,9 @@ TEST(ZipEngineDeflate, PiecesJoinIntoOneStreamForEveryKindOfData) {
         {"noise (stored blocks inside)", zipengine_test::RandomBytes(300000, 3), 70000, 9},
         {"zeros", std::string(500000, '\0'), 131072, 9},
         {"one-byte pieces", "abcabcabcabd", 1, 6},
-        {"mixed", zipengine_test::TextBytes(100000, 4) + zipengine_test::RandomBytes(100000, 5) +
-                      std::string(100000, 'x'), 77777, 9},
+        {"mixed",
+         zipengine_test::TextBytes(100000, 4) + zipengine_test::RandomBytes(100000, 5) + std::string(100000, 'x'),
+         77777, 9},
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.what);
@@ -67,7 +68,8 @@ TEST(ZipEngineStrategy, NoiseIsStoredAndOnlyLevelsEightAndNineTryTheThoroughPars
     auto p = [](const std::string& s) { return reinterpret_cast<const unsigned char*>(s.data()); };
     EXPECT_EQ(ChooseStrategy(p(noise), noise.size(), 9).level, 0);
     EXPECT_EQ(ChooseStrategy(p(noise), noise.size(), 1).level, 0);
-    for (int requested : {1, 3, 6, 7}) EXPECT_EQ(ChooseStrategy(p(text), text.size(), requested).level, std::min(requested, kFastLevel));
+    for (int requested : {1, 3, 6, 7})
+        EXPECT_EQ(ChooseStrategy(p(text), text.size(), requested).level, std::min(requested, kFastLevel));
     int best = ChooseStrategy(p(text), text.size(), 9).level;
     EXPECT_TRUE(best == kFastLevel || best == kThoroughLevel) << best;
 }
@@ -90,7 +92,8 @@ TEST(ZipEnginePipeline, ResultsComeBackInOrderWithTheirCrc) {
         auto chunk = pipeline.TakeOldest();
         ASSERT_NE(chunk, nullptr);
         EXPECT_EQ(chunk->item, taken);
-        EXPECT_EQ(chunk->crc, crc32(0, reinterpret_cast<const Bytef*>(inputs[taken].data()), uInt(inputs[taken].size())));
+        EXPECT_EQ(chunk->crc,
+                  crc32(0, reinterpret_cast<const Bytef*>(inputs[taken].data()), uInt(inputs[taken].size())));
         if (chunk->level > 0) {
             EXPECT_EQ(InflateRaw(chunk->output, inputs[taken].size()), inputs[taken]);
         }

@@ -116,8 +116,8 @@ std::map<std::string, ListedEntry> ArchiveCheck::ByName() const {
 ArchiveCheck CheckArchive(const std::string& archive, bool allTools) {
     using namespace testing_support;
     ArchiveCheck check;
-    auto py = RunCommand("python3 " + Quote(SourceDir() + "/tests/unit/zipengine/check_zip.py") + " " +
-                         Quote(archive) + " 2>&1");
+    auto py = RunCommand("python3 " + Quote(SourceDir() + "/tests/unit/zipengine/check_zip.py") + " " + Quote(archive) +
+                         " 2>&1");
     check.report += "python: " + py.output.substr(0, 2000) + "\n";
     std::istringstream lines(py.output);
     std::string line;
@@ -171,9 +171,10 @@ std::string RandomBytes(size_t size, uint32_t seed) {
 }
 
 std::string TextBytes(size_t size, uint32_t seed) {
-    static const char* words[] = {"Roads", "Rivers", "Parcels", "Table", "Type", "NATIVE", "Charset",
-                                  "WindowsLatin1", "Definition", "Fields", "Char", "Integer", "Float",
-                                  "Index", "Open", "Map", "From", "Layer", "Set", "Zoom", "Units", "km"};
+    static const char* words[] = {"Roads",   "Rivers",        "Parcels",    "Table",  "Type", "NATIVE",
+                                  "Charset", "WindowsLatin1", "Definition", "Fields", "Char", "Integer",
+                                  "Float",   "Index",         "Open",       "Map",    "From", "Layer",
+                                  "Set",     "Zoom",          "Units",      "km"};
     std::mt19937 rng(seed);
     std::string s;
     s.reserve(size + 32);

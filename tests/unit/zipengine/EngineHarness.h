@@ -22,7 +22,7 @@ struct EngineCall {
     std::string tempDir;
     std::vector<std::string> specs;
     int32_t level = 9;
-    bool dirNames = true;       // AddDirNames
+    bool dirNames = true;  // AddDirNames
     bool recurse = false;
     bool hidden = false;
     bool separateDirs = false;
@@ -72,10 +72,10 @@ struct ListedEntry {
 };
 
 struct ArchiveCheck {
-    bool pythonOk = false;  // zipfile opened it and every CRC matched
-    bool unzipOk = true;    // `unzip -t` (true when the tool is missing)
-    bool sevenZipOk = true; // `7z t` (true when the tool is missing)
-    std::string report;     // what the checkers printed, for failure messages
+    bool pythonOk = false;   // zipfile opened it and every CRC matched
+    bool unzipOk = true;     // `unzip -t` (true when the tool is missing)
+    bool sevenZipOk = true;  // `7z t` (true when the tool is missing)
+    std::string report;      // what the checkers printed, for failure messages
     std::vector<ListedEntry> entries;
     std::map<std::string, ListedEntry> ByName() const;
 };

@@ -217,9 +217,8 @@ TEST_F(ZipEngineTest, VerboseReportsEachEntryAsInformation) {
 }
 
 TEST_F(ZipEngineTest, MoreThan65535EntriesAreRefusedUpFront) {
-    auto made = testing_support::RunCommand(
-        "python3 -c \"import zipfile; z=zipfile.ZipFile('" + Archive() +
-        "','w'); [z.writestr('e%05d' % i, '') for i in range(65535)]; z.close()\"");
+    auto made = testing_support::RunCommand("python3 -c \"import zipfile; z=zipfile.ZipFile('" + Archive() +
+                                            "','w'); [z.writestr('e%05d' % i, '') for i in range(65535)]; z.close()\"");
     ASSERT_EQ(made.status, 0);
     const std::string before = ReadText(Archive());
     WriteText(Proj("one-more.txt"), "x");
@@ -311,27 +310,74 @@ TEST_F(ZipEngineTest, SelectionFlagsDecideWhatIsStoredUnderWhichName) {
     };
     const std::vector<Case> cases = {
         {"wildcard, this folder", {"*.tab"}, true, false, false, false, false, {"Roads.TAB", "rivers.tab"}},
-        {"wildcard, recursed", {"*.tab"}, true, true, false, false, false,
+        {"wildcard, recursed",
+         {"*.tab"},
+         true,
+         true,
+         false,
+         false,
+         false,
          {"Roads.TAB", "TABLES/DATA/parcels.tab", "TABLES/t.tab", "rivers.tab"}},
         {"question mark, case ignored", {"TABLES/?.TAB"}, true, false, false, false, false, {"TABLES/t.tab"}},
-        {"folder names dropped", {"TABLES/DATA/parcels.tab", "TABLES/t.tab"}, false, false, false, false, false,
+        {"folder names dropped",
+         {"TABLES/DATA/parcels.tab", "TABLES/t.tab"},
+         false,
+         false,
+         false,
+         false,
+         false,
          {"parcels.tab", "t.tab"}},
-        {"folder entries of their own", {"TABLES/DATA/parcels.tab"}, true, false, false, true, false,
+        {"folder entries of their own",
+         {"TABLES/DATA/parcels.tab"},
+         true,
+         false,
+         false,
+         true,
+         false,
          {"TABLES/", "TABLES/DATA/", "TABLES/DATA/parcels.tab"}},
-        {"folder recursed", {"TABLES"}, true, true, false, false, false,
-         {"TABLES/DATA/parcels.tab", "TABLES/t.tab"}},
-        {"folder recursed, empty folders kept with entries of their own", {"TABLES"}, true, true, false, true, false,
+        {"folder recursed", {"TABLES"}, true, true, false, false, false, {"TABLES/DATA/parcels.tab", "TABLES/t.tab"}},
+        {"folder recursed, empty folders kept with entries of their own",
+         {"TABLES"},
+         true,
+         true,
+         false,
+         true,
+         false,
          {"TABLES/", "TABLES/DATA/", "TABLES/DATA/parcels.tab", "TABLES/Empty/", "TABLES/t.tab"}},
-        {"hidden left out", {"*"}, true, true, false, false, false,
-         {"Long File Name.table", "Long File Name2.table", "Roads.TAB", "TABLES/DATA/parcels.tab",
-          "TABLES/t.tab", "notes.txt", "rivers.tab"}},
-        {"hidden taken", {"*"}, true, true, true, false, false,
-         {".cache/x.tab", ".hidden.txt", "Long File Name.table", "Long File Name2.table", "Roads.TAB", "TABLES/DATA/parcels.tab", "TABLES/t.tab", "notes.txt",
-          "rivers.tab"}},
+        {"hidden left out",
+         {"*"},
+         true,
+         true,
+         false,
+         false,
+         false,
+         {"Long File Name.table", "Long File Name2.table", "Roads.TAB", "TABLES/DATA/parcels.tab", "TABLES/t.tab",
+          "notes.txt", "rivers.tab"}},
+        {"hidden taken",
+         {"*"},
+         true,
+         true,
+         true,
+         false,
+         false,
+         {".cache/x.tab", ".hidden.txt", "Long File Name.table", "Long File Name2.table", "Roads.TAB",
+          "TABLES/DATA/parcels.tab", "TABLES/t.tab", "notes.txt", "rivers.tab"}},
         {"hidden named on its own", {".hidden.txt", ".cache/x.tab"}, true, false, false, false, false, {}},
-        {"forced 8.3 names", {"Long File Name.table", "Long File Name2.table", "TABLES/DATA/parcels.tab"}, true,
-         false, false, false, true, {"LONG_F~1.TAB", "LONG_FIL.TAB", "TABLES/DATA/PARCELS.TAB"}},
-        {"current-folder prefix and backslashes", {".\\TABLES\\t.tab"}, true, false, false, false, false,
+        {"forced 8.3 names",
+         {"Long File Name.table", "Long File Name2.table", "TABLES/DATA/parcels.tab"},
+         true,
+         false,
+         false,
+         false,
+         true,
+         {"LONG_F~1.TAB", "LONG_FIL.TAB", "TABLES/DATA/PARCELS.TAB"}},
+        {"current-folder prefix and backslashes",
+         {".\\TABLES\\t.tab"},
+         true,
+         false,
+         false,
+         false,
+         false,
          {"TABLES/t.tab"}},
     };
     WriteText(Proj("Roads.TAB"), "r");
@@ -458,7 +504,8 @@ TEST_F(ZipEngineTest, DamagedArchiveIsReportedAndLeftAlone) {
         {"cut in its data", good.substr(0, 100)},
         {"end record only half there", good.substr(0, good.size() - 10)},
         {"not an archive", "just some text that is long enough to be looked at"},
-        {"directory offset too large", [&] {
+        {"directory offset too large",
+         [&] {
              std::string d = good;
              d[d.size() - 3] = char(0x7F);
              return d;

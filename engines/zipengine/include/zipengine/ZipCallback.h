@@ -37,12 +37,12 @@ enum EngineCallbackAction {
 };
 
 typedef struct EngineCallbackRecord {
-    uintptr_t reserved0;  /*  0: not read by the component */
-    void* caller;         /*  4: the call record's caller field, handed back unchanged */
-    uint32_t reserved8[2]; /* 8: not read by the component */
-    int32_t action;       /* 16: an EngineCallbackAction */
-    int32_t errorCode;    /* 20: for ecbMessage */
-    int32_t number;       /* 24: file size, byte count, file count or byte total */
+    uintptr_t reserved0;                     /*  0: not read by the component */
+    void* caller;                            /*  4: the call record's caller field, handed back unchanged */
+    uint32_t reserved8[2];                   /* 8: not read by the component */
+    int32_t action;                          /* 16: an EngineCallbackAction */
+    int32_t errorCode;                       /* 20: for ecbMessage */
+    int32_t number;                          /* 24: file size, byte count, file count or byte total */
     char text[ZIPENGINE_CALLBACK_TEXT_SIZE]; /* 28: single-byte, ends at the first zero byte */
 } EngineCallbackRecord;
 

@@ -37,61 +37,61 @@ extern "C" {
 
 /* The part common to both record versions (128 bytes on 32-bit). */
 typedef struct EngineCallHead {
-    void* ownerWindow;            /*   0: owner of the engine's dialogs; 0 when unattended */
-    void* caller;                 /*   4: the component; handed back in every callback */
-    int32_t recordVersion;        /*   8: ZIPENGINE_RECORD_VERSION */
-    EngineCallbackFunc callback;  /*  12: the component's EngineCallback */
-    int32_t trace;                /*  16: flag */
-    char* password;               /*  20: 81-byte buffer, at most 80 characters + zero */
-    int32_t reserved24;           /*  24 */
-    int32_t encrypt;              /*  28: flag */
-    int32_t hiddenFiles;          /*  32: flag: include hidden and system files */
-    int32_t reserved36;           /*  36 */
-    int32_t reserved40;           /*  40 */
-    int32_t noDirEntries;         /*  44: flag: store no folder entries of their own */
-    int32_t reserved48;           /*  48 */
-    int32_t verbose;              /*  52: flag */
-    int32_t alwaysOn56;           /*  56: always ZIPENGINE_FLAG_ON */
-    int32_t compLevel;            /*  60: compression level */
-    int32_t reserved64;           /*  64 */
-    int32_t reserved68;           /*  68 */
-    int32_t dropDirNames;         /*  72: flag: store names without their folders */
-    uint16_t recurse;             /*  76: 16-bit flag: ZIPENGINE_RECURSE_ON or 0 */
-    uint16_t reserved78;          /*  78 */
-    int32_t alwaysOn80;           /*  80: always ZIPENGINE_FLAG_ON */
-    int32_t forceDos;             /*  84: flag: force 8.3 names */
-    int32_t move;                 /*  88: flag: delete source files once added */
-    int32_t reserved92;           /*  92 */
-    int32_t update;               /*  96: flag */
-    int32_t freshen;              /* 100: flag */
-    int32_t reserved104;          /* 104 */
-    int32_t zipTime;              /* 108: flag: archive gets the time of its newest entry */
-    int32_t reserved112[2];       /* 112 */
-    int32_t specCount;            /* 120: number of file specifications */
-    char* archiveName;            /* 124: the archive the engine writes */
+    void* ownerWindow;           /*   0: owner of the engine's dialogs; 0 when unattended */
+    void* caller;                /*   4: the component; handed back in every callback */
+    int32_t recordVersion;       /*   8: ZIPENGINE_RECORD_VERSION */
+    EngineCallbackFunc callback; /*  12: the component's EngineCallback */
+    int32_t trace;               /*  16: flag */
+    char* password;              /*  20: 81-byte buffer, at most 80 characters + zero */
+    int32_t reserved24;          /*  24 */
+    int32_t encrypt;             /*  28: flag */
+    int32_t hiddenFiles;         /*  32: flag: include hidden and system files */
+    int32_t reserved36;          /*  36 */
+    int32_t reserved40;          /*  40 */
+    int32_t noDirEntries;        /*  44: flag: store no folder entries of their own */
+    int32_t reserved48;          /*  48 */
+    int32_t verbose;             /*  52: flag */
+    int32_t alwaysOn56;          /*  56: always ZIPENGINE_FLAG_ON */
+    int32_t compLevel;           /*  60: compression level */
+    int32_t reserved64;          /*  64 */
+    int32_t reserved68;          /*  68 */
+    int32_t dropDirNames;        /*  72: flag: store names without their folders */
+    uint16_t recurse;            /*  76: 16-bit flag: ZIPENGINE_RECURSE_ON or 0 */
+    uint16_t reserved78;         /*  78 */
+    int32_t alwaysOn80;          /*  80: always ZIPENGINE_FLAG_ON */
+    int32_t forceDos;            /*  84: flag: force 8.3 names */
+    int32_t move;                /*  88: flag: delete source files once added */
+    int32_t reserved92;          /*  92 */
+    int32_t update;              /*  96: flag */
+    int32_t freshen;             /* 100: flag */
+    int32_t reserved104;         /* 104 */
+    int32_t zipTime;             /* 108: flag: archive gets the time of its newest entry */
+    int32_t reserved112[2];      /* 112 */
+    int32_t specCount;           /* 120: number of file specifications */
+    char* archiveName;           /* 124: the archive the engine writes */
 } EngineCallHead;
 
 /* One file specification of the new-style record (104 bytes on 32-bit, zero-filled). */
 typedef struct FileSpecEntry {
-    char* spec;                   /*   0: the file specification, as text */
-    uint8_t reserved[100];        /*   4 */
+    char* spec;            /*   0: the file specification, as text */
+    uint8_t reserved[100]; /*   4 */
 } FileSpecEntry;
 
 /* The record for engines of version ZIPENGINE_FILESPEC_ARRAY_VERSION and later. */
 typedef struct EngineCallRecord {
-    EngineCallHead head;          /*   0 */
-    char* tempDir;                /* 128: folder for temporary files, or 0 */
-    int32_t reserved132;          /* 132 */
-    int32_t reserved136;          /* 136 */
-    FileSpecEntry* fileSpecs;     /* 140: head.specCount entries */
-    int32_t reserved144[17];      /* 144 */
-    int32_t tag;                  /* 212: ZIPENGINE_RECORD_TAG */
+    EngineCallHead head;      /*   0 */
+    char* tempDir;            /* 128: folder for temporary files, or 0 */
+    int32_t reserved132;      /* 132 */
+    int32_t reserved136;      /* 136 */
+    FileSpecEntry* fileSpecs; /* 140: head.specCount entries */
+    int32_t reserved144[17];  /* 144 */
+    int32_t tag;              /* 212: ZIPENGINE_RECORD_TAG */
 } EngineCallRecord;
 
 /* The record for older engines. */
 typedef struct EngineCallRecordOld {
-    EngineCallHead head;          /*   0 */
-    int32_t tag;                  /* 128: ZIPENGINE_RECORD_TAG */
+    EngineCallHead head;                  /*   0 */
+    int32_t tag;                          /* 128: ZIPENGINE_RECORD_TAG */
     char* specs[ZIPENGINE_OLD_MAX_SPECS]; /* 132: head.specCount texts, the rest 0 */
 } EngineCallRecordOld;
 
@@ -171,8 +171,7 @@ ZIPENGINE_STATIC_ASSERT(offsetof(EngineCallRecord, tag) == 252, "tag at 252");
 ZIPENGINE_STATIC_ASSERT(sizeof(EngineCallRecord) == 256, "new-style record is 256 bytes");
 ZIPENGINE_STATIC_ASSERT(sizeof(FileSpecEntry) == 112, "spec entry is 112 bytes");
 ZIPENGINE_STATIC_ASSERT(offsetof(EngineCallRecordOld, specs) == 168, "old specs at 168");
-ZIPENGINE_STATIC_ASSERT(sizeof(EngineCallRecordOld) == 168 + 8 * ZIPENGINE_OLD_MAX_SPECS,
-                        "old-style record size");
+ZIPENGINE_STATIC_ASSERT(sizeof(EngineCallRecordOld) == 168 + 8 * ZIPENGINE_OLD_MAX_SPECS, "old-style record size");
 #endif
 
 #endif /* TALLOMIR_ZIPENGINE_ZIPENGINE_H */
