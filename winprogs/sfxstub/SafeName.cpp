@@ -1,6 +1,5 @@
 #include "SafeName.h"
 
-#include <cctype>
 #include <cstring>
 
 #include "common/Ascii.h"
@@ -32,7 +31,7 @@ NameCheck Refuse(const char* reason) {
 NameCheck CheckEntryName(const std::string& name) {
     if (name.empty()) return Refuse("it has no name");
     if (name[0] == '/' || name[0] == '\\') return Refuse("it names a path from the root of a drive or server");
-    if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
+    if (name.size() >= 2 && name[1] == ':' && common::UpperAscii(name[0]) >= 'A' && common::UpperAscii(name[0]) <= 'Z')
         return Refuse("it names a drive");
     for (unsigned char c : name) {
         if (c < 0x20 || std::strchr("<>:\"|?*", c))
