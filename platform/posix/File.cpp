@@ -74,68 +74,59 @@ std::int64_t File::Size() const {
     return st.st_size;
 }
 
-std::int64_t File::Read(void* buffer, std::int64_t size) {
-    if (m_handle < 0 || size < 0) return -1;
-    auto* out = static_cast<char*>(buffer);
+namespace {
+
+// Repeats `step(done)` (one system read or write of the rest, from `done` on) until `size`
+// bytes went through, the file ends (a step of 0) or a step fails; EINTR is retried. The bytes
+// that went through, or -1 with errno set.
+template <typename Step>
+std::int64_t Repeat(std::int64_t size, Step step) {
     std::int64_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(Fd(m_handle), out + done, static_cast<std::size_t>(size - done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
+        const ssize_t n = step(done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
         if (n == 0) break;
         done += n;
     }
     return done;
+}
+
+}  // namespace
+
+std::int64_t File::Read(void* buffer, std::int64_t size) {
+    if (m_handle < 0 || size < 0) return -1;
+    auto* out = static_cast<char*>(buffer);
+    return Repeat(size, [&](std::int64_t done) {
+        return ::read(Fd(m_handle), out + done, static_cast<std::size_t>(size - done));
+    });
 }
 
 std::int64_t File::ReadAt(void* buffer, std::int64_t size, std::int64_t offset) {
     if (m_handle < 0 || size < 0 || offset < 0) return -1;
     auto* out = static_cast<char*>(buffer);
-    std::int64_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pread(Fd(m_handle), out + done, static_cast<std::size_t>(size - done), offset + done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        done += n;
-    }
-    return done;
+    return Repeat(size, [&](std::int64_t done) {
+        return ::pread(Fd(m_handle), out + done, static_cast<std::size_t>(size - done), offset + done);
+    });
 }
 
 SysError File::Write(const void* buffer, std::int64_t size) {
     if (m_handle < 0 || size < 0) return SysError::FromErrno(EBADF);
     const auto* in = static_cast<const char*>(buffer);
-    std::int64_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(Fd(m_handle), in + done, static_cast<std::size_t>(size - done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return SysError::FromErrno(errno);
-        }
-        if (n == 0) return SysError::FromErrno(EIO);
-        done += n;
-    }
-    return {};
+    const std::int64_t done = Repeat(
+        size, [&](std::int64_t at) { return ::write(Fd(m_handle), in + at, static_cast<std::size_t>(size - at)); });
+    if (done < 0) return SysError::FromErrno(errno);
+    return done < size ? SysError::FromErrno(EIO) : SysError{};
 }
 
 SysError File::WriteAt(const void* buffer, std::int64_t size, std::int64_t offset) {
     if (m_handle < 0 || size < 0 || offset < 0) return SysError::FromErrno(EBADF);
     const auto* in = static_cast<const char*>(buffer);
-    std::int64_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::pwrite(Fd(m_handle), in + done, static_cast<std::size_t>(size - done), offset + done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return SysError::FromErrno(errno);
-        }
-        if (n == 0) return SysError::FromErrno(EIO);
-        done += n;
-    }
-    return {};
+    const std::int64_t done = Repeat(size, [&](std::int64_t at) {
+        return ::pwrite(Fd(m_handle), in + at, static_cast<std::size_t>(size - at), offset + at);
+    });
+    if (done < 0) return SysError::FromErrno(errno);
+    return done < size ? SysError::FromErrno(EIO) : SysError{};
 }
 
 bool File::Seek(std::int64_t offset) {
