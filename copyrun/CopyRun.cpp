@@ -223,7 +223,7 @@ bool CopyRunner::MayWrite(const std::string& source, const std::string& dest) {
 bool CopyRunner::CopyTableFile(const std::string& source, const std::string& dest) {
     app::UserInterface& ui = app::UI();
     if (pm::EqualNoCase(pm::ExtensionOf(source), ".MBX")) return true;  // programs are not copied
-    if (!m_guard.Inside(dest)) return MayWrite(source, dest);
+    if (!m_guard.Inside(dest)) return MayWrite(source, dest);           // says why, writes nothing
     try {
         // The copy itself refuses a source another program holds, before it touches the
         // destination; only an existing destination needs both tests up front, in order.

@@ -16,13 +16,6 @@
 namespace platform {
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* d) const {
-        if (d) ::closedir(d);
-    }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
 bool StatusOf(const std::string& path, struct stat& st) { return ::stat(path.c_str(), &st) == 0; }
 
 }  // namespace
@@ -153,7 +146,7 @@ std::optional<VolumeInfo> GetVolumeInfo(const std::string& path) {
     }
     info.root = root;
     // The label, where the system lists one for the device behind the mount.
-    DirHandle labels(::opendir("/dev/disk/by-label"));
+    posix::DirHandle labels(::opendir("/dev/disk/by-label"));
     if (labels) {
         while (dirent* e = ::readdir(labels.get())) {
             std::string link = std::string("/dev/disk/by-label/") + e->d_name;

@@ -29,13 +29,6 @@ std::int64_t Nanos(const struct timespec& t) {
 
 namespace {
 
-struct DirCloser {
-    void operator()(DIR* d) const {
-        if (d) ::closedir(d);
-    }
-};
-using DirHandle = std::unique_ptr<DIR, DirCloser>;
-
 // The names of one folder, in directory order, with a case-folded index. Listings are kept
 // between calls: a listing is used again only while the folder's modification time is
 // unchanged and either was read clearly after it (ReadClearlyAfterChange) or is the time of
@@ -106,7 +99,7 @@ std::shared_ptr<const DirListing> ListDirectory(const std::string& dir, const st
     auto listing = std::make_shared<DirListing>();
     listing->mtime = Nanos(st.st_mtim);
     listing->listedAt = FileClockNowNs();
-    DirHandle handle(::opendir(dir.c_str()));
+    posix::DirHandle handle(::opendir(dir.c_str()));
     if (!handle) return nullptr;
     while (dirent* e = ::readdir(handle.get())) {
         std::string name = e->d_name;

@@ -1,8 +1,10 @@
 #pragma once
 // What the POSIX implementations of the file-system services share among themselves.
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,6 +18,14 @@ std::int64_t Nanos(const struct timespec& t);
 // The on-disk spelling of a path (as ResolveCase finds it) with the status of what it names,
 // links followed (a link to nowhere: the link's own), found with as few questions to the
 // file system as the lookup allows.
+// An open folder listing, closed when it goes out of scope.
+struct DirCloser {
+    void operator()(DIR* d) const {
+        if (d) ::closedir(d);
+    }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
 struct ResolvedPath {
     std::string path;
     struct stat status {};

@@ -70,19 +70,14 @@ namespace {
 SysError WriteWhole(const std::string& p, const std::string& bytes, bool existed, const struct stat& old) {
     if (!existed) {
         // Nothing to keep whole: write the new file in place, and remove it on failure.
-        Fd fd(::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (fd.fd >= 0) {
-            SysError err;
-            for (std::size_t off = 0; off < bytes.size() && !err;) {
-                ssize_t w = ::write(fd.fd, bytes.data() + off, bytes.size() - off);
-                if (w < 0 && errno != EINTR) err = SysError::FromErrno(errno);
-                if (w > 0) off += static_cast<std::size_t>(w);
-            }
-            if (::close(fd.release()) != 0 && !err) err = SysError::FromErrno(errno);
+        File::Opened created = File::Open(p, File::Mode::CreateNew);
+        if (!created.error) {
+            SysError err = created.file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+            if (SysError closed = created.file.Close(); closed && !err) err = closed;
             if (err) ::unlink(p.c_str());
             return err;
         }
-        if (errno != EEXIST) return SysError::FromErrno(errno);
+        if (created.error.code != kErrorAlreadyExists) return created.error;
         // Created meanwhile by someone else: replace it like an existing file.
     }
     std::string tmp = p + ".~tmXXXXXX";
