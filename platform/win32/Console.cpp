@@ -1,0 +1,1 @@
+// Windows implementation: being written.
