@@ -4,6 +4,13 @@
 // the wide-character calls here, at the boundary. Host paths use '/' between folders
 // ("C:/Data/roads.tab", "//server/share/x"); the system is given '\'.
 #include <windows.h>
+// The platform layer's own names that windows.h would turn into its wide functions.
+#undef CopyFile
+#undef DeleteFile
+#undef GetFileAttributes
+#undef SetFileAttributes
+#undef GetProfileString
+#undef WriteProfileString
 
 #include <string>
 #include <string_view>
