@@ -12,9 +12,9 @@ std::string GetProfileString(const std::string& file, const std::string& section
     // value comes back cut exactly as the system cuts it.
     std::wstring value(kProfileValueMax + 1, L'\0');
     const std::wstring fallback = win32::Wide(defaultValue);
-    const DWORD length = ::GetPrivateProfileStringW(
-        win32::Wide(section).c_str(), win32::Wide(key).c_str(), fallback.c_str(), value.data(),
-        static_cast<DWORD>(value.size()), win32::NativePath(ExpandFileName(file)).c_str());
+    const DWORD length = ::GetPrivateProfileStringW(win32::Wide(section).c_str(), win32::Wide(key).c_str(),
+                                                    fallback.c_str(), value.data(), static_cast<DWORD>(value.size()),
+                                                    win32::NativePath(ExpandFileName(file)).c_str());
     value.resize(length);
     std::string text = win32::Narrow(value);
     if (text.size() > kProfileValueMax) text.resize(kProfileValueMax);
