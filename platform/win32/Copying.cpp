@@ -1,1 +1,78 @@
-// Windows implementation: being written.
+// Copying a file, and the test whether another program holds one: the system's share modes
+// tell.
+#include "platform/File.h"
+#include "platform/FileSystem.h"
+#include "platform/win32/WinText.h"
+
+namespace platform {
+namespace {
+
+// A file another program keeps to itself fails to open with a sharing violation (or, for a
+// range it locked, refuses a lock of ours over it).
+bool Refused(const std::string& path, DWORD access, DWORD share) {
+    win32::Handle h(::CreateFileW(win32::NativePath(path).c_str(), access, share, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.IsValid()) return true;
+    if (::GetFileType(h.Get()) != FILE_TYPE_DISK) return true;
+    OVERLAPPED whole{};
+    const DWORD lock = LOCKFILE_FAIL_IMMEDIATELY | ((access & GENERIC_WRITE) ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    if (!::LockFileEx(h.Get(), lock, 0, MAXDWORD, MAXDWORD, &whole)) return true;
+    whole = OVERLAPPED{};
+    ::UnlockFileEx(h.Get(), 0, MAXDWORD, MAXDWORD, &whole);
+    return false;
+}
+
+bool IsReadOnly(const std::string& path) {
+    const DWORD a = ::GetFileAttributesW(win32::NativePath(path).c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
+}
+
+}  // namespace
+
+SysError CopyFile(const std::string& source, const std::string& dest) {
+    const std::string from = ExpandFileName(source);
+    const std::string to = ExpandFileName(dest);
+    // The source is opened as the copy will read it, so a pipe or a device is refused here
+    // and a file another program writes is reported in use.
+    File::Opened in = File::Open(from, File::Mode::Read);
+    if (in.error) return in.error;
+    auto fromStatus = StatPath(from);
+    if (auto toStatus = StatPath(to)) {
+        if (toStatus->isDirectory) return win32::FromWin32(ERROR_ACCESS_DENIED);
+        if (!toStatus->isRegularFile) return {kErrorAccessDenied, "Not a regular file"};
+        if (fromStatus && fromStatus->device == toStatus->device && fromStatus->inode == toStatus->inode)
+            return {kErrorSharingViolation, "The source and the destination are the same file."};
+        if (IsReadOnly(to)) return win32::FromWin32(ERROR_ACCESS_DENIED);
+    }
+    in.file.Close();
+    // The system's copy carries the attributes and the time of the last change over.
+    BOOL cancel = FALSE;
+    if (!::CopyFileExW(win32::NativePath(from).c_str(), win32::NativePath(to).c_str(), nullptr, nullptr, &cancel, 0)) {
+        SysError err = win32::LastError();
+        // A copy that failed part-way leaves no truncated file looking complete; one that
+        // never started (the destination held by another program) leaves it as it was.
+        if (err.code != kErrorSharingViolation && err.code != kErrorAccessDenied && err.code != ERROR_LOCK_VIOLATION)
+            ::DeleteFileW(win32::NativePath(to).c_str());
+        return err;
+    }
+    return {};
+}
+
+bool HeldByAnother(const std::string& path, Access access) {
+    const std::string full = ExpandFileName(path);
+    if (access == Access::SharedRead) {
+        // A missing or unreadable file is not held: reading it reports why.
+        if (!PathExists(full)) return false;
+        win32::Handle h(::CreateFileW(win32::NativePath(full).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!h.IsValid()) return ::GetLastError() == ERROR_SHARING_VIOLATION;
+        return Refused(full, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    }
+    // Read-only files count as in use even where the system would let this user write them.
+    auto status = StatPath(full);
+    if (!status || !status->isRegularFile || IsReadOnly(full)) return true;
+    // Shared with no one: any other opener makes this fail.
+    return Refused(full, GENERIC_READ | GENERIC_WRITE, 0);
+}
+
+}  // namespace platform

@@ -1,1 +1,62 @@
-// Windows implementation: being written.
+// Paths: the current folder, the expansion of texts into full host paths, and the program's
+// own folder. Drive letters and shares are the system's own: there is no drive map here.
+#include <algorithm>
+
+#include "platform/FileSystem.h"
+#include "platform/win32/WinText.h"
+
+namespace platform {
+
+std::string CurrentDir() {
+    const DWORD length = ::GetCurrentDirectoryW(0, nullptr);
+    std::wstring dir(length, L'\0');
+    const DWORD written = ::GetCurrentDirectoryW(length, dir.data());
+    dir.resize(written);
+    std::string host = win32::HostPath(dir);
+    if (host.size() > 3 && host.back() == '/') host.pop_back();  // "C:/" keeps its separator
+    return host;
+}
+
+SysError SetCurrentDir(const std::string& dir) {
+    if (!::SetCurrentDirectoryW(win32::NativePath(ExpandFileName(dir)).c_str())) return win32::LastError();
+    return {};
+}
+
+// Windows reaches drives and shares itself; the map exists for systems that have neither.
+void SetDriveMapping(const std::string&, const std::string&) {}
+void ClearDriveMappings() {}
+std::map<std::string, std::string> DriveMappings() { return {}; }
+
+bool IsAbsoluteText(const std::string& path) {
+    if (path.empty()) return false;
+    if (path[0] == '/' || path[0] == '\\') return true;
+    return path.size() >= 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+std::string ExpandFileName(const std::string& path) {
+    const std::wstring native = win32::NativePath(path.empty() ? std::string(".") : path);
+    DWORD length = ::GetFullPathNameW(native.c_str(), 0, nullptr, nullptr);
+    if (length == 0) return win32::HostPath(native);
+    std::wstring full(length, L'\0');
+    length = ::GetFullPathNameW(native.c_str(), length, full.data(), nullptr);
+    full.resize(length);
+    return win32::HostPath(full);
+}
+
+std::string ProgramDir() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0) return CurrentDir() + "/";
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    std::string host = win32::HostPath(buffer);
+    return host.substr(0, host.rfind('/') + 1);
+}
+
+}  // namespace platform

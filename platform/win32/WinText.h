@@ -4,6 +4,13 @@
 // the wide-character calls here, at the boundary. Host paths use '/' between folders
 // ("C:/Data/roads.tab", "//server/share/x"); the system is given '\'.
 #include <windows.h>
+// The platform layer's own names that windows.h would turn into its wide functions.
+#undef CopyFile
+#undef DeleteFile
+#undef GetFileAttributes
+#undef SetFileAttributes
+#undef GetProfileString
+#undef WriteProfileString
 
 #include <string>
 #include <string_view>
@@ -12,8 +19,8 @@
 
 namespace platform::win32 {
 
-std::wstring Wide(std::string_view text);      // ANSI code page to UTF-16
-std::string Narrow(std::wstring_view text);    // UTF-16 to the ANSI code page
+std::wstring Wide(std::string_view text);        // ANSI code page to UTF-16
+std::string Narrow(std::wstring_view text);      // UTF-16 to the ANSI code page
 std::wstring NativePath(std::string_view path);  // a host path for the system: '\' separators
 std::string HostPath(std::wstring_view path);    // a system path as a host path: '/' separators
 
