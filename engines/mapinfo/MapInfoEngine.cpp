@@ -270,7 +270,7 @@ std::string PathToTableName(std::string_view path) {
         bool keep = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
         if (!keep) c = '_';
     }
-    if (!name.empty() && name[0] >= '0' && name[0] <= '9') name.insert(name.begin(), '_');  // (insert(0, "_") trips GCC 12's -Wrestrict at -O3)
+    if (!name.empty() && name[0] >= '0' && name[0] <= '9') name.insert(0, "_");
     return name;
 }
 

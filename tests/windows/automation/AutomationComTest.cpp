@@ -188,21 +188,22 @@ TEST(ComAutomation, ClassesNotRegisteredAndServersThatDoNotStart) {
     ASSERT_EQ(CallRuntime("DllRegisterServer"), S_OK);
     EXPECT_NO_THROW(CreateOleObject("MapInfo.Runtime"));
 
-    // A class whose program is missing: the server does not start.
-    const wchar_t* progId = L"Tallomir.Test.Missing";
-    const wchar_t* classKey = L"Software\\Classes\\CLSID\\{2F0C6A50-3B5E-4C8B-9E51-6D2A41C7B0E4}";
+    // A class whose program ends without serving it: the server does not start. (A
+    // program that is not there at all reads as a class not registered under Wine.)
+    const std::wstring progIdKey = L"Software\\Classes\\Tallomir.Test.NoStart";
+    const std::wstring classKey = L"Software\\Classes\\CLSID\\{2F0C6A50-3B5E-4C8B-9E51-6D2A41C7B0E4}";
     auto set = [](const std::wstring& key, const std::wstring& value) {
         return ::RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), nullptr, REG_SZ, value.c_str(),
                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     };
-    ASSERT_EQ(set(std::wstring(L"Software\\Classes\\") + progId + L"\\CLSID", L"{2F0C6A50-3B5E-4C8B-9E51-6D2A41C7B0E4}"),
-              ERROR_SUCCESS);
-    ASSERT_EQ(set(std::wstring(classKey) + L"\\LocalServer32", L"C:\\Tallomir\\NoSuchServer.exe"), ERROR_SUCCESS);
-    const std::string error = CreateErrorOf("Tallomir.Test.Missing");
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, (std::wstring(L"Software\\Classes\\") + progId).c_str());
-    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, classKey);
-    EXPECT_EQ(error.rfind("Server execution failed: Tallomir.Test.Missing: ", 0), 0u) << error;
-    EXPECT_GT(error.size(), std::string("Server execution failed: Tallomir.Test.Missing: ").size()) << error;
+    ASSERT_EQ(set(progIdKey + L"\\CLSID", L"{2F0C6A50-3B5E-4C8B-9E51-6D2A41C7B0E4}"), ERROR_SUCCESS);
+    ASSERT_EQ(set(classKey + L"\\LocalServer32", L"C:\\windows\\system32\\cmd.exe /c exit 1"), ERROR_SUCCESS);
+    const std::string error = CreateErrorOf("Tallomir.Test.NoStart");
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, progIdKey.c_str());
+    ::RegDeleteTreeW(HKEY_LOCAL_MACHINE, classKey.c_str());
+    const std::string prefix = "Server execution failed: Tallomir.Test.NoStart: ";
+    EXPECT_EQ(error.rfind(prefix, 0), 0u) << error;
+    EXPECT_GT(error.size(), prefix.size()) << "the system's text follows: " << error;
 }
 
 }  // namespace
