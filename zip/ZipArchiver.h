@@ -79,6 +79,8 @@ enum DeleteOpts { htdFinal, htdAllowUndo };
 enum ProgressType { ptNewFile, ptProgress, ptEndOfBatch, ptTotalFiles, ptTotalSize };
 
 using TNotifyEvent = std::function<void(TZipArchiver& sender)>;
+// fileSize: a file's size, a byte count, a file count or a byte total; sizes and bytes count
+// in units of ProgressUnit() bytes, and none is ever negative.
 using TProgressEvent = std::function<void(TZipArchiver& sender, ProgressType progrType, const std::string& filename,
                                           std::int32_t fileSize)>;
 using TMessageEvent = std::function<void(TZipArchiver& sender, std::int32_t errCode, const std::string& message)>;
@@ -215,7 +217,11 @@ public:
     void SetCancel(bool cancel) { m_cancel = cancel; }
     bool Busy() const { return m_busy; }
     std::int32_t AddedCount() const { return m_addedCount; }
-    std::uint32_t TotalSize() const { return m_totalSize; }
+    // The byte total the engine announced for the current or last Add.
+    std::uint64_t TotalSize() const { return m_totalSize; }
+    // The bytes each size figure of the progress events counts in the current or last Add: 1
+    // unless the total passes 2 GiB (see HandleCallback).
+    std::uint64_t ProgressUnit() const { return std::uint64_t(1) << m_progressShift; }
     bool EngineLoaded() const { return m_exec != nullptr && m_version != nullptr; }
 
     const std::vector<ZipDirEntry>& Entries() const { return m_entries; }
@@ -324,7 +330,13 @@ private:
     bool m_cancel = false;
     bool m_busy = false;
     std::int32_t m_addedCount = 0;
-    std::uint32_t m_totalSize = 0;
+    std::uint64_t m_totalSize = 0;
+    // Progress of the current Add: the scale of its size figures (a power of two), the bytes
+    // the engine reported done, and the scaled count already handed to OnProgress.
+    int m_progressShift = 0;
+    bool m_totalAnnounced = false;
+    std::uint64_t m_progressDone = 0;
+    std::uint64_t m_progressSent = 0;
 
     // The engine's callback may not let a C++ exception cross the engine's C frames: one
     // raised by an event handler is kept here, the engine is asked to stop, and Add raises
