@@ -30,6 +30,11 @@ public:
         m_pos += 4;
         return v;
     }
+    std::uint64_t U64LE() {
+        const std::uint64_t low = U32LE();
+        const std::uint64_t high = U32LE();
+        return m_failed ? 0 : low | (high << 32);
+    }
     // The next n bytes; empty (and failed) when fewer remain.
     std::string_view Bytes(std::size_t n) {
         if (!Need(n)) return {};
@@ -77,6 +82,10 @@ public:
     void U32LE(std::uint32_t v) {
         if (!Need(4)) return;
         for (int shift = 0; shift < 32; shift += 8) m_data[m_pos++] = static_cast<unsigned char>(v >> shift);
+    }
+    void U64LE(std::uint64_t v) {
+        if (!Need(8)) return;
+        for (int shift = 0; shift < 64; shift += 8) m_data[m_pos++] = static_cast<unsigned char>(v >> shift);
     }
     void Bytes(std::string_view bytes) {
         if (!Need(bytes.size())) return;

@@ -74,10 +74,44 @@ inline constexpr std::size_t kSize = 16;
 inline constexpr std::size_t kSizeWithoutSignature = 12;
 }  // namespace descriptor
 
+// The values a 16-bit or 32-bit field holds when the number itself lies in a 64-bit record:
+// the 64-bit end record for the end record's fields, the 64-bit extra field for a header's.
+inline constexpr std::uint16_t kMarker16 = 0xFFFF;
+inline constexpr std::uint32_t kMarker32 = 0xFFFFFFFF;
+
+// The 64-bit end record, in front of its locator: the directory's disks, counts, size and
+// offset in full. The record-size field counts the bytes after itself (44 without the
+// extensible data that may follow the fixed part).
+namespace zip64end {
+inline constexpr std::uint32_t kSignature = 0x06064B50;
+inline constexpr std::size_t kFixedSize = 56;
+inline constexpr std::size_t kRecordSizeAt = 4;
+inline constexpr std::size_t kCountedFrom = 12;  // where the bytes the record size counts begin
+inline constexpr std::size_t kMadeByAt = 12;
+inline constexpr std::size_t kVersionNeededAt = 14;
+inline constexpr std::size_t kThisDiskAt = 16;
+inline constexpr std::size_t kDirectoryDiskAt = 20;
+inline constexpr std::size_t kEntriesHereAt = 24;
+inline constexpr std::size_t kEntriesTotalAt = 32;
+inline constexpr std::size_t kDirectorySizeAt = 40;
+inline constexpr std::size_t kDirectoryOffsetAt = 48;
+}  // namespace zip64end
+
 // The 64-bit end record's locator, which lies just in front of the end record.
 namespace zip64locator {
 inline constexpr std::uint32_t kSignature = 0x07064B50;
 inline constexpr std::size_t kSize = 20;
+inline constexpr std::size_t kEndRecordDiskAt = 4;
+inline constexpr std::size_t kEndRecordOffsetAt = 8;
+inline constexpr std::size_t kTotalDisksAt = 16;
 }  // namespace zip64locator
+
+// The 64-bit extra field of a local or central header: a 4-byte block head (tag, data
+// length), then, in this order, the uncompressed size, the compressed size, the local-header
+// offset (8 bytes each) and the disk number (4 bytes), each present only when the header's
+// own field holds the marker.
+namespace zip64extra {
+inline constexpr std::uint16_t kTag = 0x0001;
+}  // namespace zip64extra
 
 }  // namespace common::ziprec

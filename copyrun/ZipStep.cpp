@@ -48,7 +48,7 @@ bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string
             why = "The archive lacks " + want + ".";
             return false;
         }
-        if (entry->second->UncomprSize != static_cast<std::uint32_t>(file->size)) {
+        if (entry->second->UncomprSize != file->size) {
             why = "The archive holds another version of " + want + ".";
             return false;
         }

@@ -2,9 +2,12 @@
 // archive with its stored offsets moved by the size of the two pieces in front of it.
 #include <algorithm>
 #include <functional>
+#include <limits>
+#include <optional>
 #include <vector>
 
 #include "common/ByteCursor.h"
+#include "common/Zip64.h"
 #include "platform/File.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipArchiverPrivate.h"
@@ -32,6 +35,8 @@ constexpr std::int32_t kSFXWriteFailed = -2;
 constexpr std::int32_t kSFXUnreadable = -3;
 constexpr std::int32_t kSFXRefused = -9;
 
+constexpr std::uint64_t kLastPosition = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+
 // Adds shift to the 32-bit offset at `at` of a record of `size` bytes; false when the
 // result no longer fits 32 bits.
 bool ShiftOffset(unsigned char* record, std::size_t size, std::size_t at, std::int64_t shift) {
@@ -44,6 +49,36 @@ bool ShiftOffset(unsigned char* record, std::size_t size, std::size_t at, std::i
     out.U32LE(static_cast<std::uint32_t>(moved));
     return out.ok();
 }
+
+// A file position moved by shift; nullopt when the result is no file position.
+std::optional<std::uint64_t> Moved(std::uint64_t position, std::int64_t shift) {
+    if (position > kLastPosition) return std::nullopt;
+    const auto from = static_cast<std::int64_t>(position);
+    if (shift > 0 && from > std::numeric_limits<std::int64_t>::max() - shift) return std::nullopt;
+    if (from + shift < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(from + shift);
+}
+
+// Writes the 64-bit position `value` at `at` of a record of `size` bytes; false when it
+// falls outside the record or there is no value.
+bool PutOffset64(unsigned char* record, std::size_t size, std::size_t at, std::optional<std::uint64_t> value) {
+    if (!value) return false;
+    ByteWriter out(record, size);
+    out.Seek(at);
+    out.U64LE(*value);
+    return out.ok();
+}
+
+// Adds shift to the 64-bit offset at `at`; false when it falls outside the record or the
+// result is no file position.
+bool ShiftOffset64(unsigned char* record, std::size_t size, std::size_t at, std::int64_t shift) {
+    ByteCursor in(record, size);
+    in.Seek(at);
+    const std::uint64_t stored = in.U64LE();
+    return in.ok() && PutOffset64(record, size, at, Moved(stored, shift));
+}
+
+unsigned char* Bytes(std::string& s) { return reinterpret_cast<unsigned char*>(s.data()); }
 
 // The platform folders of the stub search; this platform has no system or Windows folder.
 std::vector<std::string> StubCandidates(const std::string& sfxPath, const std::string& dllDirectory) {
@@ -113,27 +148,71 @@ int TZipArchiver::CopyBlocks(platform::File& source, platform::File& target, std
 int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& target, const ZipEndRecord& end,
                                         std::int64_t shift) {
     try {
-        for (int i = 0; i < end.TotalEntries; ++i) {
+        for (std::uint64_t i = 0; i < end.TotalEntries; ++i) {
             unsigned char h[kCentralHeaderLength];
             if (source.Read(h, kCentralHeaderLength) != kCentralHeaderLength) throw EZipArchiver(zmHeaderShort, false);
             ByteCursor c(h, sizeof h);
             if (c.U32LE() != ziprec::central::kSignature) throw EZipArchiver(zmHeaderSignature, false);
-            // An offset pushed past 4 GiB would point nowhere: refuse rather than wrap.
-            if (!ShiftOffset(h, sizeof h, ziprec::central::kLocalOffsetAt, shift))
-                throw EZipArchiver(zmWriteHeaderFailed, false);
-            if (target.Write(h, kCentralHeaderLength)) throw EZipArchiver(zmWriteHeaderFailed, false);
-            // The name, the extra field and the comment follow the fixed part.
-            c.Seek(ziprec::central::kNameLengthAt);
+            c.Seek(ziprec::central::kCompressedSizeAt);
+            common::zip64::HeaderValues stored;
+            stored.compressedSize = c.U32LE();
+            stored.uncompressedSize = c.U32LE();
             const std::uint16_t nameLength = c.U16LE(), extraLength = c.U16LE(), commentLength = c.U16LE();
-            const std::int64_t rest = std::int64_t(nameLength) + extraLength + commentLength;
-            if (rest > 0 && CopyBlocks(source, target, rest) != 0) throw EZipArchiver(zmCopyEntryFailed, false);
+            stored.disk = c.U16LE();
+            c.Seek(ziprec::central::kLocalOffsetAt);
+            stored.localOffset = c.U32LE();
+            // The name, the extra field and the comment follow the fixed part.
+            std::string rest(std::size_t(nameLength) + extraLength + commentLength, '\0');
+            if (!rest.empty() && source.Read(rest.data(), std::int64_t(rest.size())) != std::int64_t(rest.size()))
+                throw EZipArchiver(zmCopyEntryFailed, false);
+            if (stored.localOffset == ziprec::kMarker32) {
+                // The offset lies in the 64-bit extra field.
+                const auto layout =
+                    common::zip64::LocateExtra(std::string_view(rest).substr(nameLength, extraLength), stored);
+                if (!layout || !ShiftOffset64(Bytes(rest), rest.size(), nameLength + layout->localOffsetAt, shift))
+                    throw EZipArchiver(zmWriteHeaderFailed, false);
+            } else if (!ShiftOffset(h, sizeof h, ziprec::central::kLocalOffsetAt, shift)) {
+                // A 32-bit offset pushed past 4 GiB would point nowhere: refuse rather than wrap.
+                throw EZipArchiver(zmWriteHeaderFailed, false);
+            }
+            if (target.Write(h, kCentralHeaderLength)) throw EZipArchiver(zmWriteHeaderFailed, false);
+            if (!rest.empty() && target.Write(rest.data(), std::int64_t(rest.size())))
+                throw EZipArchiver(zmCopyEntryFailed, false);
+            app::UI().ProcessMessages();
+        }
+        if (end.Zip64()) {
+            // The 64-bit end record and its locator lie between the directory and the end
+            // record; the locator gets the record's new place, which follows the directory.
+            if (!source.Skip(std::int64_t(end.Zip64Raw.size() + end.LocatorRaw.size())))
+                throw EZipArchiver(zmSkipEndFailed, false);
+            std::string record = end.Zip64Raw;
+            std::string locator = end.LocatorRaw;
+            const bool fits = end.CentralSize <= kLastPosition && end.CentralOffset <= kLastPosition - end.CentralSize;
+            const std::optional<std::uint64_t> recordAt =
+                fits ? Moved(end.CentralOffset + end.CentralSize, shift) : std::nullopt;
+            if (!ShiftOffset64(Bytes(record), record.size(), ziprec::zip64end::kDirectoryOffsetAt, shift) ||
+                !PutOffset64(Bytes(locator), locator.size(), ziprec::zip64locator::kEndRecordOffsetAt, recordAt))
+                throw EZipArchiver(zmWriteEndFailed, false);
+            if (target.Write(record.data(), std::int64_t(record.size())) ||
+                target.Write(locator.data(), std::int64_t(locator.size())))
+                throw EZipArchiver(zmWriteEndFailed, false);
         }
         if (!source.Skip(kEndRecordLength)) throw EZipArchiver(zmSkipEndFailed, false);
         std::string record = end.Raw;
         if (record.size() != static_cast<std::size_t>(kEndRecordLength)) throw EZipArchiver(zmWriteEndFailed, false);
-        auto* r = reinterpret_cast<unsigned char*>(record.data());
-        if (!ShiftOffset(r, record.size(), ziprec::end::kDirectoryOffsetAt, shift))
-            throw EZipArchiver(zmWriteEndFailed, false);
+        auto* r = Bytes(record);
+        ByteCursor stored(r, record.size());
+        stored.Seek(ziprec::end::kDirectoryOffsetAt);
+        const bool marked = stored.U32LE() == ziprec::kMarker32;
+        if (marked || !ShiftOffset(r, record.size(), ziprec::end::kDirectoryOffsetAt, shift)) {
+            // Beside a 64-bit end record the marker says the offset lies there, so a marker
+            // stays and an offset that no longer fits 32 bits becomes one; without it, such an
+            // offset would point nowhere.
+            if (!end.Zip64()) throw EZipArchiver(zmWriteEndFailed, false);
+            ByteWriter w(r, record.size());
+            w.Seek(ziprec::end::kDirectoryOffsetAt);
+            w.U32LE(ziprec::kMarker32);
+        }
         if (target.Write(r, kEndRecordLength)) throw EZipArchiver(zmWriteEndFailed, false);
         if (end.CommentLen > 0 && CopyBlocks(source, target, end.CommentLen) != 0)
             throw EZipArchiver(zmCopyCommentFailed, false);
@@ -190,7 +269,9 @@ TZipArchiver::SFXPart TZipArchiver::CopyArchiveShifted(platform::File& out, std:
             // Offsets already off: the file goes over unchanged.
             return {CopyBlocks(*archive, out, -1) != 0 ? kSFXWriteFailed : kSFXDone, m_physicalSize};
         }
-        std::int32_t result = CopyBlocks(*archive, out, end.CentralOffset) != 0 ? kSFXWriteFailed : kSFXDone;
+        if (end.CentralOffset > kLastPosition) throw EZipArchiver(zmDirSeekFailed, false);
+        std::int32_t result =
+            CopyBlocks(*archive, out, static_cast<std::int64_t>(end.CentralOffset)) != 0 ? kSFXWriteFailed : kSFXDone;
         if (result == kSFXDone) result = WriteCentralDirectory(*archive, out, end, shift);
         return {result, m_archiveSize};
     } catch (...) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 #include <set>
 
@@ -42,6 +43,18 @@ std::string MessageWithArgument(int number, const std::string& argument) {
 }
 
 int32_t Flag(bool on) { return on ? ZIPENGINE_FLAG_ON : ZIPENGINE_FLAG_OFF; }
+
+constexpr std::uint64_t kLargestFigure = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+
+// A byte count from the callback record: the engine sends the low 32 bits of its 64-bit
+// count in the signed field, so a count from 2 GiB to 4 GiB arrives negative.
+std::uint64_t ByteCount(std::int32_t number) { return static_cast<std::uint32_t>(number); }
+
+// A figure for the progress event: `bytes` in units of 2^shift bytes, at most the largest
+// the event's 32-bit field holds.
+std::int32_t Figure(std::uint64_t bytes, int shift) {
+    return static_cast<std::int32_t>(std::min(bytes >> shift, kLargestFigure));
+}
 
 }  // namespace
 
@@ -269,6 +282,10 @@ void TZipArchiver::CallEngine() {
     };
 
     m_callbackError = nullptr;
+    m_progressShift = 0;
+    m_totalAnnounced = false;
+    m_progressDone = 0;
+    m_progressSent = 0;
     std::int32_t result = 0;
     if (fileSpecArray) {
         auto record = std::make_unique<EngineCallRecord>();  // zero-filled
@@ -313,18 +330,30 @@ std::int32_t TZipArchiver::EngineCallback(EngineCallbackRecord* record) {
     }
 }
 
+// The record's layout is the engine's interface and keeps its 32-bit number, so the
+// component does the scaling for files and totals past 2 GiB: byte counts are read unsigned,
+// and once the announced total passes 2 GiB every size figure of the batch counts units of
+// the least power of two that brings the total within range (ProgressUnit). Progress is
+// handed on as the step of the scaled running count, so the steps add up to the total, each
+// moves the bar a little, and none is negative; the running count stops at the total.
 void TZipArchiver::HandleCallback(const EngineCallbackRecord& record) {
     const std::string text(record.text, strnlen(record.text, sizeof record.text));
     switch (record.action) {
         case ecbNewFile: {
             std::string name = text;
             std::replace(name.begin(), name.end(), '/', '\\');
-            if (OnProgress) OnProgress(*this, ptNewFile, name, record.number);
+            if (OnProgress) OnProgress(*this, ptNewFile, name, Figure(ByteCount(record.number), m_progressShift));
             break;
         }
-        case ecbProgress:
-            if (OnProgress) OnProgress(*this, ptProgress, "", record.number);
+        case ecbProgress: {
+            m_progressDone += ByteCount(record.number);
+            std::uint64_t units = m_progressDone >> m_progressShift;
+            if (m_totalAnnounced) units = std::min(units, m_totalSize >> m_progressShift);
+            const std::uint64_t step = units > m_progressSent ? units - m_progressSent : 0;
+            m_progressSent = std::max(units, m_progressSent);
+            if (OnProgress) OnProgress(*this, ptProgress, "", Figure(step, 0));
             break;
+        }
         case ecbEndOfBatch:
             if (OnProgress) OnProgress(*this, ptEndOfBatch, "", 0);
             break;
@@ -345,8 +374,13 @@ void TZipArchiver::HandleCallback(const EngineCallbackRecord& record) {
             if (OnProgress) OnProgress(*this, ptTotalFiles, "", record.number);
             break;
         case ecbTotalSize:
-            m_totalSize = static_cast<std::uint32_t>(record.number);
-            if (OnProgress) OnProgress(*this, ptTotalSize, "", record.number);
+            m_totalSize = ByteCount(record.number);
+            m_totalAnnounced = true;
+            m_progressShift = 0;
+            while ((m_totalSize >> m_progressShift) > kLargestFigure) ++m_progressShift;
+            m_progressDone = 0;
+            m_progressSent = 0;
+            if (OnProgress) OnProgress(*this, ptTotalSize, "", Figure(m_totalSize, m_progressShift));
             break;
         default: break;
     }

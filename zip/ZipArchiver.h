@@ -79,6 +79,8 @@ enum DeleteOpts { htdFinal, htdAllowUndo };
 enum ProgressType { ptNewFile, ptProgress, ptEndOfBatch, ptTotalFiles, ptTotalSize };
 
 using TNotifyEvent = std::function<void(TZipArchiver& sender)>;
+// fileSize: a file's size, a byte count, a file count or a byte total; sizes and bytes count
+// in units of ProgressUnit() bytes, and none is ever negative.
 using TProgressEvent = std::function<void(TZipArchiver& sender, ProgressType progrType, const std::string& filename,
                                           std::int32_t fileSize)>;
 using TMessageEvent = std::function<void(TZipArchiver& sender, std::int32_t errCode, const std::string& message)>;
@@ -99,8 +101,10 @@ private:
     int m_number;
 };
 
-// One entry of the central directory: the 42 bytes after the central file header's
-// signature, unchanged, then the converted name (with '\' for '/') and comment.
+// One entry of the central directory: the fields of the central file header after its
+// signature, then the converted name (with '\' for '/') and comment. Where the header holds
+// the marker in place of a size, the local-header offset or the disk, the value is the one
+// of the entry's 64-bit extra field.
 struct ZipDirEntry {
     std::uint16_t MadeBy = 0;  // low byte: version, high byte: host system
     std::uint16_t NeededVersion = 0;
@@ -109,29 +113,37 @@ struct ZipDirEntry {
     std::uint16_t ModifTime = 0;
     std::uint16_t ModifDate = 0;
     std::uint32_t CRC32 = 0;
-    std::uint32_t ComprSize = 0;
-    std::uint32_t UncomprSize = 0;
+    std::uint64_t ComprSize = 0;
+    std::uint64_t UncomprSize = 0;
     std::uint16_t FileNameLength = 0;
     std::uint16_t ExtraFieldLength = 0;
     std::uint16_t FileCommentLen = 0;
-    std::uint16_t DiskStart = 0;
+    std::uint32_t DiskStart = 0;
     std::uint16_t IntFileAttrib = 0;
     std::uint32_t ExtFileAttrib = 0;
-    std::uint32_t RelOffLocal = 0;
+    std::uint64_t RelOffLocal = 0;
     std::string FileName;
     std::string FileComment;
 };
 
-// The 22-byte end of central directory record, as read.
+// The 22-byte end of central directory record, as read. In an archive with a 64-bit end
+// record (found through the locator in front of the end record) the disks, counts, size and
+// offset are that record's.
 struct ZipEndRecord {
-    std::uint16_t ThisDiskNo = 0;
-    std::uint16_t CentralDiskNo = 0;
-    std::uint16_t EntriesThisDisk = 0;
-    std::uint16_t TotalEntries = 0;
-    std::uint32_t CentralSize = 0;
-    std::uint32_t CentralOffset = 0;
+    std::uint32_t ThisDiskNo = 0;
+    std::uint32_t CentralDiskNo = 0;
+    std::uint64_t EntriesThisDisk = 0;
+    std::uint64_t TotalEntries = 0;
+    std::uint64_t CentralSize = 0;
+    std::uint64_t CentralOffset = 0;
     std::uint16_t CommentLen = 0;
     std::string Raw;  // the 22 bytes
+    // The 64-bit end record with its extensible data, and its locator, as read; both empty
+    // in an archive without them.
+    std::string Zip64Raw;
+    std::string LocatorRaw;
+
+    bool Zip64() const { return !Zip64Raw.empty(); }
 };
 
 inline constexpr int kSFXHeaderSize = 256;
@@ -205,7 +217,11 @@ public:
     void SetCancel(bool cancel) { m_cancel = cancel; }
     bool Busy() const { return m_busy; }
     std::int32_t AddedCount() const { return m_addedCount; }
-    std::uint32_t TotalSize() const { return m_totalSize; }
+    // The byte total the engine announced for the current or last Add.
+    std::uint64_t TotalSize() const { return m_totalSize; }
+    // The bytes each size figure of the progress events counts in the current or last Add: 1
+    // unless the total passes 2 GiB (see HandleCallback).
+    std::uint64_t ProgressUnit() const { return std::uint64_t(1) << m_progressShift; }
     bool EngineLoaded() const { return m_exec != nullptr && m_version != nullptr; }
 
     const std::vector<ZipDirEntry>& Entries() const { return m_entries; }
@@ -213,6 +229,8 @@ public:
     std::int64_t ArchiveOffset() const { return m_archiveOffset; }
     std::int64_t CentralDirOffset() const { return m_centralDirOffset; }
     std::int64_t EndRecordOffset() const { return m_endRecordOffset; }
+    // Where the 64-bit end record lies in the file; -1 in an archive without one.
+    std::int64_t Zip64EndRecordOffset() const { return m_zip64EndOffset; }
     std::int64_t ArchiveSize() const { return m_archiveSize; }
     std::int64_t PhysicalSize() const { return m_physicalSize; }
     bool OffsetsMismatch() const { return m_offsetsMismatch; }
@@ -236,8 +254,9 @@ public:
 
     void ReadDirectory();
     void ClearDirectory();
-    // Finds and reads the end record of ZipFilename; the returned file stays open for the
-    // caller. Raises EZipArchiver.
+    // Finds and reads the end record of ZipFilename, and the 64-bit end record when a
+    // locator lies in front of it; the returned file stays open for the caller. Raises
+    // EZipArchiver; a set of several disks is refused.
     std::unique_ptr<platform::File> ReadEndRecord();
     // True when the drive (a root such as "C:\" or a host root such as "/") is usable;
     // reads its volume label. Raises EZipArchiver 11003 / 11004 for a bad drive letter.
@@ -249,8 +268,9 @@ public:
     // Copies count bytes (negative: to the end) from the source's current position: 0 or -2.
     static int CopyBlocks(platform::File& source, platform::File& target, std::int64_t count);
     // Copies the central directory at the source's current position into target with every
-    // local-header offset moved by shift, then the end record (moved likewise) and its
-    // comment. 0, or -2 on failure.
+    // local-header offset moved by shift (in the 64-bit extra field where the header holds the
+    // marker), then the 64-bit end record and its locator when the archive has them, the end
+    // record and its comment, each with its offset moved likewise. 0, or -2 on failure.
     int WriteCentralDirectory(platform::File& source, platform::File& target, const ZipEndRecord& end,
                               std::int64_t shift);
 
@@ -291,6 +311,9 @@ private:
     SFXPart CopyArchiveShifted(platform::File& out, std::int64_t shift);
 
     void HandleCallback(const EngineCallbackRecord& record);
+    // Reads the 64-bit end record into m_endRecord when a locator lies in front of the end
+    // record at m_endRecordOffset. Raises EZipArchiver.
+    void ReadZip64EndRecord(platform::File& file);
     void CallEngine();
     std::string ConvertName(const std::string& raw, std::uint16_t madeBy) const;
     void ReadDirectoryEntries();
@@ -307,7 +330,13 @@ private:
     bool m_cancel = false;
     bool m_busy = false;
     std::int32_t m_addedCount = 0;
-    std::uint32_t m_totalSize = 0;
+    std::uint64_t m_totalSize = 0;
+    // Progress of the current Add: the scale of its size figures (a power of two), the bytes
+    // the engine reported done, and the scaled count already handed to OnProgress.
+    int m_progressShift = 0;
+    bool m_totalAnnounced = false;
+    std::uint64_t m_progressDone = 0;
+    std::uint64_t m_progressSent = 0;
 
     // The engine's callback may not let a C++ exception cross the engine's C frames: one
     // raised by an event handler is kept here, the engine is asked to stop, and Add raises
@@ -322,6 +351,7 @@ private:
     std::int64_t m_archiveOffset = 0;
     std::int64_t m_centralDirOffset = 0;
     std::int64_t m_endRecordOffset = 0;
+    std::int64_t m_zip64EndOffset = -1;
     std::int64_t m_archiveSize = 0;
     std::int64_t m_physicalSize = 0;
     bool m_offsetsMismatch = false;

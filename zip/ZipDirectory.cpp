@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <new>
+#include <optional>
 
 #include "common/ByteCursor.h"
+#include "common/Zip64.h"
 #include "platform/File.h"
 #include "zip/ZipArchiver.h"
 #include "zip/ZipArchiverPrivate.h"
@@ -20,6 +22,10 @@ namespace ziprec = common::ziprec;
 namespace {
 
 constexpr std::int64_t kLargestTail = static_cast<std::int64_t>(ziprec::kMaxCommentSize) + kEndRecordLength;
+constexpr std::int64_t kLocatorLength = static_cast<std::int64_t>(ziprec::zip64locator::kSize);
+constexpr std::int64_t kZip64EndLength = static_cast<std::int64_t>(ziprec::zip64end::kFixedSize);
+// The most extensible data a 64-bit end record may carry here; writers put none.
+constexpr std::uint64_t kLargestZip64Extension = 64 * 1024;
 
 // Code page 437 bytes 0x80-0xFF in Windows-1252; characters 1252 lacks take a look-alike.
 constexpr unsigned char kOemToAnsi[128] = {
@@ -36,6 +42,12 @@ std::string ReadText(platform::File& file, std::int64_t length, int shortError) 
     std::string text(static_cast<std::size_t>(length), '\0');
     if (length > 0 && file.Read(text.data(), length) != length) throw EZipArchiver(shortError, true);
     return text;
+}
+
+// True when a stored offset names the real position `real` (which is negative when the
+// records place it before the file's start).
+bool SameOffset(std::uint64_t stored, std::int64_t real) {
+    return real >= 0 && stored == static_cast<std::uint64_t>(real);
 }
 
 ZipEndRecord ParseEndRecord(const unsigned char* p) {
@@ -94,6 +106,7 @@ bool TZipArchiver::CheckDrive(const std::string& root) {
 std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
     m_archiveComment.clear();
     m_endRecordOffset = 0;
+    m_zip64EndOffset = -1;
     // Opened without waiting: a pipe or a device at the name is refused at once.
     platform::File::Opened opened = platform::File::Open(detail::HostPath(m_zipFilename), platform::File::Mode::Read);
     if (opened.error) throw EZipArchiver(zmCannotOpenArchive, true);
@@ -126,6 +139,7 @@ std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
         if (ByteCursor(last, kEndRecordLength).U32LE() == ziprec::end::kSignature) {
             m_endRecord = ParseEndRecord(last);
             m_endRecordOffset = size - kEndRecordLength;
+            ReadZip64EndRecord(*file);
             return file;
         }
     }
@@ -155,6 +169,7 @@ std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
         std::string comment =
             tail.substr(static_cast<std::size_t>(commentStart), static_cast<std::size_t>(commentEnd - commentStart));
         m_archiveComment = comment.substr(0, comment.find('\0'));
+        ReadZip64EndRecord(*file);
         return file;
     }
 
@@ -164,6 +179,46 @@ std::unique_ptr<platform::File> TZipArchiver::ReadEndRecord() {
     }
     if (labelDisk == 1) throw EZipArchiver(zmNoEndRecordDisk1, true);
     throw EZipArchiver(zmNoEndRecordSpanned, true);
+}
+
+void TZipArchiver::ReadZip64EndRecord(platform::File& file) {
+    const std::int64_t locatorAt = m_endRecordOffset - kLocatorLength;
+    if (locatorAt < 0) return;
+    std::string locatorBytes(static_cast<std::size_t>(kLocatorLength), '\0');
+    if (!file.Seek(locatorAt)) throw EZipArchiver(zmEndSeekFailed, true);
+    if (file.Read(locatorBytes.data(), kLocatorLength) != kLocatorLength) throw EZipArchiver(zmEndReadFailed, true);
+    const std::optional<common::zip64::Locator> locator = common::zip64::ParseLocator(locatorBytes);
+    if (!locator) return;
+    // A set whose records lie on several disks is not read by this program.
+    if (locator->totalDisks > 1) throw EZipArchiver(zmDirReadFailed, true);
+
+    // The record lies just in front of its locator. Writers put no extensible data after its
+    // fixed part, so it is looked for there first, and else where the locator says: the
+    // stored offset is off by the size of anything put in front of the archive unshifted.
+    auto recordAt = [&](std::int64_t at) -> std::optional<common::zip64::EndRecord> {
+        if (at < 0 || locatorAt - at < kZip64EndLength) return std::nullopt;
+        std::string fixed(static_cast<std::size_t>(kZip64EndLength), '\0');
+        if (!file.Seek(at) || file.Read(fixed.data(), kZip64EndLength) != kZip64EndLength) return std::nullopt;
+        std::optional<common::zip64::EndRecord> record = common::zip64::ParseEndRecord(fixed);
+        if (!record || record->Length() != static_cast<std::uint64_t>(locatorAt - at)) return std::nullopt;
+        if (record->Length() - kZip64EndLength > kLargestZip64Extension) return std::nullopt;
+        std::string raw(static_cast<std::size_t>(record->Length()), '\0');
+        if (!file.Seek(at) || file.Read(raw.data(), locatorAt - at) != locatorAt - at) return std::nullopt;
+        m_endRecord.Zip64Raw = std::move(raw);
+        m_zip64EndOffset = at;
+        return record;
+    };
+    std::optional<common::zip64::EndRecord> record = recordAt(locatorAt - kZip64EndLength);
+    if (!record && locator->endRecordOffset < static_cast<std::uint64_t>(locatorAt))
+        record = recordAt(static_cast<std::int64_t>(locator->endRecordOffset));
+    if (!record) throw EZipArchiver(zmZip64RecordDamaged, true);
+    m_endRecord.LocatorRaw = std::move(locatorBytes);
+    m_endRecord.ThisDiskNo = record->thisDisk;
+    m_endRecord.CentralDiskNo = record->directoryDisk;
+    m_endRecord.EntriesThisDisk = record->entriesHere;
+    m_endRecord.TotalEntries = record->entriesTotal;
+    m_endRecord.CentralSize = record->directorySize;
+    m_endRecord.CentralOffset = record->directoryOffset;
 }
 
 void TZipArchiver::ReadDirectory() {
@@ -192,12 +247,21 @@ void TZipArchiver::ReadDirectory() {
             if (end.ThisDiskNo > 0) m_spanned = true;
             // A set whose directory starts on another disk is not read by this program.
             if (end.CentralDiskNo != end.ThisDiskNo) throw EZipArchiver(zmDirReadFailed, true);
-            m_centralDirOffset = m_archiveSize - end.CentralSize - kEndRecordLength - end.CommentLen;
+            // The directory lies just in front of the 64-bit end record, or of the end record in
+            // an archive without one; where the records say it lies tells a prefix apart.
+            if (end.Zip64()) {
+                m_centralDirOffset = end.CentralSize > static_cast<std::uint64_t>(m_zip64EndOffset)
+                                         ? -1
+                                         : m_zip64EndOffset - static_cast<std::int64_t>(end.CentralSize);
+            } else {
+                m_centralDirOffset =
+                    m_archiveSize - static_cast<std::int64_t>(end.CentralSize) - kEndRecordLength - end.CommentLen;
+            }
             m_archiveOffset = m_archiveSize == kEndRecordLength ? 0 : m_archiveSize;
-            m_offsetsMismatch = end.CentralOffset != m_centralDirOffset;
+            m_offsetsMismatch = !SameOffset(end.CentralOffset, m_centralDirOffset);
             if (m_offsetsMismatch) ShowZipMessage(zmDirOffsetWarning, "");
             if (!file->Seek(m_centralDirOffset)) throw EZipArchiver(zmDirSeekFailed, true);
-            for (int i = 0; i < end.TotalEntries; ++i) {
+            for (std::uint64_t i = 0; i < end.TotalEntries; ++i) {
                 unsigned char h[kCentralHeaderLength];
                 if (file->Read(h, kCentralHeaderLength) != kCentralHeaderLength)
                     throw EZipArchiver(zmHeaderShort, true);
@@ -223,16 +287,30 @@ void TZipArchiver::ReadDirectory() {
                 std::string name = ConvertName(ReadText(*file, e.FileNameLength, zmNameShort), e.MadeBy);
                 std::replace(name.begin(), name.end(), '/', '\\');
                 e.FileName = std::move(name);
-                m_entries.push_back(e);
-                if (!file->Skip(e.ExtraFieldLength)) throw EZipArchiver(zmDirSeekFailed, true);
-                if (e.FileCommentLen > 0)
-                    m_entries.back().FileComment =
-                        ConvertName(ReadText(*file, e.FileCommentLen, zmCommentShort), e.MadeBy);
-                m_archiveOffset = std::min<std::int64_t>(m_archiveOffset, e.RelOffLocal);
+                ZipDirEntry& kept = m_entries.emplace_back(std::move(e));
+                common::zip64::HeaderValues values{kept.UncomprSize, kept.ComprSize, kept.RelOffLocal, kept.DiskStart};
+                if (values.AnyMarked()) {
+                    // The extra field holds the values the header had no room for.
+                    const std::string extra = ReadText(*file, kept.ExtraFieldLength, zmHeaderShort);
+                    if (!common::zip64::ApplyExtra(extra, values)) throw EZipArchiver(zmZip64RecordDamaged, true);
+                    kept.UncomprSize = values.uncompressedSize;
+                    kept.ComprSize = values.compressedSize;
+                    kept.RelOffLocal = values.localOffset;
+                    kept.DiskStart = values.disk;
+                } else if (!file->Skip(kept.ExtraFieldLength)) {
+                    throw EZipArchiver(zmDirSeekFailed, true);
+                }
+                if (kept.FileCommentLen > 0)
+                    kept.FileComment = ConvertName(ReadText(*file, kept.FileCommentLen, zmCommentShort), kept.MadeBy);
+                if (kept.RelOffLocal < static_cast<std::uint64_t>(m_archiveOffset))
+                    m_archiveOffset = static_cast<std::int64_t>(kept.RelOffLocal);
             }
             // A self-extracting file with shifted offsets reports its stub and header here;
-            // an archive behind an unshifted prefix reports the prefix.
-            m_archiveOffset += m_centralDirOffset - end.CentralOffset;
+            // an archive behind an unshifted prefix reports the prefix. (Counted unsigned: the
+            // stored offset of a damaged archive can be anything.)
+            m_archiveOffset =
+                static_cast<std::int64_t>(static_cast<std::uint64_t>(m_archiveOffset) +
+                                          static_cast<std::uint64_t>(m_centralDirOffset) - end.CentralOffset);
             failed = false;
         } catch (const EZipArchiver& e) {
             ShowExceptionMessage(e);

@@ -22,6 +22,7 @@ constexpr MessageText kTexts[] = {
      "Warning: the archive's directory is not where its end record says; the archive may have been changed or carries "
      "a prefix."},
     {zmTrailingBytesWarning, "Warning: the archive file holds extra bytes after its end record."},
+    {zmZip64RecordDamaged, "The archive's 64-bit end record or a 64-bit extra field is missing or damaged."},
     {zmNothingToAdd, "There are no files to add to the archive."},
     {zmNoPassword, "Encryption was requested without a password."},
     {zmSpanWithUpdate, "A multi-disk archive cannot be written together with the update or freshen option."},

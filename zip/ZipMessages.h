@@ -16,6 +16,7 @@ enum ZipMessage : int {
     zmDirReadFailed = 10202,
     zmDirOffsetWarning = 10203,
     zmTrailingBytesWarning = 10204,
+    zmZip64RecordDamaged = 10205,
     zmNothingToAdd = 10301,
     zmNoPassword = 10302,
     zmSpanWithUpdate = 10303,

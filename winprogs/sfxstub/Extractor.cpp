@@ -41,8 +41,12 @@ Overwrite OverwriteFromFlags(uint8_t flags) {
 
 uint64_t SelectedSize(const SfxArchive& archive, const std::vector<bool>& selected) {
     uint64_t total = 0;
-    for (size_t i = 0; i < archive.entries.size(); ++i)
-        if (IsSelected(selected, i) && !archive.entries[i].IsDirectory()) total += archive.entries[i].size;
+    for (size_t i = 0; i < archive.entries.size(); ++i) {
+        if (!IsSelected(selected, i) || archive.entries[i].IsDirectory()) continue;
+        // Sizes a damaged directory claims could add up past 64 bits: the total stops there.
+        const uint64_t size = archive.entries[i].size;
+        total = size > UINT64_MAX - total ? UINT64_MAX : total + size;
+    }
     return total;
 }
 

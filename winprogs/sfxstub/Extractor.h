@@ -40,7 +40,7 @@ struct ExtractReport {
 // The overwrite mode the header's flags ask for.
 Overwrite OverwriteFromFlags(uint8_t flags);
 
-// Total size of the selected file entries, for the free-space check.
+// Total size of the selected file entries, for the free-space check; at most UINT64_MAX.
 uint64_t SelectedSize(const SfxArchive& archive, const std::vector<bool>& selected);
 
 ExtractReport ExtractAll(const ByteSource& source, const SfxArchive& archive, const ExtractOptions& options,

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string_view>
 
 #include "common/ByteCursor.h"
+#include "common/Zip64.h"
 #include "common/ZipRecords.h"
 
 namespace sfx {
@@ -16,12 +19,64 @@ namespace ziprec = common::ziprec;
 
 OpenResult Fail(std::string text) { return {false, std::move(text)}; }
 
+// The end record as read; in an archive with a 64-bit end record, its disks, counts, size
+// and offset are that record's.
 struct EndRecord {
     uint64_t position = 0;
-    uint16_t disk = 0, cdDisk = 0, diskEntries = 0, entries = 0;
-    uint32_t cdSize = 0, cdOffset = 0;
+    uint32_t disk = 0, cdDisk = 0;
+    uint64_t diskEntries = 0, entries = 0;
+    uint64_t cdSize = 0, cdOffset = 0;
     uint16_t commentLength = 0;
+    uint64_t directoryEnd = 0;  // where the directory ends: the 64-bit end record or the end record
+    bool severalDisks = false;  // the locator counts more than one disk
 };
+
+// The most a directory may hold here: far more than any archive this program makes.
+constexpr uint64_t kLargestDirectory = uint64_t(1) << 30;
+// The most extensible data a 64-bit end record may carry here; writers put none.
+constexpr uint64_t kLargestZip64Extension = 64 * 1024;
+constexpr char kDamagedDirectory[] = "The archive's directory is damaged.";
+
+// Takes the 64-bit end record's values when a locator lies in front of the end record. The
+// record lies just in front of its locator: looked for there first (writers put no
+// extensible data after it), else where the locator says, which is off by the size of
+// anything put in front of the archive without moving its offsets. False when a locator is
+// there but its record is not.
+bool ReadZip64End(const ByteSource& source, EndRecord& end) {
+    end.directoryEnd = end.position;
+    if (end.position < ziprec::zip64locator::kSize) return true;
+    const uint64_t locatorAt = end.position - ziprec::zip64locator::kSize;
+    char bytes[ziprec::zip64locator::kSize];
+    if (!source.ReadAt(locatorAt, bytes, sizeof bytes)) return true;
+    const std::optional<common::zip64::Locator> locator = common::zip64::ParseLocator({bytes, sizeof bytes});
+    if (!locator) return true;
+    end.severalDisks = locator->totalDisks > 1;
+    auto recordAt = [&](uint64_t at) -> std::optional<common::zip64::EndRecord> {
+        char fixed[ziprec::zip64end::kFixedSize];
+        if (at > locatorAt || locatorAt - at < sizeof fixed || !source.ReadAt(at, fixed, sizeof fixed))
+            return std::nullopt;
+        std::optional<common::zip64::EndRecord> record = common::zip64::ParseEndRecord({fixed, sizeof fixed});
+        if (!record || record->Length() != locatorAt - at ||
+            record->Length() - ziprec::zip64end::kFixedSize > kLargestZip64Extension)
+            return std::nullopt;
+        return record;
+    };
+    uint64_t recordPosition = locatorAt - std::min<uint64_t>(locatorAt, ziprec::zip64end::kFixedSize);
+    std::optional<common::zip64::EndRecord> record = recordAt(recordPosition);
+    if (!record) {
+        recordPosition = locator->endRecordOffset;
+        record = recordAt(recordPosition);
+    }
+    if (!record) return false;
+    end.disk = record->thisDisk;
+    end.cdDisk = record->directoryDisk;
+    end.diskEntries = record->entriesHere;
+    end.entries = record->entriesTotal;
+    end.cdSize = record->directorySize;
+    end.cdOffset = record->directoryOffset;
+    end.directoryEnd = recordPosition;
+    return true;
+}
 
 // Looks for the end record from the back of the file. A record whose comment reaches
 // exactly to the end of the file is preferred; without the size check, one whose comment
@@ -125,22 +180,24 @@ OpenResult ReadZipDirectory(const ByteSource& source, SfxArchive& archive) {
     archive = SfxArchive{};
     EndRecord end;
     if (!FindEndRecord(source, false, end)) return Fail("No zip archive was found in the file.");
-    if (end.disk != 0 || end.cdDisk != 0 || end.diskEntries != end.entries)
+    if (!ReadZip64End(source, end)) return Fail(kDamagedDirectory);
+    if (end.severalDisks || end.disk != 0 || end.cdDisk != 0 || end.diskEntries != end.entries)
         return Fail("The archive is one part of a multi-disk set, which cannot be extracted here.");
-    if (end.entries == 0xFFFF || end.cdSize == 0xFFFFFFFF || end.cdOffset == 0xFFFFFFFF)
-        return Fail("The archive uses 64-bit extensions, which this extractor does not read.");
-    if (end.cdSize > end.position) return Fail("The archive's directory is damaged.");
-    const uint64_t cdPos = end.position - end.cdSize;
+    // The directory lies just in front of the 64-bit end record, or of the end record.
+    if (end.cdSize > end.directoryEnd) return Fail(kDamagedDirectory);
+    const uint64_t cdPos = end.directoryEnd - end.cdSize;
     // Offsets count from the archive's own start; when bytes were put in front without
     // moving them, the difference between stored and real directory position corrects them.
-    if (end.cdOffset > cdPos) return Fail("The archive's directory is damaged.");
+    if (end.cdOffset > cdPos) return Fail(kDamagedDirectory);
     const uint64_t bias = cdPos - end.cdOffset;
 
-    std::vector<uint8_t> cd(end.cdSize);
+    if (end.cdSize > kLargestDirectory) return Fail("The archive's directory cannot be read.");
+    std::vector<uint8_t> cd(static_cast<size_t>(end.cdSize));
     if (!source.ReadAt(cdPos, cd.data(), cd.size())) return Fail("The archive's directory cannot be read.");
     common::ByteCursor c(cd.data(), cd.size());
-    archive.entries.reserve(std::min<size_t>(end.entries, cd.size() / ziprec::central::kFixedSize));
-    for (unsigned i = 0; i < end.entries; ++i) {
+    archive.entries.reserve(
+        static_cast<size_t>(std::min<uint64_t>(end.entries, cd.size() / ziprec::central::kFixedSize)));
+    for (uint64_t i = 0; i < end.entries; ++i) {
         ZipEntry e;
         uint32_t sig = c.U32LE();
         e.madeBy = c.U16LE();
@@ -150,22 +207,29 @@ OpenResult ReadZipDirectory(const ByteSource& source, SfxArchive& archive) {
         e.dosTime = c.U16LE();
         e.dosDate = c.U16LE();
         e.crc = c.U32LE();
-        e.compressedSize = c.U32LE();
-        e.size = c.U32LE();
+        common::zip64::HeaderValues values;
+        values.compressedSize = c.U32LE();
+        values.uncompressedSize = c.U32LE();
         uint16_t nameLen = c.U16LE(), extraLen = c.U16LE(), commentLen = c.U16LE();
-        uint16_t disk = c.U16LE();
+        values.disk = c.U16LE();
         c.U16LE();  // internal attributes
         e.externalAttributes = c.U32LE();
-        uint32_t local = c.U32LE();
+        values.localOffset = c.U32LE();
         e.name = std::string(c.Bytes(nameLen));
-        c.Skip(size_t(extraLen) + commentLen);
-        if (!c.ok() || sig != ziprec::central::kSignature) return Fail("The archive's directory is damaged.");
-        if (disk != 0) return Fail("The archive is one part of a multi-disk set, which cannot be extracted here.");
-        if (e.compressedSize == 0xFFFFFFFF || e.size == 0xFFFFFFFF || local == 0xFFFFFFFF)
-            return Fail("The archive uses 64-bit extensions, which this extractor does not read.");
+        const std::string_view extra = c.Bytes(extraLen);
+        c.Skip(commentLen);
+        if (!c.ok() || sig != ziprec::central::kSignature) return Fail(kDamagedDirectory);
+        // Values the header has no room for lie in its 64-bit extra field.
+        if (!common::zip64::ApplyExtra(extra, values)) return Fail(kDamagedDirectory);
+        if (values.disk != 0)
+            return Fail("The archive is one part of a multi-disk set, which cannot be extracted here.");
+        e.compressedSize = values.compressedSize;
+        e.size = values.uncompressedSize;
         e.utf8 = (e.flags & 0x0800) != 0;
-        e.localOffset = uint64_t(local) + bias;
-        if (e.localOffset + ziprec::local::kFixedSize > cdPos) return Fail("The archive's directory is damaged.");
+        // The local header lies in the data part, in front of the directory.
+        if (values.localOffset > end.cdOffset || end.cdOffset - values.localOffset < ziprec::local::kFixedSize)
+            return Fail(kDamagedDirectory);
+        e.localOffset = values.localOffset + bias;
         archive.entries.push_back(std::move(e));
     }
     archive.centralDirectory = cdPos;

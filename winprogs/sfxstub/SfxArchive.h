@@ -1,8 +1,8 @@
 #pragma once
 // The reading side of a self-extracting file: the 256-byte header that follows the stub,
-// and the zip archive behind it (end record, central directory, local headers, inflate,
-// CRC check). Everything here works on a ByteSource and never trusts a stored number:
-// every offset and length is checked against the file before it is used.
+// and the zip archive behind it (end record and 64-bit end record, central directory with
+// 64-bit extra fields, local headers, inflate, CRC check). Everything here works on a ByteSource and never trusts a
+// stored number: every offset and length is checked against the file before it is used.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -268,6 +268,103 @@ TEST_F(SelfExtractConversionTest, IndependentReadersAcceptTheOutput) {
     EXPECT_GE(reader.EntryCount(), 2);
 }
 
+// The native stub, or a failure: the tree builds it with these tests.
+std::string NativeStub() {
+    const std::string path = testing_support::BinDir() + "/sfxstub-native";
+    EXPECT_TRUE(platform::FileExists(path)) << "the native stub is built with the tests";
+    return path;
+}
+
+// Runs the self-extractor `exe` silently into `folder`.
+testing_support::CommandResult RunSelfExtractor(const std::string& exe, const std::string& folder) {
+    ::chmod(exe.c_str(), 0755);
+    return RunCommand("'" + exe + "' -s '" + folder + "' 2>&1");
+}
+
+TEST_F(SelfExtractConversionTest, Zip64ArchiveHasEvery64BitOffsetMovedAndReadsEverywhere) {
+    Archive a = Sample();
+    a.zip64End = true;
+    a.entries[0].zip64Marks = kMarkSize | kMarkCompressed | kMarkOffset;
+    a.entries[1].zip64Marks = kMarkOffset;
+    const Built source = Build(a);
+    WriteText(dir / "z.zip", source.bytes);
+    zip.SFXPath = NativeStub();
+    zip.SetZipFilename(dir / "z.zip");
+    ASSERT_EQ(zip.ConvertToSFX(), 0) << ::testing::PrintToString(messages);
+    const std::string exe = dir / "z.exe";
+    const std::string out = ReadText(exe);
+    const std::uint64_t shift = *platform::FileSize(zip.SFXPath) + 256;
+    ASSERT_EQ(out.size(), shift + source.bytes.size());
+
+    // The extra fields' offsets, the 64-bit end record's and the locator's moved; the end
+    // record keeps its marker.
+    const std::uint64_t second = 30 + a.entries[0].name.size() + a.entries[0].data.size();
+    EXPECT_EQ(Get64(out, shift + source.extraOffsets[0] + 16), shift);
+    EXPECT_EQ(Get64(out, shift + source.extraOffsets[1]), shift + second);
+    EXPECT_EQ(Get64(out, shift + source.zip64EndOffset + 48), shift + source.centralOffset);
+    EXPECT_EQ(Get64(out, shift + source.zip64EndOffset + 56 + 8), shift + source.zip64EndOffset);
+    EXPECT_EQ(Get32(out, shift + source.endOffset + 16), 0xFFFFFFFFu);
+
+    // Independent readers accept it without finding a prefix to make up for.
+    if (testing_support::HaveTool("unzip")) {
+        auto r = RunCommand("unzip -t '" + exe + "' 2>&1");
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.output.find("extra bytes"), std::string::npos) << r.output;
+    }
+    if (testing_support::HaveTool("7z")) {
+        auto r = RunCommand("7z t -tzip '" + exe + "' 2>&1");
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.output.find("Warning"), std::string::npos) << r.output;
+    }
+    if (testing_support::HaveTool("python3")) {
+        auto r = RunCommand(
+            "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1]); assert z.testzip() is None; "
+            "print(' '.join(z.namelist()))\" '" +
+            exe + "' 2>&1");
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_EQ(r.output, "dir/alpha.txt beta.dat\n");
+    }
+    EXPECT_EQ(zip.ArchiveOffset(), static_cast<std::int64_t>(shift));
+    EXPECT_FALSE(zip.OffsetsMismatch());
+    EXPECT_EQ(zip.EntryCount(), 2);
+
+    auto r = RunSelfExtractor(exe, dir / "out");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(ReadText(dir / "out/dir/alpha.txt"), a.entries[0].data);
+    EXPECT_EQ(ReadText(dir / "out/beta.dat"), a.entries[1].data);
+}
+
+TEST_F(SelfExtractConversionTest, FilePast4GiBFromAnIndependentWriterExtractsWhole) {
+    // The one large case: a sparse file, so only the extracted copy takes room on the disk.
+    if (!testing_support::HaveTool("zip")) GTEST_SKIP() << "Info-ZIP zip is not installed";
+    const std::uint64_t size = (std::uint64_t(4) << 30) + 5;
+    ASSERT_EQ(RunCommand("cd '" + dir.path() + "' && truncate -s " + std::to_string(size) +
+                         " big.bin && printf tail >> big.bin && printf small > small.txt && "
+                         "zip -q -1 big.zip big.bin small.txt && rm big.bin")
+                  .status,
+              0);
+    zip.SFXPath = NativeStub();
+    zip.SetZipFilename(dir / "big.zip");
+    ASSERT_EQ(zip.EntryCount(), 2);
+    EXPECT_EQ(zip.Entries()[0].UncomprSize, size + 4);
+    ASSERT_EQ(zip.ConvertToSFX(), 0) << ::testing::PrintToString(messages);
+    EXPECT_EQ(zip.Entries()[0].UncomprSize, size + 4);
+    if (testing_support::HaveTool("unzip")) {
+        auto r = RunCommand("unzip -l '" + (dir / "big.exe") + "' 2>&1");
+        EXPECT_EQ(r.status, 0) << r.output;
+        EXPECT_NE(r.output.find(std::to_string(size + 4)), std::string::npos) << r.output;
+    }
+
+    auto r = RunSelfExtractor(dir / "big.exe", dir / "out");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(platform::FileSize(dir / "out/big.bin"), size + 4);
+    auto extracted = platform::File::Open(dir / "out/big.bin", platform::File::Mode::Read);
+    char last[4] = {};
+    EXPECT_EQ(extracted.file.ReadAt(last, 4, static_cast<std::int64_t>(size)), 4);
+    EXPECT_EQ(std::string(last, 4), "tail");
+    EXPECT_EQ(ReadText(dir / "out/small.txt"), "small");
+}
+
 TEST_F(SelfExtractConversionTest, BytesAfterTheCommentAreNotCarriedOver) {
     const std::string bytes = Build(Sample()).bytes;
     WriteText(dir / "t.zip", bytes + "trailing junk");

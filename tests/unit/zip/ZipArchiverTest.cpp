@@ -527,6 +527,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CallbackCase{"message_with_code", 4, 0x1234, 0, "bad", "", "4660|bad", 0x34, 0x1234, "bad", 0},
                       CallbackCase{"total_files", 5, 0, 17, "", "3||17", "", 0, 0, "", 0},
                       CallbackCase{"total_size", 6, 0, 123456, "", "4||123456", "", 0, 0, "", 123456},
+                      // 3 GiB arrives negative; the event gets it in units of 2 bytes.
+                      CallbackCase{"total_size_past_2_gib", 6, 0, static_cast<std::int32_t>(0xC0000000u), "",
+                                   "4||1610612736", "", 0, 0, "", 0xC0000000u},
                       CallbackCase{"unknown_action", 9, 5, 5, "x", "", "", 0, 0, "", 0},
                       CallbackCase{"text_fills_all_512_bytes", 4, 0, 0, std::string(512, 'm'), "",
                                    "0|" + std::string(512, 'm'), 0, 0, std::string(512, 'm'), 0}),
@@ -548,6 +551,43 @@ TEST(ZipCallback, StateChangesHappenWithoutHandlersAndCancelIsAnswered) {
     ui.onProcessMessages = [&] { ++processed; };
     EXPECT_EQ(TZipArchiver::EngineCallback(&record), -1);
     EXPECT_EQ(processed, 1) << "messages are let through even for an unknown action";
+}
+
+TEST(ZipCallback, ProgressOfAFilePast2GiBMovesInStepsThatAddUpToItsSize) {
+    ScopedRecordingUI ui;
+    TZipArchiver zip;
+    std::int64_t total = -1, fileSize = -1, done = 0;
+    int steps = 0, negative = 0;
+    zip.OnProgress = [&](TZipArchiver&, ProgressType t, const std::string&, std::int32_t n) {
+        negative += n < 0;
+        if (t == ptTotalSize) total = n;
+        if (t == ptNewFile) fileSize = n;
+        if (t == ptProgress) done += n, steps += n > 0;
+    };
+    auto send = [&](std::int32_t action, std::uint64_t number) {
+        EngineCallbackRecord record{};
+        record.caller = &zip;
+        record.action = action;
+        record.number = static_cast<std::int32_t>(static_cast<std::uint32_t>(number));  // as the engine sends it
+        TZipArchiver::EngineCallback(&record);
+    };
+    // An odd block size, so the scaled steps must carry the rounding along.
+    const std::uint64_t size = (std::uint64_t(3) << 30) + 1, block = 1000003;
+    send(ecbTotalSize, size);
+    send(ecbNewFile, size);
+    for (std::uint64_t sent = 0; sent < size; sent += block) send(ecbProgress, std::min(block, size - sent));
+    send(ecbProgress, 5000);  // the file grew while it was read: the count stays at the total
+    EXPECT_EQ(negative, 0);
+    EXPECT_EQ(zip.TotalSize(), size);
+    EXPECT_EQ(zip.ProgressUnit(), 2u);
+    EXPECT_EQ(total, static_cast<std::int64_t>(size / 2));
+    EXPECT_EQ(fileSize, total);
+    EXPECT_EQ(done, total);
+    EXPECT_EQ(steps, static_cast<int>((size + block - 1) / block));
+
+    send(ecbTotalSize, 1000);  // the next batch counts in bytes again
+    EXPECT_EQ(zip.ProgressUnit(), 1u);
+    EXPECT_EQ(total, 1000);
 }
 
 TEST(ZipCallback, UnknownCallerIsAskedToStop) {

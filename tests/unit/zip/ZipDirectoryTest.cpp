@@ -33,6 +33,22 @@ std::string Damaged(const std::function<void(Archive&)>& change) {
     return Build(a).bytes;
 }
 
+// TwoFiles with 64-bit records: the first entry's sizes and offset in its extra field, the
+// second's offset only, and the 64-bit end record and locator.
+Archive Zip64TwoFiles() {
+    Archive a = TwoFiles();
+    a.zip64End = true;
+    a.entries[0].zip64Marks = kMarkSize | kMarkCompressed | kMarkOffset;
+    a.entries[1].zip64Marks = kMarkOffset;
+    return a;
+}
+
+std::string Zip64Damaged(const std::function<void(Built&)>& change) {
+    Built b = Build(Zip64TwoFiles());
+    change(b);
+    return b.bytes;
+}
+
 std::vector<DirectoryCase> Cases() {
     const std::string plain = Build(TwoFiles()).bytes;
     return {
@@ -173,6 +189,34 @@ std::vector<DirectoryCase> Cases() {
          0,
          false,
          0},
+        {"zip64", [] { return Build(Zip64TwoFiles()).bytes; }, {}, 2, true, 0},
+        {"zip64_end_record_missing_behind_its_locator",
+         [] { return Zip64Damaged([](Built& b) { b.bytes[b.zip64EndOffset] = 'X'; }); },
+         {zmZip64RecordDamaged},
+         0,
+         false,
+         0},
+        {"zip64_locator_counting_two_disks",
+         [] { return Zip64Damaged([](Built& b) { b.bytes[b.endOffset - 4] = 2; }); },
+         {zmDirReadFailed},
+         0,
+         false,
+         0},
+        {"zip64_extra_field_too_short",
+         [] {
+             // The second entry's block is cut to 4 bytes: no room for its offset.
+             return Zip64Damaged([](Built& b) { b.bytes[b.extraOffsets[1] - 2] = 4; });
+         },
+         {zmZip64RecordDamaged},
+         2,
+         false,
+         0},
+        {"zip64_directory_larger_than_the_file",
+         [] { return Zip64Damaged([](Built& b) { b.bytes[b.zip64EndOffset + 47] = 0x40; }); },
+         {zmDirOffsetWarning, zmDirSeekFailed},
+         0,
+         false,
+         0},
         {"directory_on_other_disk",
          [] {
              std::string s = Build(TwoFiles()).bytes;
@@ -248,6 +292,54 @@ TEST_F(ZipDirectoryFixture, EntriesCarryTheHeaderFieldsAndBackslashedNames) {
     EXPECT_EQ(zip.EndRecordOffset(), static_cast<std::int64_t>(b.endOffset));
     EXPECT_FALSE(zip.OffsetsMismatch());
     EXPECT_FALSE(zip.Spanned());
+}
+
+TEST_F(ZipDirectoryFixture, Zip64RecordsGiveEveryValueIn64Bits) {
+    // Each entry keeps in its extra field just the values the header marks, in a fixed order;
+    // the directory's place comes from the 64-bit end record, behind any prefix.
+    const std::uint64_t big = (std::uint64_t(5) << 30) + 3;
+    struct Row {
+        const char* name;
+        std::size_t prefix;
+        bool shiftOffsets;
+    } rows[] = {{"plain", 0, true}, {"prefix_with_shifted_offsets", 700, true}, {"unshifted_prefix", 300, false}};
+    for (const Row& r : rows) {
+        Archive a = Zip64TwoFiles();
+        a.entries[0].claimedSize = big;
+        a.prefix = std::string(r.prefix, 'P');
+        a.shiftOffsets = r.shiftOffsets;
+        a.comment = "sixty-four";
+        const Built b = Build(a);
+        WriteText(dir / "z.zip", b.bytes);
+        std::vector<int> messages;
+        zip.OnMessage = [&](TZipArchiver& s, std::int32_t, const std::string&) { messages.push_back(s.ErrCode()); };
+        zip.SetZipFilename(dir / "z.zip");
+        ASSERT_EQ(zip.EntryCount(), 2) << r.name;
+        const std::uint64_t base = r.shiftOffsets ? r.prefix : 0;
+        const ZipDirEntry& first = zip.Entries()[0];
+        EXPECT_EQ(first.UncomprSize, big) << r.name;
+        EXPECT_EQ(first.ComprSize, a.entries[0].data.size()) << r.name;
+        EXPECT_EQ(first.RelOffLocal, base) << r.name;
+        const ZipDirEntry& second = zip.Entries()[1];
+        EXPECT_EQ(second.UncomprSize, 300u) << r.name;
+        EXPECT_EQ(second.RelOffLocal, base + 30 + a.entries[0].name.size() + a.entries[0].data.size()) << r.name;
+        EXPECT_EQ(zip.EndRecord().TotalEntries, 2u) << r.name;
+        EXPECT_EQ(zip.Zip64EndRecordOffset(), static_cast<std::int64_t>(b.zip64EndOffset)) << r.name;
+        EXPECT_EQ(zip.CentralDirOffset(), static_cast<std::int64_t>(b.centralOffset)) << r.name;
+        EXPECT_EQ(zip.ArchiveOffset(), static_cast<std::int64_t>(r.prefix)) << r.name;
+        EXPECT_EQ(zip.OffsetsMismatch(), !r.shiftOffsets) << r.name;
+        EXPECT_EQ(messages, r.shiftOffsets ? std::vector<int>{} : std::vector<int>{zmDirOffsetWarning}) << r.name;
+        EXPECT_EQ(zip.ArchiveComment(), "sixty-four") << r.name;
+    }
+
+    // More entries than the end record's 16 bits can count.
+    Archive many;
+    many.zip64End = true;
+    for (int i = 0; i < 70000; ++i) many.entries.push_back({"f" + std::to_string(i), "", "", 0x031E, ""});
+    WriteText(dir / "many.zip", Build(many).bytes);
+    zip.SetZipFilename(dir / "many.zip");
+    EXPECT_EQ(zip.EntryCount(), 70000);
+    EXPECT_EQ(zip.Entries().back().FileName, "f69999");
 }
 
 TEST_F(ZipDirectoryFixture, CommentAndTrailingBytesFigures) {
