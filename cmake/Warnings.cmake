@@ -1,8 +1,16 @@
 # Warning and sanitizer flags shared by every target of the project.
 add_library(tallomir_warnings INTERFACE)
-target_compile_options(tallomir_warnings INTERFACE -Wall -Wextra -Wformat=2 -Wnon-virtual-dtor -Woverloaded-virtual -Wcast-align -Wshadow)
-if(TALLOMIR_WERROR)
-  target_compile_options(tallomir_warnings INTERFACE -Werror)
+if(MSVC)
+  # A native Windows build with Microsoft's compiler (the MinGW builds take the flags below).
+  target_compile_options(tallomir_warnings INTERFACE /W4 /permissive- /utf-8)
+  if(TALLOMIR_WERROR)
+    target_compile_options(tallomir_warnings INTERFACE /WX)
+  endif()
+else()
+  target_compile_options(tallomir_warnings INTERFACE -Wall -Wextra -Wformat=2 -Wnon-virtual-dtor -Woverloaded-virtual -Wcast-align -Wshadow)
+  if(TALLOMIR_WERROR)
+    target_compile_options(tallomir_warnings INTERFACE -Werror)
+  endif()
 endif()
 
 if(TALLOMIR_SANITIZE AND TALLOMIR_TSAN)
