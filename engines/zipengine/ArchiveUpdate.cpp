@@ -245,6 +245,8 @@ Failure Job::WriteAndPlace(const std::string& folder) {
         return {kCodeWriteFailed,
                 "The temporary archive cannot be created in " + folder + ": " + sys::ErrorText(m_out.Error()) + "."};
     Failure f = WriteAll();
+    // All of the old archive is copied: closed now, since Windows replaces no file still open.
+    m_oldFile.reset();
     if (!f) f = PutInPlace();
     if (f) m_out.Discard();
     return f;
