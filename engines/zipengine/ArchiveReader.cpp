@@ -1,9 +1,6 @@
 #include "ArchiveReader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <sys/stat.h>
 
 #include "ZipFormat.h"
 #include "common/ByteCursor.h"
@@ -16,26 +13,9 @@ bool MemorySource::ReadAt(uint64_t offset, void* buffer, size_t count) const {
     return true;
 }
 
-FileSource::FileSource(int fd) : m_fd(fd) {
-    struct stat st {};
-    if (m_fd >= 0 && fstat(m_fd, &st) == 0) m_size = uint64_t(st.st_size);
-}
-
-FileSource::~FileSource() {
-    if (m_fd >= 0) close(m_fd);
-}
-
 bool FileSource::ReadAt(uint64_t offset, void* buffer, size_t count) const {
     if (offset > m_size || count > m_size - offset) return false;
-    auto* p = static_cast<unsigned char*>(buffer);
-    while (count > 0) {
-        ssize_t n = pread(m_fd, p, count, off_t(offset));
-        if (n <= 0) return false;
-        p += n;
-        offset += uint64_t(n);
-        count -= size_t(n);
-    }
-    return true;
+    return m_file.ReadFullyAt(offset, buffer, count);
 }
 
 namespace {

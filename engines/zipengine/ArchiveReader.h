@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "System.h"
 
 namespace zipengine {
 
@@ -30,19 +33,15 @@ private:
     size_t m_size;
 };
 
-// A file opened for reading; the descriptor is closed with the object.
+// A file opened for reading, closed with the object.
 class FileSource : public ByteSource {
 public:
-    explicit FileSource(int fd);
-    ~FileSource() override;
-    FileSource(const FileSource&) = delete;
-    FileSource& operator=(const FileSource&) = delete;
+    explicit FileSource(sys::File file) : m_file(std::move(file)), m_size(m_file.Size()) {}
     uint64_t Size() const override { return m_size; }
     bool ReadAt(uint64_t offset, void* buffer, size_t count) const override;
-    int fd() const { return m_fd; }
 
 private:
-    int m_fd;
+    sys::File m_file;
     uint64_t m_size = 0;
 };
 

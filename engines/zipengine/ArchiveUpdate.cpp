@@ -1,13 +1,8 @@
 #include "ArchiveUpdate.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -18,6 +13,7 @@
 #include "CompressionPipeline.h"
 #include "FileSelection.h"
 #include "OutputFile.h"
+#include "System.h"
 #include "TempFile.h"
 #include "UpdatePlan.h"
 #include "ZipFormat.h"
@@ -34,57 +30,7 @@ constexpr size_t kProbeSample = size_t(64) << 10;
 // their extension, or the fast level when there is none yet.
 constexpr size_t kProbeMinimum = size_t(64) << 10;
 
-std::string FolderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Makes a rename in `folder` durable, so a move never deletes sources of an archive that a
-// crash could still take back.
-void SyncFolder(const std::string& folder) {
-    int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
-}
-
-// A file opened to be read, or why it was not.
-struct ReadableFile {
-    int fd = -1;  // the caller's to close
-    struct stat st {};
-    std::string error;  // empty when open
-};
-
-// Opens a regular file to read without waiting: a named pipe or a device where the archive
-// or a selected file is (put there since it was looked at, say) would hold the open up or
-// be read forever, so it is refused.
-ReadableFile OpenReadable(const std::string& path) {
-    ReadableFile f;
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        f.error = std::strerror(errno);
-        return f;
-    }
-    int problem = fstat(fd, &f.st) != 0 ? errno : 0;
-    if (!problem && !S_ISREG(f.st.st_mode)) f.error = "Not a regular file";
-    else if (!problem && fcntl(fd, F_SETFL, O_RDONLY) != 0) problem = errno;  // blocking again
-    if (problem) f.error = std::strerror(problem);
-    if (f.error.empty()) f.fd = fd;
-    else close(fd);
-    return f;
-}
-
-bool ReadFully(int fd, unsigned char* p, size_t n) {
-    while (n > 0) {
-        ssize_t r = read(fd, p, n);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= size_t(r);
-    }
-    return true;
-}
+using sys::FolderOf;
 
 // What the headers of a selected item say, its data written with `method`.
 NewEntryFields FieldsOf(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed) {
@@ -99,23 +45,6 @@ NewEntryFields FieldsOf(const SelectedItem& item, uint16_t method, uint32_t crc,
     f.compressed = compressed;
     return f;
 }
-
-// A descriptor closed with the object.
-class Descriptor {
-public:
-    Descriptor() = default;
-    ~Descriptor() { Reset(); }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return m_fd; }
-    void Reset(int fd = -1) {
-        if (m_fd >= 0) close(m_fd);
-        m_fd = fd;
-    }
-
-private:
-    int m_fd = -1;
-};
 
 // Why the new archive was not written: the message's code and its text. No code: all went well.
 struct Failure {
@@ -133,7 +62,7 @@ struct Feed {
     enum class Kind { Keep, NoData, Chunk };
     std::deque<std::pair<Kind, size_t>> pending;
     size_t slot = 0;
-    Descriptor file;
+    sys::File file;
     uint64_t offset = 0;  // read position in the file being cut
     int level = 0;        // its compression level
 };
@@ -185,7 +114,7 @@ private:
     Failure WriteError() const;
     Failure PutInPlace();
     Failure CopyBesideArchive();
-    int LevelFor(const SelectedItem& item, int fd, int requested);
+    int LevelFor(const SelectedItem& item, const sys::File& file, int requested);
     uint32_t StoredOffset(uint64_t position) const { return uint32_t(position - m_old.offsetDelta); }
 
     const JobOptions& m_o;
@@ -193,7 +122,7 @@ private:
     bool m_stopped = false;
 
     bool m_haveOld = false;
-    struct stat m_oldStat {};
+    sys::FileInfo m_oldInfo;  // mode 0: no old archive
     std::unique_ptr<FileSource> m_oldFile;
     ExistingArchive m_old;
 
@@ -253,13 +182,13 @@ bool Job::Warn(const std::vector<SelectionWarning>& warnings) {
 }
 
 Failure Job::ReadOld() {
-    if (stat(m_o.archive.c_str(), &m_oldStat) != 0) return {};  // a new archive
-    if (!S_ISREG(m_oldStat.st_mode)) return {kCodeBadArchive, "The archive " + m_o.archive + " is not a file."};
-    if (m_oldStat.st_size == 0) return {};  // an empty file is taken as a new archive
-    ReadableFile file = OpenReadable(m_o.archive);
-    if (!file.error.empty())
-        return {kCodeBadArchive, "The archive " + m_o.archive + " cannot be opened: " + file.error + "."};
-    m_oldFile = std::make_unique<FileSource>(file.fd);
+    if (!sys::Stat(m_o.archive, m_oldInfo)) return {};  // a new archive
+    if (!m_oldInfo.isRegular) return {kCodeBadArchive, "The archive " + m_o.archive + " is not a file."};
+    if (m_oldInfo.size == 0) return {};  // an empty file is taken as a new archive
+    sys::File file;
+    std::string error = file.Open(m_o.archive, sys::File::Pattern::Random);
+    if (!error.empty()) return {kCodeBadArchive, "The archive " + m_o.archive + " cannot be opened: " + error + "."};
+    m_oldFile = std::make_unique<FileSource>(std::move(file));
     ReadResult r = ReadExistingArchive(*m_oldFile, m_old);
     if (!r.ok) return {kCodeBadArchive, "The archive " + m_o.archive + " cannot be updated: " + r.error + "."};
     m_haveOld = true;
@@ -271,8 +200,8 @@ Failure Job::ReadOld() {
 // of runs that died there go first, before a wildcard could pick them up.
 std::string Job::PrepareTempFolder() {
     std::string folder = m_o.tempDir;
-    struct stat st {};
-    if (folder.empty() || stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) folder = FolderOf(m_o.archive);
+    sys::FileInfo info;
+    if (folder.empty() || !sys::Stat(folder, info) || !info.isFolder) folder = FolderOf(m_o.archive);
     TempFile::RemoveStaleIn(folder);
     if (folder != FolderOf(m_o.archive)) TempFile::RemoveStaleIn(FolderOf(m_o.archive));
     return folder;
@@ -287,12 +216,9 @@ std::vector<SelectedItem> Job::Select(std::vector<SelectionWarning>& warnings) {
     sel.forceDos = m_o.forceDos;
     std::vector<SelectedItem> items = SelectFiles(m_o.specs, sel, warnings);
     // The archive never packs itself (a wildcard in its own folder would find it).
-    struct stat archiveStat {};
-    if (stat(m_o.archive.c_str(), &archiveStat) == 0) {
-        std::erase_if(items, [&](const SelectedItem& i) {
-            return !i.isFolder && i.device == archiveStat.st_dev && i.inode == archiveStat.st_ino;
-        });
-    }
+    sys::FileInfo archive;
+    if (sys::Stat(m_o.archive, archive))
+        std::erase_if(items, [&](const SelectedItem& i) { return !i.isFolder && i.id == archive.id; });
     return items;
 }
 
@@ -304,15 +230,12 @@ void Job::AfterPlaced() {
     if (m_o.move) {
         for (const Slot& s : m_plan.slots) {
             if (s.keep || m_items[s.index].isFolder) continue;
-            if (unlink(m_items[s.index].source.c_str()) != 0)
+            if (int error = sys::RemoveFile(m_items[s.index].source))
                 Message(kCodeMoveFailed, "Warning: " + m_items[s.index].source +
-                                             " was added but cannot be deleted: " + std::strerror(errno) + ".");
+                                             " was added but cannot be deleted: " + sys::ErrorText(error) + ".");
         }
     }
-    if (m_o.zipTime && newest > 0) {
-        struct timespec times[2] = {{newest, 0}, {newest, 0}};
-        utimensat(AT_FDCWD, m_o.archive.c_str(), times, 0);
-    }
+    if (m_o.zipTime && newest > 0) sys::SetModified(m_o.archive, newest);
 }
 
 // Writes the new archive in `folder` and renames it over the archive; on failure the
@@ -320,8 +243,10 @@ void Job::AfterPlaced() {
 Failure Job::WriteAndPlace(const std::string& folder) {
     if (!m_out.CreateIn(folder))
         return {kCodeWriteFailed,
-                "The temporary archive cannot be created in " + folder + ": " + std::strerror(m_out.Error()) + "."};
+                "The temporary archive cannot be created in " + folder + ": " + sys::ErrorText(m_out.Error()) + "."};
     Failure f = WriteAll();
+    // All of the old archive is copied: closed now, since Windows replaces no file still open.
+    m_oldFile.reset();
     if (!f) f = PutInPlace();
     if (f) m_out.Discard();
     return f;
@@ -378,13 +303,11 @@ Failure Job::Fill(CompressionPipeline& pipeline, Feed& feed, int level) {
 // Reads the next chunk of the item's file (opening it first) and submits it.
 Failure Job::SubmitChunk(CompressionPipeline& pipeline, Feed& feed, size_t itemIndex, int level) {
     const SelectedItem& item = m_items[itemIndex];
-    if (feed.file.Get() < 0) {
-        ReadableFile file = OpenReadable(item.source);
-        if (file.fd < 0) return {kCodeReadFailed, item.source + " cannot be opened: " + file.error + "."};
-        feed.file.Reset(file.fd);
+    if (!feed.file.IsOpen()) {
+        std::string error = feed.file.Open(item.source, sys::File::Pattern::Sequential);
+        if (!error.empty()) return {kCodeReadFailed, item.source + " cannot be opened: " + error + "."};
         feed.offset = 0;
-        feed.level = LevelFor(item, file.fd, level);
-        posix_fadvise(file.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        feed.level = LevelFor(item, feed.file, level);
     }
     auto chunk = pipeline.Recycled();
     size_t n = size_t(std::min<uint64_t>(kChunkSize, item.size - feed.offset));
@@ -393,13 +316,13 @@ Failure Job::SubmitChunk(CompressionPipeline& pipeline, Feed& feed, size_t itemI
     chunk->last = feed.offset + n == item.size;
     chunk->level = feed.level;
     chunk->input.resize(n);
-    if (!ReadFully(feed.file.Get(), chunk->input.data(), n))
+    if (!feed.file.ReadFullyAt(feed.offset, chunk->input.data(), n))
         return {kCodeReadFailed, item.source + " cannot be read (it may have changed while it was packed)."};
     feed.offset += n;
     pipeline.Submit(std::move(chunk));
     feed.pending.push_back({Feed::Kind::Chunk, itemIndex});
     if (feed.offset == item.size) {
-        feed.file.Reset();
+        feed.file.Close();
         ++feed.slot;
     }
     return {};
@@ -496,7 +419,7 @@ Failure Job::EndEntry(const SelectedItem& item) {
 // The libdeflate level for a file (0: store it). Large files are each tried on samples of
 // their start, middle and end; smaller ones follow the last trial of a file with their
 // extension, since files of one kind (table data, map objects, indexes) compress alike.
-int Job::LevelFor(const SelectedItem& item, int fd, int requested) {
+int Job::LevelFor(const SelectedItem& item, const sys::File& file, int requested) {
     if (requested <= 0) return 0;
     size_t dot = item.source.rfind('.');
     size_t slash = item.source.rfind('/');
@@ -513,8 +436,8 @@ int Job::LevelFor(const SelectedItem& item, int fd, int requested) {
         size_t old = sample.size();
         size_t want = size_t(std::min<uint64_t>(places.size() == 1 ? 3 * kProbeSample : kProbeSample, item.size - at));
         sample.resize(old + want);
-        ssize_t n = pread(fd, sample.data() + old, want, off_t(at));
-        sample.resize(old + size_t(std::max<ssize_t>(n, 0)));
+        int64_t n = file.ReadAt(at, sample.data() + old, want);
+        sample.resize(old + size_t(std::max<int64_t>(n, 0)));
     }
     int level = m_chooser.Choose(sample.data(), sample.size(), requested).level;
     m_levelByExtension[extension] = level;
@@ -525,14 +448,13 @@ int Job::LevelFor(const SelectedItem& item, int fd, int requested) {
 Failure Job::RewriteStored() {
     const SelectedItem& item = m_items[m_w.item];
     m_out.Truncate(m_w.dataStart);
-    Descriptor fd;
-    fd.Reset(OpenReadable(item.source).fd);
+    sys::File file;
     std::vector<unsigned char> buffer(kChunkSize);
     uint32_t crc = 0;
-    bool ok = fd.Get() >= 0;
+    bool ok = file.Open(item.source, sys::File::Pattern::Sequential).empty();
     for (uint64_t done = 0; ok && done < item.size;) {
         size_t n = size_t(std::min<uint64_t>(buffer.size(), item.size - done));
-        ok = ReadFully(fd.Get(), buffer.data(), n);
+        ok = file.ReadFullyAt(done, buffer.data(), n);
         if (!ok) break;
         crc = uint32_t(crc32(crc, buffer.data(), uInt(n)));
         m_out.Write(buffer.data(), n);
@@ -556,16 +478,11 @@ Failure Job::WriteDirectory() {
     return {};
 }
 
-// Gives the file the old archive's permissions (or the usual ones for a new file) and
-// writes it to disk.
+// Gives the file the old archive's permissions or attributes (or the usual ones for a new
+// file) and writes it to disk.
 Failure Job::FinishFile() {
-    mode_t mode = m_oldStat.st_mode & 07777;
-    if (mode == 0) {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    if (fchmod(m_out.Descriptor(), mode) != 0) {
+    const uint32_t mode = m_oldInfo.mode != 0 ? m_oldInfo.mode : sys::NewFileMode();
+    if (m_out.SetMode(mode) != 0) {
         // Not fatal: the archive keeps the temporary file's owner-only permissions.
     }
     if (!m_out.Finish()) return WriteError();
@@ -573,18 +490,19 @@ Failure Job::FinishFile() {
 }
 
 Failure Job::WriteError() const {
-    return {kCodeWriteFailed,
-            "The temporary archive cannot be written: " + std::string(std::strerror(m_out.Error())) + "."};
+    return {kCodeWriteFailed, "The temporary archive cannot be written: " + sys::ErrorText(m_out.Error()) + "."};
 }
 
 Failure Job::PutInPlace() {
-    if (rename(m_out.Path().c_str(), m_o.archive.c_str()) == 0) {
+    const int error = sys::RenameOver(m_out.Path(), m_o.archive);
+    if (error == 0) {
         m_out.Forget();
-        SyncFolder(FolderOf(m_o.archive));
+        // Durable before a move may delete sources of an archive that a crash could still take back.
+        sys::SyncFolder(FolderOf(m_o.archive));
         return {};
     }
-    if (errno != EXDEV)
-        return {kCodeWriteFailed, "The new archive cannot replace " + m_o.archive + ": " + std::strerror(errno) + "."};
+    if (!sys::IsOtherVolume(error))
+        return {kCodeWriteFailed, "The new archive cannot replace " + m_o.archive + ": " + sys::ErrorText(error) + "."};
     return CopyBesideArchive();
 }
 
@@ -593,17 +511,19 @@ Failure Job::CopyBesideArchive() {
     OutputFile beside;
     if (!beside.CreateIn(FolderOf(m_o.archive)))
         return {kCodeWriteFailed, "The new archive cannot be copied beside " + m_o.archive + "."};
-    int in = open(m_out.Path().c_str(), O_RDONLY | O_CLOEXEC);
+    sys::File in;
+    sys::FileInfo info;
+    const bool opened = in.Open(m_out.Path(), sys::File::Pattern::Sequential, &info).empty();
     std::vector<unsigned char> buffer(size_t(1) << 20);
-    ssize_t n = 0;
-    while (in >= 0 && (n = read(in, buffer.data(), buffer.size())) > 0) beside.Write(buffer.data(), size_t(n));
-    if (in >= 0) close(in);
-    struct stat st {};
-    if (stat(m_out.Path().c_str(), &st) == 0) fchmod(beside.Descriptor(), st.st_mode & 07777);
-    if (in < 0 || n < 0 || !beside.Finish() || rename(beside.Path().c_str(), m_o.archive.c_str()) != 0)
+    int64_t n = 0;
+    for (uint64_t done = 0; opened && (n = in.ReadAt(done, buffer.data(), buffer.size())) > 0; done += uint64_t(n))
+        beside.Write(buffer.data(), size_t(n));
+    in.Close();
+    if (opened) beside.SetMode(info.mode);
+    if (!opened || n < 0 || !beside.Finish() || sys::RenameOver(beside.Path(), m_o.archive) != 0)
         return {kCodeWriteFailed, "The new archive cannot replace " + m_o.archive + "."};
     beside.Forget();
-    SyncFolder(FolderOf(m_o.archive));
+    sys::SyncFolder(FolderOf(m_o.archive));
     m_out.Discard();
     return {};
 }

@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <ctime>
+
+#include "System.h"
 
 namespace zipengine {
 
@@ -86,12 +87,6 @@ constexpr double kIncompressible = 0.985;
 constexpr double kThoroughGain = 0.04;
 // ...and costs at most this many times the fast one's time.
 constexpr double kThoroughCost = 6.0;
-
-double ThreadSeconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-}
 }  // namespace
 
 StrategyChooser::StrategyChooser() = default;
@@ -111,9 +106,9 @@ size_t StrategyChooser::Trial(int level, const unsigned char* data, size_t size,
         libdeflate_deflate_compress(c, data, size, out.data(), out.size());
         m_warm[level] = true;
     }
-    double start = ThreadSeconds();
+    double start = sys::TrialSeconds();
     size_t n = libdeflate_deflate_compress(c, data, size, out.data(), out.size());
-    seconds = ThreadSeconds() - start;
+    seconds = sys::TrialSeconds() - start;
     return n == 0 ? size : n;
 }
 

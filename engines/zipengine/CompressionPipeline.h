@@ -81,7 +81,7 @@ struct Strategy {
 constexpr int kFastLevel = 6;
 constexpr int kThoroughLevel = 10;
 // Tries samples with both strategies and keeps the compressors for the next trial. Times are
-// the thread's CPU time, so other processes on the machine do not sway the choice.
+// taken on sys::TrialSeconds(): the thread's CPU time where it is fine enough.
 class StrategyChooser {
 public:
     StrategyChooser();

@@ -1,10 +1,5 @@
 #include "FileSelection.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <map>
 #include <set>
@@ -33,7 +28,7 @@ std::vector<std::string> SplitPath(const std::string& path) {
 struct Found {
     std::string source;
     std::vector<std::string> components;  // relative path as stored, before name conversion
-    struct stat st {};
+    sys::FileInfo info;
 };
 
 class Selector {
@@ -44,14 +39,12 @@ public:
     void AddSpec(const std::string& rawSpec) {
         std::string spec = rawSpec;
         std::replace(spec.begin(), spec.end(), '\\', '/');
-        // A leading "Z:" is the root, as for the rest of the program; other drive letters
-        // have no meaning here and are left for the lookup to fail.
-        if (spec.size() >= 2 && (spec[0] == 'Z' || spec[0] == 'z') && spec[1] == ':') spec = spec.substr(2);
-        if (spec.empty()) return;
-        const bool absolute = spec[0] == '/';
-        std::vector<std::string> parts = SplitPath(spec);
+        // Where an absolute path begins is not part of the names stored.
+        const sys::PathStart start = sys::SplitRoot(spec);
+        if (start.root.empty() && start.rest.empty()) return;
+        std::vector<std::string> parts = SplitPath(start.rest);
         std::vector<std::string> stored;  // components that make the archive name
-        std::string folder = absolute ? "/" : "";
+        std::string folder = start.root;
         // Every component but the last is a folder to walk into literally.
         for (size_t i = 0; i + 1 < parts.size(); ++i) {
             const std::string& p = parts[i];
@@ -74,14 +67,14 @@ public:
             Walk(folder.empty() ? "." : folder, folder, stored, last, true);
         } else {
             std::string path = folder + last;
-            struct stat st {};
-            if (stat(path.c_str(), &st) != 0) {
+            sys::FileInfo info;
+            if (!sys::Stat(path, info)) {
                 Warn(rawSpec, "was not found");
                 return;
             }
-            if (S_ISDIR(st.st_mode)) {
+            if (info.isFolder) {
                 if (last != "." && last != "..") {
-                    if (IsHiddenName(last) && !m_options.hidden) {
+                    if ((IsHiddenName(last) || info.hidden) && !m_options.hidden) {
                         Warn(rawSpec, "is a hidden folder and was skipped");
                         return;
                     }
@@ -92,19 +85,19 @@ public:
                 if (m_options.recurse) {
                     Walk(path, path + "/", stored, "*", true);
                 } else if (m_options.folderEntries && !m_options.dropDirNames && !stored.empty()) {
-                    m_folders.push_back({path, stored, st});
+                    m_folders.push_back({path, stored, info});
                     return;
                 } else {
                     Warn(rawSpec, "is a folder; nothing was added from it without sub-folders");
                     return;
                 }
             } else {
-                if (IsHiddenName(last) && !m_options.hidden) {
+                if ((IsHiddenName(last) || info.hidden) && !m_options.hidden) {
                     Warn(rawSpec, "is a hidden file and was skipped");
                     return;
                 }
                 stored.push_back(last);
-                AddFile(rawSpec, path, stored, st);
+                AddFile(rawSpec, path, stored, info);
             }
         }
         if (m_found.size() == before && m_folders.size() == foldersBefore && HasWildcard(last))
@@ -141,15 +134,14 @@ public:
             SelectedItem item;
             item.source = f.source;
             item.isFolder = isFolder;
-            item.size = isFolder ? 0 : uint64_t(f.st.st_size);
-            item.modified = f.st.st_mtime;
-            item.readOnly = (f.st.st_mode & S_IWUSR) == 0;
-            item.device = f.st.st_dev;
-            item.inode = f.st.st_ino;
+            item.size = isFolder ? 0 : f.info.size;
+            item.modified = f.info.modified;
+            item.readOnly = f.info.readOnly;
+            item.id = f.info.id;
             item.archiveName = convert(f.components, isFolder);
             items.push_back(std::move(item));
         };
-        std::set<std::pair<dev_t, ino_t>> seenFiles;
+        std::set<sys::FileId> seenFiles;
         for (const Found& folder : m_folders) {
             if (!taken.insert(UpperAscii(JoinUpper(folder.components) + "/")).second) continue;
             add(folder, true);
@@ -157,7 +149,7 @@ public:
         for (const Found& f : m_found) {
             // The same file named twice is stored once; another file under a taken name is left out.
             std::string key = UpperAscii(m_options.dropDirNames ? f.components.back() : JoinUpper(f.components));
-            if (!seenFiles.insert({f.st.st_dev, f.st.st_ino}).second && taken.count(key)) continue;
+            if (!seenFiles.insert(f.info.id).second && taken.count(key)) continue;
             if (!taken.insert(key).second) {
                 Warn(f.source, "has the same name in the archive as a file already added and was skipped");
                 continue;
@@ -177,7 +169,7 @@ public:
                         path.erase(path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
                     }
                     folder.source = path.empty() ? "." : path;
-                    if (stat(folder.source.c_str(), &folder.st) != 0) folder.st.st_mtime = f.st.st_mtime;
+                    if (!sys::Stat(folder.source, folder.info)) folder.info.modified = f.info.modified;
                     add(folder, true);
                 }
             }
@@ -215,57 +207,55 @@ private:
     void Warn(const std::string& spec, const std::string& text) { m_warnings.push_back({spec, text}); }
 
     void AddFile(const std::string& spec, const std::string& path, const std::vector<std::string>& stored,
-                 const struct stat& st) {
-        if (!S_ISREG(st.st_mode)) {
+                 const sys::FileInfo& info) {
+        if (!info.isRegular) {
             Warn(spec, "is not a regular file and was skipped");
             return;
         }
-        if (access(path.c_str(), R_OK) != 0) {
+        if (!sys::CanRead(path)) {
             Warn(spec, "cannot be read and was skipped");
             return;
         }
-        m_found.push_back({path, stored, st});
+        m_found.push_back({path, stored, info});
     }
 
     // Adds every entry of `folder` that matches `pattern`; with recursion, the same pattern in
     // every sub-folder. `prefix` is what joins the folder and an entry name into a path.
     void Walk(const std::string& folder, const std::string& prefix, const std::vector<std::string>& stored,
               const std::string& pattern, bool top) {
-        struct stat fst {};
-        if (stat(folder.c_str(), &fst) != 0) {
+        sys::FileInfo folderInfo;
+        if (!sys::Stat(folder, folderInfo)) {
             if (top) Warn(prefix + pattern, "was not found");
             return;
         }
-        if (!m_visited.insert({fst.st_dev, fst.st_ino}).second) return;  // a link back up the tree
+        if (!m_visited.insert(folderInfo.id).second) return;  // a link back up the tree
         // A folder taken whole, with folder entries of their own, keeps its entry even when it
         // holds no file (an empty folder is part of what was asked for).
         if (pattern == "*" && m_options.folderEntries && !m_options.dropDirNames && !stored.empty())
-            m_walkedFolders.push_back({folder, stored, fst});
-        DIR* dir = opendir(folder.c_str());
-        if (!dir) {
+            m_walkedFolders.push_back({folder, stored, folderInfo});
+        std::vector<std::string> names, unnamable;
+        if (!sys::ListFolder(folder, names, unnamable)) {
             Warn(folder, "cannot be read and was skipped");
             return;
         }
-        std::vector<std::string> names;
-        while (dirent* e = readdir(dir)) {
-            std::string n = e->d_name;
-            if (n != "." && n != "..") names.push_back(n);
-        }
-        closedir(dir);
+        std::sort(unnamable.begin(), unnamable.end());
+        for (const std::string& n : unnamable)
+            Warn(prefix + n, "has a name the system's code page cannot write and was skipped");
         std::sort(names.begin(), names.end());
         std::vector<std::string> subFolders;
         for (const std::string& n : names) {
             if (IsHiddenName(n) && !m_options.hidden) continue;
             std::string path = prefix + n;
-            struct stat st {};
-            if (stat(path.c_str(), &st) != 0) continue;  // a dangling link
+            sys::FileInfo info;
+            if (!sys::Stat(path, info)) continue;  // a dangling link
+            if (info.hidden && !m_options.hidden) continue;
             std::vector<std::string> comps = stored;
             comps.push_back(n);
-            if (S_ISDIR(st.st_mode)) {
+            if (info.isFolder) {
                 if (m_options.recurse) subFolders.push_back(n);
                 continue;
             }
-            if (WildcardMatch(pattern, n)) AddFile(path, path, comps, st);
+            if (WildcardMatch(pattern, n)) AddFile(path, path, comps, info);
         }
         for (const std::string& n : subFolders) {
             std::vector<std::string> comps = stored;
@@ -279,7 +269,7 @@ private:
     std::vector<Found> m_found;
     std::vector<Found> m_folders;        // folders named on their own, without recursion
     std::vector<Found> m_walkedFolders;  // folders taken whole, for their own entries
-    std::set<std::pair<dev_t, ino_t>> m_visited;
+    std::set<sys::FileId> m_visited;
 };
 
 }  // namespace

@@ -3,21 +3,21 @@
 // 8.3 names) and the folder entries of their own.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "common/Ascii.h"
+#include "System.h"
 #include "common/Wildcard.h"
 
 namespace zipengine {
 
 struct SelectionOptions {
     bool recurse = false;        // descend into sub-folders
-    bool hidden = false;         // include names beginning with a dot and what lies in such folders
+    bool hidden = false;         // include hidden files: names beginning with a dot (and what lies in such
+                                 // folders) and, on Windows, files marked hidden or system
     bool dropDirNames = false;   // store the file name alone
     bool folderEntries = false;  // store an entry of its own for every folder of a stored file
     bool forceDos = false;       // short 8.3 names, upper case
@@ -30,8 +30,7 @@ struct SelectedItem {
     uint64_t size = 0;
     time_t modified = 0;
     bool readOnly = false;
-    dev_t device = 0;
-    ino_t inode = 0;
+    sys::FileId id;
 };
 
 struct SelectionWarning {

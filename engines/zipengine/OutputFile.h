@@ -23,7 +23,8 @@ public:
     bool CreateIn(const std::string& folder);
     // The file's name: empty until Finish() for a file created unnamed.
     const std::string& Path() const { return m_file.Path(); }
-    int Descriptor() const { return m_file.Descriptor(); }
+    // The permissions or attributes the finished file is to have; 0 or the system's error.
+    int SetMode(uint32_t mode) { return m_file.SetMode(mode); }
 
     uint64_t Position() const { return m_flushed + m_buffer.size(); }
     void Write(const void* data, size_t size);

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "TempFile.h"
@@ -17,17 +16,6 @@
 namespace zipengine {
 
 namespace {
-
-constexpr char kPrefix[] = ".~zipengine-";
-constexpr char kSuffix[] = ".tmp";
-constexpr size_t kRandomLength = 6;  // as mkstemps fills in
-
-// A named temporary file is stale once no one holds its lock and it has not changed for this
-// long. The lock is what tells a live writer, however long it pauses (a suspended machine);
-// the age covers the moments a writer holds no lock (between creating and locking the file,
-// between Complete() and the rename) and file systems whose locks do not reach other machines.
-// A writer changes the file with every write, so a day without change means no run writes it.
-constexpr time_t kStaleAge = 24 * 60 * 60;
 
 // A descriptor opened only to look at a file: its close has nothing to report.
 class LookingFd {
@@ -53,15 +41,6 @@ bool ForceNamed() {
     return v && std::strcmp(v, "1") == 0;
 }
 
-std::string RandomPart() {
-    static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device device;
-    std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
-    std::string s;
-    for (size_t i = 0; i < kRandomLength; ++i) s += kLetters[pick(device)];
-    return s;
-}
-
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 // Creates an unnamed file in `folder`, or returns -1. Only a file that Complete() can name is
@@ -81,33 +60,27 @@ int CreateUnnamed(const std::string& folder) {
 
 }  // namespace
 
-bool TempFile::IsOwnName(const std::string& name) {
-    const size_t prefix = sizeof kPrefix - 1, suffix = sizeof kSuffix - 1;
-    return name.size() == prefix + kRandomLength + suffix && name.compare(0, prefix, kPrefix) == 0 &&
-           name.compare(prefix + kRandomLength, suffix, kSuffix) == 0;
-}
-
 int TempFile::CreateIn(const std::string& folder) {
     m_folder = folder.empty() ? std::string(".") : folder;
     if (m_folder.back() != '/') m_folder += '/';
-    if (!ForceNamed()) m_fd = CreateUnnamed(m_folder);
-    if (m_fd < 0) {
-        std::string name = m_folder + kPrefix + std::string(kRandomLength, 'X') + kSuffix;
+    if (!ForceNamed()) m_handle = CreateUnnamed(m_folder);
+    if (m_handle < 0) {
+        std::string name = OwnName(false);
         std::vector<char> buf(name.begin(), name.end());
         buf.push_back('\0');
-        m_fd = mkostemps(buf.data(), int(sizeof kSuffix - 1), O_CLOEXEC);
-        if (m_fd < 0) return errno;
+        m_handle = mkostemps(buf.data(), int(kSuffixLength), O_CLOEXEC);
+        if (m_handle < 0) return errno;
         m_path = buf.data();
     }
     // Held until closed, also by the unnamed file, which keeps it once named. A file system
     // without locks leaves only the age to protect the file (see kStaleAge).
-    flock(m_fd, LOCK_EX | LOCK_NB);
+    flock(m_handle, LOCK_EX | LOCK_NB);
     return 0;
 }
 
 int TempFile::WriteAt(const unsigned char* data, size_t size, uint64_t position) {
     while (size > 0) {
-        ssize_t w = pwrite(m_fd, data, size, off_t(position));
+        ssize_t w = pwrite(m_handle, data, size, off_t(position));
         if (w < 0 && errno == EINTR) continue;
         if (w < 0) return errno;
         if (w == 0) return EIO;
@@ -118,25 +91,27 @@ int TempFile::WriteAt(const unsigned char* data, size_t size, uint64_t position)
     return 0;
 }
 
-int TempFile::Resize(uint64_t size) { return ftruncate(m_fd, off_t(size)) == 0 ? 0 : errno; }
+int TempFile::Resize(uint64_t size) { return ftruncate(m_handle, off_t(size)) == 0 ? 0 : errno; }
+
+int TempFile::SetMode(uint32_t mode) { return fchmod(m_handle, mode_t(mode)) == 0 ? 0 : errno; }
 
 int TempFile::Complete() {
-    int error = fsync(m_fd) == 0 ? 0 : errno;
+    int error = fsync(m_handle) == 0 ? 0 : errno;
     // A fresh name of our own: link() never replaces, so names are tried until one is free.
     for (int attempt = 0; !error && m_path.empty() && attempt < 100; ++attempt) {
-        std::string name = m_folder + kPrefix + RandomPart() + kSuffix;
-        if (linkat(AT_FDCWD, ProcPath(m_fd).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) m_path = name;
+        std::string name = OwnName(true);
+        if (linkat(AT_FDCWD, ProcPath(m_handle).c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) m_path = name;
         else if (errno != EEXIST) error = errno;
     }
     if (!error && m_path.empty()) error = EEXIST;
-    if (close(m_fd) != 0 && !error) error = errno;
-    m_fd = -1;
+    if (close(m_handle) != 0 && !error) error = errno;
+    m_handle = -1;
     return error;
 }
 
 void TempFile::Discard() {
-    if (m_fd >= 0) close(m_fd);  // the file is being thrown away: its close result is moot
-    m_fd = -1;
+    if (m_handle >= 0) close(m_handle);  // the file is being thrown away: its close result is moot
+    m_handle = -1;
     if (!m_path.empty()) unlink(m_path.c_str());
     m_path.clear();
 }
