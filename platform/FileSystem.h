@@ -56,7 +56,8 @@ struct DirEntry {
 };
 // Every entry of `folder` (case-insensitive folder lookup) whose name matches `pattern`
 // (with '*' and '?', case ignored), "." and ".." excepted, hidden entries and folders
-// included, in directory order.
+// included, in order of their names with letter case ignored (the same order on every
+// system and file system, so what is made from a listing is too).
 std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern);
 
 std::optional<std::uint64_t> FileSize(const std::string& path);

@@ -299,14 +299,13 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
     auto listing = ListDirectory(dirPath, &found->status);
     if (!listing) return out;
     if (dirPath.back() != '/') dirPath += '/';
-    // Only names that begin with the pattern's literal prefix can match: find them in the
-    // sorted index, then keep directory order.
+    // Only names that begin with the pattern's literal prefix can match: found in the sorted
+    // index, they come in order of their names, letter case ignored.
     const std::string prefix = LowerAscii(pattern.substr(0, pattern.find_first_of("*?")));
     std::vector<std::size_t> candidates;
     for (auto it = listing->sortedLower.lower_bound(prefix);
          it != listing->sortedLower.end() && it->first.compare(0, prefix.size(), prefix) == 0; ++it)
         candidates.push_back(it->second);
-    std::sort(candidates.begin(), candidates.end());
     for (std::size_t index : candidates) {
         const std::string& name = listing->names[index];
         if (!common::WildcardMatch(pattern, name)) continue;

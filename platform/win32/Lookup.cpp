@@ -162,6 +162,9 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
         out.push_back(std::move(entry));
     } while (::FindNextFileW(find, &data));
     ::FindClose(find);
+    std::stable_sort(out.begin(), out.end(), [](const DirEntry& a, const DirEntry& b) {
+        return common::LowerAscii(a.name) < common::LowerAscii(b.name);
+    });
     return out;
 }
 

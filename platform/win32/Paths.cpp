@@ -22,10 +22,18 @@ SysError SetCurrentDir(const std::string& dir) {
     return {};
 }
 
-// Windows reaches drives and shares itself; the map exists for systems that have neither.
+// Windows reaches drives and shares itself: the map is the system's own drives, each its own
+// root, and cannot be changed.
 void SetDriveMapping(const std::string&, const std::string&) {}
 void ClearDriveMappings() {}
-std::map<std::string, std::string> DriveMappings() { return {}; }
+std::map<std::string, std::string> DriveMappings() {
+    std::map<std::string, std::string> drives;
+    const DWORD present = ::GetLogicalDrives();
+    for (int i = 0; i < 26; ++i)
+        if (present & (1u << i))
+            drives[std::string(1, static_cast<char>('a' + i))] = std::string(1, static_cast<char>('A' + i)) + ":/";
+    return drives;
+}
 
 bool IsAbsoluteText(const std::string& path) {
     if (path.empty()) return false;
