@@ -10,8 +10,7 @@ int wmain(int argc, wchar_t** argv) {
     if (h == INVALID_HANDLE_VALUE) return 1;
     std::puts("held");
     std::fflush(stdout);
-    while (std::getchar() != EOF) {
-    }
+    while (std::getchar() != EOF) {}
     ::CloseHandle(h);
     return 0;
 }
