@@ -106,7 +106,7 @@ private:
     Failure WriteNext(CompressionPipeline& pipeline, Feed& feed);
     Failure KeepEntry(size_t index);
     Failure WriteNoData(size_t itemIndex);
-    Failure TakeChunk(std::unique_ptr<Chunk> chunk);
+    Failure TakeChunk(const Chunk& chunk);
     Failure EndEntry(const SelectedItem& item);
     Failure RewriteStored();
     Failure WriteDirectory();
@@ -335,7 +335,12 @@ Failure Job::WriteNext(CompressionPipeline& pipeline, Feed& feed) {
     Failure f;
     if (kind == Feed::Kind::Keep) f = KeepEntry(index);
     else if (kind == Feed::Kind::NoData) f = WriteNoData(index);
-    else f = TakeChunk(pipeline.TakeOldest());
+    else {
+        // Its storage serves a later piece: fresh buffers of this size cost page faults each time.
+        std::unique_ptr<Chunk> chunk = pipeline.TakeOldest();
+        f = TakeChunk(*chunk);
+        pipeline.Recycle(std::move(chunk));
+    }
     if (f) return f;
     if (m_out.Failed()) return WriteError();
     if (m_stopped) return Stopped();
@@ -371,29 +376,29 @@ Failure Job::WriteNoData(size_t itemIndex) {
     return m_stopped ? Stopped() : Failure{};
 }
 
-Failure Job::TakeChunk(std::unique_ptr<Chunk> chunk) {
-    const SelectedItem& item = m_items[chunk->item];
-    if (chunk->failed) return {kCodeNoMemory, "Compressing " + item.source + " failed."};
-    if (chunk->first) {
+Failure Job::TakeChunk(const Chunk& chunk) {
+    const SelectedItem& item = m_items[chunk.item];
+    if (chunk.failed) return {kCodeNoMemory, "Compressing " + item.source + " failed."};
+    if (chunk.first) {
         if (!Say(ecbNewFile, 0, int64_t(item.size), item.archiveName)) return Stopped();
         m_w = Writing{};
-        m_w.item = chunk->item;
+        m_w.item = chunk.item;
         m_w.headerPosition = m_out.Position();
-        m_w.deflate = chunk->level > 0;
-        if (chunk->last) {
+        m_w.deflate = chunk.level > 0;
+        if (chunk.last) {
             // The whole file is here: store it when deflate did not make it smaller.
-            m_w.deflate = m_w.deflate && chunk->output.size() < chunk->input.size();
+            m_w.deflate = m_w.deflate && chunk.output.size() < chunk.input.size();
         }
         m_out.Write(LocalHeader(FieldsOf(item, m_w.deflate ? kMethodDeflated : kMethodStored, 0, 0)));
         m_w.dataStart = m_out.Position();
     }
-    const auto& data = m_w.deflate ? chunk->output : chunk->input;
+    const auto& data = m_w.deflate ? chunk.output : chunk.input;
     m_out.Write(data.data(), data.size());
     m_w.compressed += data.size();
-    m_w.crc = chunk->first ? chunk->crc : uint32_t(crc32_combine(m_w.crc, chunk->crc, z_off_t(chunk->input.size())));
-    m_w.consumed += chunk->input.size();
-    if (!Say(ecbProgress, 0, int64_t(chunk->input.size()), "")) return Stopped();
-    return chunk->last ? EndEntry(item) : Failure{};
+    m_w.crc = chunk.first ? chunk.crc : uint32_t(crc32_combine(m_w.crc, chunk.crc, z_off_t(chunk.input.size())));
+    m_w.consumed += chunk.input.size();
+    if (!Say(ecbProgress, 0, int64_t(chunk.input.size()), "")) return Stopped();
+    return chunk.last ? EndEntry(item) : Failure{};
 }
 
 // The file's last chunk is written: its local header gets the sizes and CRC, and its
