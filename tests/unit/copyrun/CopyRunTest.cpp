@@ -313,8 +313,10 @@ TEST_F(CopyRunTest, NothingBeingCopiedIsWrittenOver) {
     EXPECT_EQ(TreeSnapshot(Out("TABLES")), packaged);
     const auto notes = ui.Notes();
     ASSERT_EQ(notes.size(), 4u);
-    EXPECT_EQ(notes[0], "Error copying file " + Out("TABLES/DATA/Roads/Roads.TAB") + "\rThe copy would replace " +
-                            Out("TABLES/DATA/Roads/Roads.TAB") + ", which is being copied; it is left as it is.");
+    const std::string header = "Error copying file " + Out("TABLES/DATA/Roads/Roads.TAB") +
+                               "\rThe copy would replace " + Out("TABLES/DATA/Roads/Roads.TAB") +
+                               ", which is being copied; it is left as it is.";
+    EXPECT_NE(std::find(notes.begin(), notes.end(), header), notes.end()) << notes[0];
 }
 
 // A relative target is taken from the current folder when the run starts, and the zip step
