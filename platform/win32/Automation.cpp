@@ -34,8 +34,7 @@ void EnsureCom() {
 }
 
 bool IsClassNotRegistered(HRESULT hr) {
-    return hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG || hr == REGDB_E_READREGDB ||
-           hr == REGDB_E_KEYMISSING;
+    return hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG || hr == REGDB_E_READREGDB || hr == REGDB_E_KEYMISSING;
 }
 
 // A BSTR freed when it goes out of scope.
@@ -126,7 +125,8 @@ std::shared_ptr<AutomationObject> CreateOleObject(const std::string& progId) {
     if (FAILED(hr) || !dispatch) {
         if (dispatch) dispatch->Release();
         if (hr == REGDB_E_CLASSNOTREG) throw AutomationError(notRegistered);
-        throw AutomationError("Server execution failed: " + progId + ": " + HResultText(FAILED(hr) ? hr : E_NOINTERFACE));
+        throw AutomationError("Server execution failed: " + progId + ": " +
+                              HResultText(FAILED(hr) ? hr : E_NOINTERFACE));
     }
     auto impl = std::make_unique<AutomationObject::Impl>(dispatch);
     return std::shared_ptr<AutomationObject>(new AutomationObject(std::move(impl), progId));

@@ -64,8 +64,8 @@ HMODULE RuntimeModule() {
     return module;
 }
 HRESULT CallRuntime(const char* entry) {
-    auto fn = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
-        reinterpret_cast<void*>(::GetProcAddress(RuntimeModule(), entry)));
+    auto fn =
+        reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(::GetProcAddress(RuntimeModule(), entry)));
     return fn ? fn() : E_NOTIMPL;
 }
 
@@ -142,8 +142,11 @@ TEST(ComAutomation, OutOfProcessApplicationMarshalsTextsAndMessages) {
     EXPECT_EQ(mapinfo->Invoke("Eval", "SystemInfo(5)"), "WindowsLatin1");
     // Bytes of the ANSI code page cross as UTF-16 and come back as they were.
     if (::GetACP() != CP_UTF8) {
-        EXPECT_EQ(mapinfo->Invoke("Eval", "PathToDirectory$(\"C:\\Stra\xDF" "e\\\xC9t\xE9.TAB\")"),
-                  "C:\\Stra\xDF" "e\\");
+        EXPECT_EQ(mapinfo->Invoke("Eval",
+                                  "PathToDirectory$(\"C:\\Stra\xDF"
+                                  "e\\\xC9t\xE9.TAB\")"),
+                  "C:\\Stra\xDF"
+                  "e\\");
     }
     EXPECT_EQ(mapinfo->Invoke("Do", "Open Table \"" + kStreets + "\" As LAYER"), "");
     EXPECT_EQ(mapinfo->Invoke("Eval", "TableInfo(LAYER,3)"), "1");
