@@ -358,7 +358,8 @@ Failure Job::KeepEntry(size_t index) {
     const ExistingEntry& e = m_old.entries[index];
     std::string central = RelocatedCentralHeader(e.centralHeader, StoredOffset(m_out.Position()));
     if (central.empty())
-        return {kCodeTooLarge, "The entry " + e.name + " of the old archive has too many extra fields to move past 4 GiB."};
+        return {kCodeTooLarge,
+                "The entry " + e.name + " of the old archive has too many extra fields to move past 4 GiB."};
     m_central.push_back(std::move(central));
     std::vector<unsigned char> buffer(size_t(std::min<uint64_t>(e.entryLength, uint64_t(1) << 20)));
     for (uint64_t done = 0; done < e.entryLength && !m_out.Failed();) {
@@ -484,8 +485,8 @@ Failure Job::WriteDirectory() {
     const uint64_t cdStart = m_out.Position();
     for (const std::string& c : m_central) m_out.Write(c);
     const uint64_t cdSize = m_out.Position() - cdStart;
-    m_out.Write(EndRecords(m_central.size(), cdSize, StoredOffset(cdStart), StoredOffset(m_out.Position()),
-                           m_old.comment));
+    m_out.Write(
+        EndRecords(m_central.size(), cdSize, StoredOffset(cdStart), StoredOffset(m_out.Position()), m_old.comment));
     return {};
 }
 

@@ -114,8 +114,8 @@ TEST(ZipRecords, SixtyFourBitFieldsAppearExactlyWhereAValueDoesNotFit) {
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.size);
-        NewEntryFields f{"a.tab", kEntryTime, r.size, false, false, kMethodDeflated, 7, r.compressed, r.offset,
-                         NeedsZip64(r.size)};
+        NewEntryFields f{"a.tab",         kEntryTime, r.size,       false,    false,
+                         kMethodDeflated, 7,          r.compressed, r.offset, NeedsZip64(r.size)};
         uint16_t version = 0;
         size_t extraLength = 0;
         common::zip64::HeaderValues v = Read(CentralHeader(f), version, extraLength);

@@ -235,7 +235,8 @@ TEST_F(ZipEngineTest, PastTheCountOfTheEndRecordAndZip64ArchivesOfOtherWriters) 
     made = testing_support::RunCommand(
         "python3 -c \"import zipfile; z=zipfile.ZipFile('" + Archive() +
         "','w', zipfile.ZIP_DEFLATED); [z.open(n, 'w', force_zip64=True).write(b'data ' * 999) for n in ('p', 'q')]; "
-        "z.close()\" && zip -q -fz '" + Archive() + "' -r '" + Proj("") + "' -i '*two-more.txt'");
+        "z.close()\" && zip -q -fz '" +
+        Archive() + "' -r '" + Proj("") + "' -i '*two-more.txt'");
     ASSERT_EQ(made.status, 0) << made.output;
     auto before = CheckArchive(Archive(), false).ByName();
     WriteText(Proj("q"), "replaced");
