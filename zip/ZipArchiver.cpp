@@ -46,9 +46,13 @@ int32_t Flag(bool on) { return on ? ZIPENGINE_FLAG_ON : ZIPENGINE_FLAG_OFF; }
 
 constexpr std::uint64_t kLargestFigure = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
 
-// A byte count from the callback record: the engine sends the low 32 bits of its 64-bit
-// count in the signed field, so a count from 2 GiB to 4 GiB arrives negative.
-std::uint64_t ByteCount(std::int32_t number) { return static_cast<std::uint32_t>(number); }
+// A byte count from the callback record: the number is read unsigned (a count from 2 GiB to
+// 4 GiB arrives negative), in the units the record announces (see byteUnitShift in
+// ZipCallback.h); a unit beyond any the engine sends is taken as bytes.
+std::uint64_t ByteCount(const EngineCallbackRecord& record) {
+    const std::uint64_t number = static_cast<std::uint32_t>(record.number);
+    return record.byteUnitShift <= ZIPENGINE_MAX_UNIT_SHIFT ? number << record.byteUnitShift : number;
+}
 
 // A figure for the progress event: `bytes` in units of 2^shift bytes, at most the largest
 // the event's 32-bit field holds.
@@ -330,8 +334,9 @@ std::int32_t TZipArchiver::EngineCallback(EngineCallbackRecord* record) {
     }
 }
 
-// The record's layout is the engine's interface and keeps its 32-bit number, so the
-// component does the scaling for files and totals past 2 GiB: byte counts are read unsigned,
+// The record's layout is the engine's interface and keeps its 32-bit number: the engine
+// counts in units of 2^byteUnitShift bytes once its total passes 4 GiB, and the component does
+// the scaling for the events' signed figures past 2 GiB: byte counts are read back in bytes,
 // and once the announced total passes 2 GiB every size figure of the batch counts units of
 // the least power of two that brings the total within range (ProgressUnit). Progress is
 // handed on as the step of the scaled running count, so the steps add up to the total, each
@@ -342,11 +347,11 @@ void TZipArchiver::HandleCallback(const EngineCallbackRecord& record) {
         case ecbNewFile: {
             std::string name = text;
             std::replace(name.begin(), name.end(), '/', '\\');
-            if (OnProgress) OnProgress(*this, ptNewFile, name, Figure(ByteCount(record.number), m_progressShift));
+            if (OnProgress) OnProgress(*this, ptNewFile, name, Figure(ByteCount(record), m_progressShift));
             break;
         }
         case ecbProgress: {
-            m_progressDone += ByteCount(record.number);
+            m_progressDone += ByteCount(record);
             std::uint64_t units = m_progressDone >> m_progressShift;
             if (m_totalAnnounced) units = std::min(units, m_totalSize >> m_progressShift);
             const std::uint64_t step = units > m_progressSent ? units - m_progressSent : 0;
@@ -374,7 +379,7 @@ void TZipArchiver::HandleCallback(const EngineCallbackRecord& record) {
             if (OnProgress) OnProgress(*this, ptTotalFiles, "", record.number);
             break;
         case ecbTotalSize:
-            m_totalSize = ByteCount(record.number);
+            m_totalSize = ByteCount(record);
             m_totalAnnounced = true;
             m_progressShift = 0;
             while ((m_totalSize >> m_progressShift) > kLargestFigure) ++m_progressShift;

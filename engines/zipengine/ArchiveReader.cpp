@@ -1,9 +1,11 @@
 #include "ArchiveReader.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "ZipFormat.h"
 #include "common/ByteCursor.h"
+#include "common/Zip64.h"
 
 namespace zipengine {
 
@@ -72,31 +74,60 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
     end.Seek(ziprec::end::kThisDiskAt);
     const uint16_t thisDisk = end.U16LE(), cdDisk = end.U16LE();
     const uint16_t entriesHere = end.U16LE(), entriesTotal = end.U16LE();
-    const uint32_t cdSize = end.U32LE(), cdOffset = end.U32LE();
+    const uint32_t cdSize32 = end.U32LE(), cdOffset32 = end.U32LE();
     const uint16_t commentLength = end.U16LE();
     archive.comment.assign(end.Bytes(commentLength));
 
-    if (thisDisk != 0 || cdDisk != 0 || entriesHere != entriesTotal)
-        return Fail("the archive belongs to a multi-disk set");
-    if (entriesTotal == 0xFFFF || cdSize == kMax32 || cdOffset == kMax32) {
-        const uint64_t locator = endPosition - ziprec::zip64locator::kSize;
-        unsigned char sig[4];
-        if (endPosition >= ziprec::zip64locator::kSize && source.ReadAt(locator, sig, 4) &&
-            Signature(sig) == ziprec::zip64locator::kSignature)
-            return Fail("the archive uses 64-bit (Zip64) records");
+    // A locator just in front of the end record sends to the 64-bit end record, whose numbers
+    // replace the end record's; the directory then ends where that record begins.
+    uint64_t directoryEnd = endPosition;
+    uint64_t thisDiskAll = thisDisk, cdDiskAll = cdDisk, entriesHereAll = entriesHere, entries = entriesTotal;
+    uint64_t cdSize = cdSize32, cdOffset = cdOffset32;
+    if (endPosition >= ziprec::zip64locator::kSize) {
+        const uint64_t locatorAt = endPosition - ziprec::zip64locator::kSize;
+        std::string bytes(ziprec::zip64locator::kSize, '\0');
+        if (!source.ReadAt(locatorAt, bytes.data(), bytes.size())) return Fail("the archive cannot be read");
+        if (auto locator = common::zip64::ParseLocator(bytes)) {
+            if (locator->totalDisks > 1 || locator->endRecordDisk != 0)
+                return Fail("the archive belongs to a multi-disk set");
+            // The record lies just in front of its locator; its stored offset is off by any
+            // prefix put in front of an archive unshifted, so it is looked for there first.
+            auto recordAt = [&](uint64_t at) -> std::optional<common::zip64::EndRecord> {
+                std::string fixed(ziprec::zip64end::kFixedSize, '\0');
+                if (at > locatorAt || locatorAt - at < fixed.size() || !source.ReadAt(at, fixed.data(), fixed.size()))
+                    return std::nullopt;
+                auto record = common::zip64::ParseEndRecord(fixed);
+                if (!record || record->Length() != locatorAt - at) return std::nullopt;
+                return record;
+            };
+            uint64_t recordPosition = locatorAt - std::min<uint64_t>(locatorAt, ziprec::zip64end::kFixedSize);
+            auto record = recordAt(recordPosition);
+            if (!record && (record = recordAt(locator->endRecordOffset))) recordPosition = locator->endRecordOffset;
+            if (!record) return Fail("the 64-bit end of central directory record is missing or damaged");
+            directoryEnd = recordPosition;
+            thisDiskAll = record->thisDisk;
+            cdDiskAll = record->directoryDisk;
+            entriesHereAll = record->entriesHere;
+            entries = record->entriesTotal;
+            cdSize = record->directorySize;
+            cdOffset = record->directoryOffset;
+        }
     }
-    if (cdSize > endPosition) return Fail("the central directory lies outside the file");
-    // The directory is read whole; a real one of 65,535 entries stays far below this bound.
+    if (thisDiskAll != 0 || cdDiskAll != 0 || entriesHereAll != entries)
+        return Fail("the archive belongs to a multi-disk set");
+    if (cdSize > directoryEnd) return Fail("the central directory lies outside the file");
+    // The directory is read whole; a real one of a million entries stays below this bound.
     if (cdSize > kMaxDirectorySize) return Fail("the central directory is implausibly large");
-    const uint64_t cdStart = endPosition - cdSize;
+    if (entries > cdSize / ziprec::central::kFixedSize) return Fail("the central directory is cut short");
+    const uint64_t cdStart = directoryEnd - cdSize;
     if (cdOffset > cdStart) return Fail("the central directory offset points past the directory");
     archive.offsetDelta = cdStart - cdOffset;
 
-    std::string cd(cdSize, '\0');
-    if (!source.ReadAt(cdStart, cd.data(), cdSize)) return Fail("the central directory cannot be read");
+    std::string cd(size_t(cdSize), '\0');
+    if (!source.ReadAt(cdStart, cd.data(), cd.size())) return Fail("the central directory cannot be read");
     size_t pos = 0;
-    archive.entries.reserve(entriesTotal);
-    for (unsigned i = 0; i < entriesTotal; ++i) {
+    archive.entries.reserve(size_t(entries));
+    for (uint64_t i = 0; i < entries; ++i) {
         common::ByteCursor h(std::string_view(cd).substr(pos));
         if (cdSize - pos < ziprec::central::kFixedSize || h.U32LE() != ziprec::central::kSignature)
             return Fail("a central file header is damaged");
@@ -110,42 +141,58 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
         const uint16_t dosTime = h.U16LE();
         h.Seek(ziprec::central::kDateAt);
         const uint16_t dosDate = h.U16LE();
+        common::zip64::HeaderValues v;
         h.Seek(ziprec::central::kCompressedSizeAt);
-        const uint32_t compressed = h.U32LE();
-        h.Seek(ziprec::central::kUncompressedSizeAt);
-        const uint32_t uncompressed = h.U32LE();
+        v.compressedSize = h.U32LE();
+        v.uncompressedSize = h.U32LE();
         h.Seek(ziprec::central::kDiskStartAt);
-        const uint16_t diskStart = h.U16LE();
+        v.disk = h.U16LE();
         h.Seek(ziprec::central::kLocalOffsetAt);
-        const uint32_t localOffset = h.U32LE();
-        if (compressed == kMax32 || uncompressed == kMax32 || localOffset == kMax32 || diskStart == 0xFFFF)
-            return Fail("the archive uses 64-bit (Zip64) records");
-        if (diskStart != 0) return Fail("the archive belongs to a multi-disk set");
+        v.localOffset = h.U32LE();
 
         ExistingEntry e;
         e.centralHeader.assign(cd, pos, total);
         e.name.assign(cd, pos + ziprec::central::kFixedSize, nameLen);
         const size_t extraPos = pos + ziprec::central::kFixedSize + nameLen;
-        e.exactTime = ExtendedTime(std::string_view(cd).substr(extraPos, extraLen), e.modified);
+        const std::string_view extra = std::string_view(cd).substr(extraPos, extraLen);
+        // Marked values lie in the 64-bit extra field.
+        if (!common::zip64::ApplyExtra(extra, v))
+            return Fail("the 64-bit extra field of \"" + e.name + "\" is missing or damaged");
+        if (v.disk != 0) return Fail("the archive belongs to a multi-disk set");
+        const uint64_t compressed = v.compressedSize, localOffset = v.localOffset;
+        e.exactTime = ExtendedTime(extra, e.modified);
         if (!e.exactTime) e.modified = common::FromDosDateTime(dosDate, dosTime);
 
         // The local header must be where the directory says, inside the archive data.
-        e.localPosition = uint64_t(localOffset) + archive.offsetDelta;
+        if (localOffset > cdStart - archive.offsetDelta)
+            return Fail("the local header of \"" + e.name + "\" is missing or damaged");
+        e.localPosition = localOffset + archive.offsetDelta;
         unsigned char local[ziprec::local::kFixedSize];
         common::ByteCursor l(local, sizeof local);
-        if (e.localPosition + ziprec::local::kFixedSize > cdStart ||
+        if (ziprec::local::kFixedSize > cdStart - e.localPosition ||
             !source.ReadAt(e.localPosition, local, sizeof local) || l.U32LE() != ziprec::local::kSignature)
             return Fail("the local header of \"" + e.name + "\" is missing or damaged");
         l.Seek(ziprec::local::kNameLengthAt);
         const uint16_t localNameLen = l.U16LE();
         l.Seek(ziprec::local::kExtraLengthAt);
         const uint16_t localExtraLen = l.U16LE();
-        uint64_t dataEnd = e.localPosition + ziprec::local::kFixedSize + localNameLen + localExtraLen + compressed;
+        const uint64_t dataStart = e.localPosition + ziprec::local::kFixedSize + localNameLen + localExtraLen;
+        if (dataStart > cdStart || compressed > cdStart - dataStart)
+            return Fail("the data of \"" + e.name + "\" runs past the central directory");
+        uint64_t dataEnd = dataStart + compressed;
         if (flags & kFlagDataDescriptor) {
+            // The descriptor's sizes are 8 bytes each when the local header has a 64-bit extra field.
+            std::string localExtra(localExtraLen, '\0');
+            if (!source.ReadAt(dataStart - localExtraLen, localExtra.data(), localExtra.size()))
+                return Fail("the local header of \"" + e.name + "\" is missing or damaged");
+            common::zip64::HeaderValues marked;
+            marked.uncompressedSize = kMax32;
+            const bool wide = common::zip64::LocateExtra(localExtra, marked).has_value();
+            const uint64_t descriptorSize = ziprec::descriptor::kSize + (wide ? 8 : 0);
             unsigned char sig[4];
-            const bool signature = dataEnd + ziprec::descriptor::kSize <= cdStart && source.ReadAt(dataEnd, sig, 4) &&
+            const bool signature = descriptorSize <= cdStart - dataEnd && source.ReadAt(dataEnd, sig, 4) &&
                                    Signature(sig) == ziprec::descriptor::kSignature;
-            dataEnd += signature ? ziprec::descriptor::kSize : ziprec::descriptor::kSizeWithoutSignature;
+            dataEnd += signature ? descriptorSize : descriptorSize - 4;
         }
         if (dataEnd > cdStart) return Fail("the data of \"" + e.name + "\" runs past the central directory");
         e.entryLength = dataEnd - e.localPosition;

@@ -115,7 +115,9 @@ private:
     Failure PutInPlace();
     Failure CopyBesideArchive();
     int LevelFor(const SelectedItem& item, const sys::File& file, int requested);
-    uint32_t StoredOffset(uint64_t position) const { return uint32_t(position - m_old.offsetDelta); }
+    uint64_t StoredOffset(uint64_t position) const { return position - m_old.offsetDelta; }
+    NewEntryFields Fields(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed,
+                          uint64_t position) const;
 
     const JobOptions& m_o;
     Reporter& m_reporter;
@@ -146,6 +148,15 @@ private:
     } m_w;
 };
 
+// The headers of a selected item whose local header is at `position`.
+NewEntryFields Job::Fields(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed,
+                           uint64_t position) const {
+    NewEntryFields f = FieldsOf(item, method, crc, compressed);
+    f.localOffset = StoredOffset(position);
+    f.zip64Local = NeedsZip64(item.size);
+    return f;
+}
+
 int32_t Job::RunSteps() {
     if (m_o.encrypt) return Fail(kCodeUnsupported, "Encryption is not supported; nothing was added.");
     if (m_o.archive.empty()) return Fail(kCodeBadRequest, "No archive name was given.");
@@ -160,10 +171,6 @@ int32_t Job::RunSteps() {
         if (!Warn(warnings)) return Cancelled();
         Message(kCodeNothingToDo, "Nothing to do: no file to add or replace. The archive was left unchanged.");
         return 0;
-    }
-    if (auto problem = SizeLimitProblem(m_plan, m_old, m_items)) {
-        Warn(warnings);
-        return Fail(kCodeTooLarge, *problem);
     }
     if (!Say(ecbTotalFiles, 0, int64_t(m_plan.newCount), "") || !Say(ecbTotalSize, 0, int64_t(m_plan.newBytes), "") ||
         !Warn(warnings))
@@ -349,10 +356,10 @@ Failure Job::WriteNext(CompressionPipeline& pipeline, Feed& feed) {
 
 Failure Job::KeepEntry(size_t index) {
     const ExistingEntry& e = m_old.entries[index];
-    std::string central = e.centralHeader;
-    common::ByteWriter patch(reinterpret_cast<unsigned char*>(central.data()), central.size());
-    patch.Seek(ziprec::central::kLocalOffsetAt);
-    patch.U32LE(StoredOffset(m_out.Position()));
+    std::string central = RelocatedCentralHeader(e.centralHeader, StoredOffset(m_out.Position()));
+    if (central.empty())
+        return {kCodeTooLarge,
+                "The entry " + e.name + " of the old archive has too many extra fields to move past 4 GiB."};
     m_central.push_back(std::move(central));
     std::vector<unsigned char> buffer(size_t(std::min<uint64_t>(e.entryLength, uint64_t(1) << 20)));
     for (uint64_t done = 0; done < e.entryLength && !m_out.Failed();) {
@@ -368,10 +375,9 @@ Failure Job::KeepEntry(size_t index) {
 Failure Job::WriteNoData(size_t itemIndex) {
     const SelectedItem& item = m_items[itemIndex];
     if (!Say(ecbNewFile, 0, 0, item.archiveName)) return Stopped();
-    uint64_t position = m_out.Position();
-    const NewEntryFields fields = FieldsOf(item, kMethodStored, 0, 0);
+    const NewEntryFields fields = Fields(item, kMethodStored, 0, 0, m_out.Position());
     m_out.Write(LocalHeader(fields));
-    m_central.push_back(CentralHeader(fields, StoredOffset(position)));
+    m_central.push_back(CentralHeader(fields));
     if (m_o.verbose) Message(kCodeNone, "  adding: " + item.archiveName + " (stored 0%)");
     return m_stopped ? Stopped() : Failure{};
 }
@@ -389,7 +395,7 @@ Failure Job::TakeChunk(const Chunk& chunk) {
             // The whole file is here: store it when deflate did not make it smaller.
             m_w.deflate = m_w.deflate && chunk.output.size() < chunk.input.size();
         }
-        m_out.Write(LocalHeader(FieldsOf(item, m_w.deflate ? kMethodDeflated : kMethodStored, 0, 0)));
+        m_out.Write(LocalHeader(Fields(item, m_w.deflate ? kMethodDeflated : kMethodStored, 0, 0, m_w.headerPosition)));
         m_w.dataStart = m_out.Position();
     }
     const auto& data = m_w.deflate ? chunk.output : chunk.input;
@@ -408,10 +414,12 @@ Failure Job::EndEntry(const SelectedItem& item) {
         if (Failure f = RewriteStored()) return f;
     }
     const NewEntryFields fields =
-        FieldsOf(item, m_w.deflate ? kMethodDeflated : kMethodStored, m_w.crc, m_w.compressed);
+        Fields(item, m_w.deflate ? kMethodDeflated : kMethodStored, m_w.crc, m_w.compressed, m_w.headerPosition);
+    // The header written ahead has the same length: its sizes (in the 64-bit extra field too)
+    // and CRC are filled in.
     std::string header = LocalHeader(fields);
-    m_out.Patch(m_w.headerPosition, header.data(), ziprec::local::kFixedSize);
-    m_central.push_back(CentralHeader(fields, StoredOffset(m_w.headerPosition)));
+    m_out.Patch(m_w.headerPosition, header.data(), header.size());
+    m_central.push_back(CentralHeader(fields));
     if (m_o.verbose) {
         int saved = item.size ? int(100 - (m_w.compressed * 100) / item.size) : 0;
         Message(kCodeNone, "  adding: " + item.archiveName +
@@ -472,14 +480,13 @@ Failure Job::RewriteStored() {
     return {};
 }
 
-// The central directory and the end record, with the old archive's comment.
+// The central directory and the end records, with the old archive's comment.
 Failure Job::WriteDirectory() {
     const uint64_t cdStart = m_out.Position();
     for (const std::string& c : m_central) m_out.Write(c);
     const uint64_t cdSize = m_out.Position() - cdStart;
-    if (m_out.Position() + ziprec::end::kFixedSize + m_old.comment.size() > kMax32)
-        return {kCodeTooLarge, "The archive grew beyond 4 GiB."};
-    m_out.Write(EndRecord(m_central.size(), uint32_t(cdSize), StoredOffset(cdStart), m_old.comment));
+    m_out.Write(
+        EndRecords(m_central.size(), cdSize, StoredOffset(cdStart), StoredOffset(m_out.Position()), m_old.comment));
     return {};
 }
 

@@ -52,29 +52,4 @@ UpdatePlan PlanUpdate(const ExistingArchive& old, const std::vector<SelectedItem
     return plan;
 }
 
-std::optional<std::string> SizeLimitProblem(const UpdatePlan& plan, const ExistingArchive& old,
-                                            const std::vector<SelectedItem>& items) {
-    uint64_t total = old.prefixLength, directory = 0;
-    for (const Slot& s : plan.slots) {
-        if (s.keep) {
-            total += old.entries[s.index].entryLength;
-            directory += old.entries[s.index].centralHeader.size();
-            continue;
-        }
-        const SelectedItem& item = items[s.index];
-        if (item.size >= kMax32)
-            return item.source + " is 4 GiB or larger, more than a zip archive without 64-bit records holds.";
-        // Deflate data that would not be smaller is stored, so the stored size is the most.
-        total += ziprec::local::kFixedSize + item.archiveName.size() + kExtTimeFieldSize + item.size;
-        directory += ziprec::central::kFixedSize + item.archiveName.size() + kExtTimeFieldSize;
-    }
-    if (plan.slots.size() > kMaxEntries)
-        return "The archive would hold " + std::to_string(plan.slots.size()) +
-               " entries, more than the 65,535 a zip archive without 64-bit records holds.";
-    if (total + directory + ziprec::end::kFixedSize + old.comment.size() > kMax32)
-        return std::string(
-            "The archive could grow beyond 4 GiB, more than a zip archive without 64-bit records holds.");
-    return std::nullopt;
-}
-
 }  // namespace zipengine

@@ -1,6 +1,5 @@
 // What an update will write, decided without touching a file: which old entries stay, which
-// selected items replace them or are added, and whether the result fits a zip archive
-// without 64-bit records.
+// selected items replace them or are added.
 #pragma once
 
 #include <cstddef>
@@ -32,11 +31,5 @@ struct UpdatePlan {
 // is replaced only when older than its file, and `freshen` alone adds nothing new. An old
 // folder entry is never replaced.
 UpdatePlan PlanUpdate(const ExistingArchive& old, const std::vector<SelectedItem>& items, bool update, bool freshen);
-
-// Why the planned archive could not be written without 64-bit records (a file of 4 GiB or
-// more, over 65,535 entries, or a size that could pass 4 GiB counting every new file stored);
-// nothing when it fits.
-std::optional<std::string> SizeLimitProblem(const UpdatePlan& plan, const ExistingArchive& old,
-                                            const std::vector<SelectedItem>& items);
 
 }  // namespace zipengine

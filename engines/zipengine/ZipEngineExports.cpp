@@ -22,15 +22,39 @@ public:
         record.caller = m_caller;
         record.action = action;
         record.errorCode = code;
-        // Byte counts travel as 32-bit numbers; the operation refuses anything from 4 GiB on.
-        record.number = int32_t(uint32_t(uint64_t(number) & 0xFFFFFFFFu));
+        record.number = int32_t(uint32_t(Scaled(action, uint64_t(number))));
+        record.byteUnitShift = m_shift;
         std::memcpy(record.text, text.data(), std::min(text.size(), sizeof record.text - 1));
         return m_callback(&record) != -1;
     }
 
 private:
+    // The number a byte count travels as: see byteUnitShift in ZipCallback.h.
+    uint64_t Scaled(int32_t action, uint64_t number) {
+        switch (action) {
+            case ecbTotalSize:
+                m_shift = 0;
+                while ((number >> m_shift) > 0xFFFFFFFFu) ++m_shift;
+                m_done = 0;
+                m_sent = 0;
+                return number >> m_shift;
+            case ecbNewFile: return number >> m_shift;
+            case ecbProgress: {
+                m_done += number;
+                const uint64_t units = m_done >> m_shift;
+                const uint64_t step = units - m_sent;
+                m_sent = units;
+                return step;
+            }
+            default: return number;
+        }
+    }
+
     EngineCallbackFunc m_callback;
     void* m_caller;
+    uint32_t m_shift = 0;  // byte counts count units of 2^m_shift bytes
+    uint64_t m_done = 0;   // bytes reported as progress since the total
+    uint64_t m_sent = 0;   // the same in units, as sent
 };
 
 bool On(int32_t flag) { return flag != 0; }

@@ -2,8 +2,11 @@
 // self-extracting, and check the results with independent readers and the native build of
 // the self-extractor (bin/sfxstub-native).
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <map>
 #include <set>
 
 #include "TestSupport.h"
@@ -151,6 +154,56 @@ TEST_F(ZipRealEngineTest, UpdateKeepsEntriesTheRunDoesNotList) {
     zip.FSpecArgs() = {"TABLES\\Roads.tab"};
     zip.Add();
     EXPECT_EQ(Names(), (std::set<std::string>{"Roads.WOR", "TABLES\\Roads.tab"}));
+}
+
+// Packages past 4 GiB, on sparse files that cost no disk space until packed: a file of the
+// largest size the old headers hold, stored, carries the archive past 4 GiB; an update then
+// copies it and deflates a file past 4 GiB behind it. Every reader takes the result, and the
+// component's progress adds up to the total the engine announced in its units.
+TEST_F(ZipRealEngineTest, PackagesPast4GiBReadBackEverywhere) {
+    constexpr std::uint64_t kUnder = 0xFFFFFFFEull, kOver = (std::uint64_t(4) << 30) + 5;
+    auto sparse = [&](const std::string& name, std::uint64_t size) {
+        const std::string path = dir / name;
+        int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
+        ::close(fd);
+    };
+    ::mkdir((dir / "big").c_str(), 0755);
+    sparse("big/under.img", kUnder);
+    std::int64_t total = 0, progress = 0;
+    zip.OnProgress = [&](TZipArchiver&, ProgressType t, const std::string&, std::int32_t figure) {
+        if (t == ptTotalSize) total = figure, progress = 0;
+        if (t == ptProgress) progress += figure;
+    };
+    zip.LoadEngine();
+    ASSERT_TRUE(zip.EngineLoaded());
+    const std::string archive = dir / "big.zip";
+    zip.SetZipFilename(archive);
+    zip.AddCompLevel = 0;
+    zip.FSpecArgs() = {"big\\under.img", "Roads.WOR"};
+    zip.Add();
+    ASSERT_EQ(zip.AddedCount(), 2) << ::testing::PrintToString(messages);
+    sparse("big/over.img", kOver);
+    zip.AddCompLevel = 9;
+    zip.FSpecArgs() = {"big\\over.img"};
+    zip.Add();
+    ASSERT_EQ(zip.AddedCount(), 1) << ::testing::PrintToString(messages);
+    EXPECT_EQ(total, static_cast<std::int64_t>(kOver >> 2));
+    EXPECT_EQ(progress, total);
+
+    std::map<std::string, std::uint64_t> sizes;
+    for (const ZipDirEntry& e : zip.Entries()) sizes[e.FileName] = e.UncomprSize;
+    EXPECT_EQ(sizes, (std::map<std::string, std::uint64_t>{
+                         {"big\\under.img", kUnder}, {"big\\over.img", kOver}, {"Roads.WOR", 26}}));
+    EXPECT_GT(*platform::FileSize(archive), kUnder);
+    EXPECT_EQ(PythonCheck(archive), "Roads.WOR big/over.img big/under.img\n");
+    for (const std::string tool : {"unzip", "7z"}) {
+        if (!testing_support::HaveTool(tool)) continue;
+        auto r = RunCommand((tool == "7z" ? "7z t '" : "unzip -tq '") + archive + "' 2>&1");
+        EXPECT_EQ(r.status, 0) << r.output;
+    }
+    ::unlink(archive.c_str());
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ int32_t ZIPENGINE_CALL Callback(EngineCallbackRecord* record) {
     e.action = record->action;
     e.code = record->errorCode;
     e.number = record->number;
+    e.unitShift = record->byteUnitShift;
     e.text.assign(record->text, strnlen(record->text, sizeof record->text));
     recorder->result->events.push_back(e);
     return recorder->call->answer ? recorder->call->answer(e) : 0;

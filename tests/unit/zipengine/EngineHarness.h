@@ -14,6 +14,7 @@ struct EngineEvent {
     int32_t action = 0;
     int32_t code = 0;
     int32_t number = 0;
+    uint32_t unitShift = 0;  // byte counts count units of 2^unitShift bytes
     std::string text;
 };
 

@@ -1,9 +1,12 @@
 // The update's plan, without files: which old entries stay, which are replaced or added in
-// each mode, and where the limits of a zip archive without 64-bit records refuse the work.
+// each mode; and the headers and end records that take 64-bit fields exactly where a value
+// does not fit.
 #include <gtest/gtest.h>
 
 #include "UpdatePlan.h"
 #include "ZipFormat.h"
+#include "common/ByteCursor.h"
+#include "common/Zip64.h"
 
 using namespace zipengine;
 
@@ -18,7 +21,7 @@ ExistingEntry Entry(const std::string& name, time_t modified, bool exactTime) {
     e.exactTime = exactTime;
     // A central header whose DOS time fields hold `modified`, as a reader without the
     // extended timestamp sees it.
-    e.centralHeader = CentralHeader(NewEntryFields{name, modified}, 0);
+    e.centralHeader = CentralHeader(NewEntryFields{name, modified});
     return e;
 }
 
@@ -75,35 +78,89 @@ TEST(UpdatePlan, EachModeKeepsReplacesAndAddsTheRightEntries) {
     }
 }
 
-TEST(UpdatePlan, SizeLimitsRefuseWhatCouldPassFourGiBOr65535Entries) {
-    // One new file "a": 30 + 1 + 9 bytes of local header, 46 + 1 + 9 of central header and
-    // the 22-byte end record come on top of its size.
-    constexpr uint64_t kMostData = kMax32 - 118;
+namespace {
+
+// The values a central header gives once its 64-bit extra field is applied; the header's
+// version needed to extract in `version`.
+common::zip64::HeaderValues Read(const std::string& header, uint16_t& version, size_t& extraLength) {
+    common::ByteCursor c(header);
+    c.Seek(ziprec::central::kVersionNeededAt);
+    version = c.U16LE();
+    common::zip64::HeaderValues v;
+    c.Seek(ziprec::central::kCompressedSizeAt);
+    v.compressedSize = c.U32LE();
+    v.uncompressedSize = c.U32LE();
+    const size_t nameLength = c.U16LE();
+    extraLength = c.U16LE();
+    c.Seek(ziprec::central::kLocalOffsetAt);
+    v.localOffset = c.U32LE();
+    const std::string extra = header.substr(ziprec::central::kFixedSize + nameLength, extraLength);
+    EXPECT_TRUE(common::zip64::ApplyExtra(extra, v));
+    return v;
+}
+
+}  // namespace
+
+TEST(ZipRecords, SixtyFourBitFieldsAppearExactlyWhereAValueDoesNotFit) {
+    constexpr uint64_t kBig = uint64_t(6) << 30;
     struct Row {
-        const char* name;
-        uint64_t size;
-        uint64_t prefix;
-        size_t comment;
-        size_t keptEntries;
-        const char* problem;  // the start of the reason; empty when it fits
+        uint64_t size, compressed, offset;
+        size_t zip64Bytes;  // the 64-bit block's data in the central header
     } rows[] = {
-        {"largest_that_fits", kMostData, 0, 0, 0, ""},
-        {"one_byte_more", kMostData + 1, 0, 0, 0, "The archive could grow beyond 4 GiB"},
-        {"prefix_counts", kMostData - 100, 101, 0, 0, "The archive could grow beyond 4 GiB"},
-        {"comment_counts", kMostData - 100, 0, 101, 0, "The archive could grow beyond 4 GiB"},
-        {"file_of_4_GiB", kMax32, 0, 0, 0, "a is 4 GiB or larger"},
-        {"65535_entries", 1, 0, 0, 65534, ""},
-        {"65536_entries", 1, 0, 0, 65535, "The archive would hold 65536 entries"},
+        {kMax32 - 1, kMax32 - 1, kMax32 - 1, 0},  // the largest values of the old records
+        {kMax32, 1000, 0, 8},                     // the marker value itself goes to the block
+        {kBig, kBig, kMax32, 24},
+        {10, 10, kBig, 8},
     };
     for (const Row& r : rows) {
-        ExistingArchive old;
-        old.prefixLength = r.prefix;
-        old.comment.assign(r.comment, 'c');
-        old.entries.resize(r.keptEntries);
-        std::vector<SelectedItem> items = {Item("a", kEntryTime, r.size)};
-        UpdatePlan plan = PlanUpdate(old, items, false, false);
-        std::optional<std::string> problem = SizeLimitProblem(plan, old, items);
-        EXPECT_EQ(problem.value_or("").substr(0, std::string(r.problem).size()), r.problem) << r.name;
-        EXPECT_EQ(problem.has_value(), *r.problem != '\0') << r.name;
+        SCOPED_TRACE(r.size);
+        NewEntryFields f{"a.tab",         kEntryTime, r.size,       false,    false,
+                         kMethodDeflated, 7,          r.compressed, r.offset, NeedsZip64(r.size)};
+        uint16_t version = 0;
+        size_t extraLength = 0;
+        common::zip64::HeaderValues v = Read(CentralHeader(f), version, extraLength);
+        EXPECT_EQ(v.uncompressedSize, r.size);
+        EXPECT_EQ(v.compressedSize, r.compressed);
+        EXPECT_EQ(v.localOffset, r.offset);
+        EXPECT_EQ(extraLength, kExtTimeFieldSize + (r.zip64Bytes ? 4 + r.zip64Bytes : 0));
+        EXPECT_EQ(version, r.zip64Bytes ? kVersionNeededZip64 : kVersionNeededDeflated);
+        // The local header written ahead of the data is as long as the one that replaces it.
+        NewEntryFields ahead = f;
+        ahead.crc = 0;
+        ahead.compressed = 0;
+        EXPECT_EQ(LocalHeader(ahead).size(), LocalHeader(f).size());
+        EXPECT_EQ(LocalHeader(f).size(), ziprec::local::kFixedSize + 5 + kExtTimeFieldSize + (f.zip64Local ? 20 : 0));
     }
+
+    // A kept entry moved past 4 GiB and back: the offset goes into the block and out again,
+    // the sizes stay as they were, and the header ends as it began.
+    for (uint64_t size : {uint64_t(100), kBig}) {
+        SCOPED_TRACE(size);
+        NewEntryFields f{"b.dat", kEntryTime, size, false, false, kMethodStored, 7, size, 100, NeedsZip64(size)};
+        const std::string original = CentralHeader(f);
+        const std::string far = RelocatedCentralHeader(original, kBig + 3);
+        uint16_t version = 0;
+        size_t extraLength = 0;
+        common::zip64::HeaderValues v = Read(far, version, extraLength);
+        EXPECT_EQ(v.uncompressedSize, size);
+        EXPECT_EQ(v.localOffset, kBig + 3);
+        EXPECT_EQ(version, kVersionNeededZip64);
+        EXPECT_EQ(RelocatedCentralHeader(far, 100).substr(ziprec::central::kCompressedSizeAt),
+                  original.substr(ziprec::central::kCompressedSizeAt));
+    }
+
+    // The end records: the old one alone while every number fits, the 64-bit record and its
+    // locator in front when the count reaches the marker.
+    EXPECT_EQ(EndRecords(0xFFFE, kMax32 - 1, kMax32 - 1, 0, "c").size(), ziprec::end::kFixedSize + 1);
+    const std::string end = EndRecords(0xFFFF, 10, 20, kBig, "");
+    ASSERT_EQ(end.size(), ziprec::zip64end::kFixedSize + ziprec::zip64locator::kSize + ziprec::end::kFixedSize);
+    auto record = common::zip64::ParseEndRecord(end);
+    ASSERT_TRUE(record);
+    EXPECT_EQ(record->Length(), ziprec::zip64end::kFixedSize);
+    EXPECT_EQ(record->entriesTotal, 0xFFFFu);
+    EXPECT_EQ(record->directoryOffset, 20u);
+    auto locator = common::zip64::ParseLocator(std::string_view(end).substr(ziprec::zip64end::kFixedSize));
+    ASSERT_TRUE(locator);
+    EXPECT_EQ(locator->endRecordOffset, kBig);
+    EXPECT_EQ(locator->totalDisks, 1u);
 }

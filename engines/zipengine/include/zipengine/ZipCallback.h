@@ -36,10 +36,19 @@ enum EngineCallbackAction {
     ecbTotalSize = 6   /* number = bytes the operation will process */
 };
 
+/* Byte counts (file sizes, progress, the total) travel in the 32-bit number. When the
+ * batch's total does not fit it unsigned, the engine counts every byte count of the batch, from
+ * the total on, in units of the least power of two that brings the total within 32 bits, and
+ * says which in byteUnitShift; 0 (bytes) otherwise, which an engine that zero-fills the record
+ * and knows nothing of it sends too. Progress then comes as the steps of the scaled running
+ * count, so the steps add up to the scaled total. */
+#define ZIPENGINE_MAX_UNIT_SHIFT 32
+
 typedef struct EngineCallbackRecord {
     uintptr_t reserved0;                     /*  0: not read by the component */
     void* caller;                            /*  4: the call record's caller field, handed back unchanged */
-    uint32_t reserved8[2];                   /* 8: not read by the component */
+    uint32_t byteUnitShift;                  /*  8: byte counts of this record count units of 2^this bytes */
+    uint32_t reserved12;                     /* 12: not read by the component */
     int32_t action;                          /* 16: an EngineCallbackAction */
     int32_t errorCode;                       /* 20: for ecbMessage */
     int32_t number;                          /* 24: file size, byte count, file count or byte total */
