@@ -32,8 +32,8 @@ STDAPI DllRegisterServer(void) {
     std::wstring path = mapinfo::com::ThisModulePath();
     if (path.empty()) return SELFREG_E_CLASS;
     return mapinfo::com::RegisterServerClass({mapinfo::com::kRuntimeClsid, L"MapInfo.Runtime",
-                                              L"Tallomir embedded MapInfo runtime", L"InprocServer32",
-                                              std::move(path), L"Apartment"});
+                                              L"Tallomir embedded MapInfo runtime", L"InprocServer32", std::move(path),
+                                              L"Apartment"});
 }
 
 STDAPI DllUnregisterServer(void) {

@@ -87,8 +87,8 @@ public:
         // Neither method has named arguments.
         return ids[0] != DISPID_UNKNOWN && count == 1 ? S_OK : DISP_E_UNKNOWNNAME;
     }
-    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* info, UINT* argError) override {
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* info,
+                        UINT* argError) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         if ((id != kDispDo && id != kDispEval) || !(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
         if (!params) return E_INVALIDARG;
