@@ -150,6 +150,33 @@ void Generate(const fs::path& root) {
     std::printf("Generated %.1f MB.\n", double(total) / 1e6);
 }
 
+// The project of one big raster (6 GiB, past every 32-bit size): stretches of smooth terrain
+// rows and stretches of sensor noise, 256 MiB each, as an aerial photo with cloud and water.
+void GenerateBig(const fs::path& root) {
+    std::printf("Generating the big project in %s ...\n", root.c_str());
+    fs::create_directories(root / "RASTERS");
+    std::ofstream out(root / "RASTERS" / "aerial.tif", std::ios::binary);
+    Rng r{0xD1B54A32D192ED03ull};
+    const size_t block = size_t(1) << 20, total = size_t(6) << 30, stretch = size_t(256) << 20;
+    std::string bytes(block, '\0');
+    for (size_t done = 0; done < total; done += block) {
+        const bool noisy = (done / stretch) % 2 == 1;
+        for (size_t i = 0; i < block; ++i) {
+            const size_t at = done + i, x = at % 16384, y = at / 16384;
+            if (noisy) {
+                const uint64_t n = r.Next();
+                bytes[i] = char((y / 64 & 0x7F) + int(n & 31) + int((n >> 5) & 31) - 31);
+            } else {
+                bytes[i] = char(((x / 64 + y / 48) & 0x3F) + ((x * y / 4096) & 0x70) + ((i & 0xFFF) == 0 ? 1 : 0));
+            }
+        }
+        out.write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    WriteFile(root / "Project.WOR",
+              "!Workspace\r\n!Version 600\r\n!Charset WindowsLatin1\r\nRegister Table \"RASTERS\\aerial.tif\"\r\n");
+    std::printf("Generated %.1f GB.\n", double(total) / 1e9);
+}
+
 uint64_t DirectoryBytes(const fs::path& root) {
     uint64_t total = 0;
     for (auto& e : fs::recursive_directory_iterator(root))
@@ -255,13 +282,15 @@ int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "--engine-child") return EngineChild(argv[2], argv[3]);
     const bench::CommandLine line = bench::ParseCommandLine(
         argc, argv,
-        "Usage: zip_bench [--keep] [WORK_DIR]\n"
+        "Usage: zip_bench [--keep] [--big] [WORK_DIR]\n"
         "Packs a generated project of about 1 GB (made in WORK_DIR/project on the first run,\n"
         "default WORK_DIR /tmp/tallomir-zipbench) with the zip engine, zip -9 -r and 7z -mx=9.\n"
-        "  --keep   keep the three archives\n",
-        {"--keep"}, 1);
+        "  --keep   keep the three archives\n"
+        "  --big    a project of one 6 GiB raster instead (WORK_DIR/big-project), against zip -9 -r\n",
+        {"--keep", "--big"}, 1);
     if (line.exitStatus >= 0) return line.exitStatus;
     const bool keep = line.flags.count("--keep") > 0;
+    const bool big = line.flags.count("--big") > 0;
     const fs::path work = line.words.empty() ? fs::path("/tmp/tallomir-zipbench") : fs::path(line.words[0]);
     fs::path self = fs::canonical("/proc/self/exe");
     std::string library;
@@ -272,8 +301,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "libzipengine.so not found (set TALLOMIR_BIN_DIR)\n");
         return 2;
     }
-    fs::path project = work / "project";
-    if (!fs::exists(project / "Project.WOR")) Generate(project);
+    fs::path project = work / (big ? "big-project" : "project");
+    if (!fs::exists(project / "Project.WOR")) {
+        if (big) GenerateBig(project);
+        else Generate(project);
+    }
     const uint64_t input = DirectoryBytes(project);
     std::printf("Project: %.1f MB in %s; %u cores\nRuns:\n", double(input) / 1e6, project.c_str(),
                 std::thread::hardware_concurrency());
@@ -282,7 +314,8 @@ int main(int argc, char** argv) {
     runs.push_back(RunChild("zip engine (level 9)", project,
                             {self.string(), "--engine-child", library, (work / "engine.zip").string()},
                             work / "engine.zip"));
-    const WindowsEngine windows = FindWindowsEngine(self);
+    const WindowsEngine windows =
+        big ? WindowsEngine{false, {}, {}, {}, "not run on the big project"} : FindWindowsEngine(self);
     if (windows.found) {
         // Wine's start (its server and services) is paid before the clock runs, with its output
         // away from ours: the services it starts keep what they were given open for minutes.
@@ -297,9 +330,10 @@ int main(int argc, char** argv) {
     }
     runs.push_back(RunChild("Info-ZIP zip -9 -r", project,
                             {"zip", "-9", "-r", "-q", (work / "infozip.zip").string(), "."}, work / "infozip.zip"));
-    runs.push_back(RunChild("7z a -tzip -mx=9", project,
-                            {"7z", "a", "-tzip", "-mx=9", "-bd", "-bso0", "-bsp0", (work / "7z.zip").string(), "."},
-                            work / "7z.zip"));
+    if (!big)
+        runs.push_back(RunChild("7z a -tzip -mx=9", project,
+                                {"7z", "a", "-tzip", "-mx=9", "-bd", "-bso0", "-bsp0", (work / "7z.zip").string(), "."},
+                                work / "7z.zip"));
     int check = std::system(("unzip -tqq '" + (work / "engine.zip").string() + "' >/dev/null").c_str());
     std::printf("\nEngine archive checked by unzip -t: %s\n", check == 0 ? "OK" : "FAILED");
     if (windows.found) {
