@@ -45,6 +45,85 @@ bool ExtendedTime(std::string_view extra, time_t& out) {
 // The signature in the first four bytes of `bytes`.
 uint32_t Signature(const unsigned char (&bytes)[4]) { return common::ByteCursor(bytes, 4).U32LE(); }
 
+// Finds where an entry's local header, data and descriptor lie, checking that they lie where
+// the directory says, inside the archive's data: sets `e.localPosition` and `e.entryLength`.
+ReadResult LocateEntryData(const ByteSource& source, uint64_t cdStart, uint64_t offsetDelta, uint16_t flags,
+                           uint64_t compressed, uint64_t localOffset, ExistingEntry& e) {
+    // The local header must be where the directory says, inside the archive data.
+    if (localOffset > cdStart - offsetDelta)
+        return Fail("the local header of \"" + e.name + "\" is missing or damaged");
+    e.localPosition = localOffset + offsetDelta;
+    unsigned char local[ziprec::local::kFixedSize];
+    common::ByteCursor l(local, sizeof local);
+    if (ziprec::local::kFixedSize > cdStart - e.localPosition || !source.ReadAt(e.localPosition, local, sizeof local) ||
+        l.U32LE() != ziprec::local::kSignature)
+        return Fail("the local header of \"" + e.name + "\" is missing or damaged");
+    l.Seek(ziprec::local::kNameLengthAt);
+    const uint16_t localNameLen = l.U16LE();
+    l.Seek(ziprec::local::kExtraLengthAt);
+    const uint16_t localExtraLen = l.U16LE();
+    const uint64_t dataStart = e.localPosition + ziprec::local::kFixedSize + localNameLen + localExtraLen;
+    if (dataStart > cdStart || compressed > cdStart - dataStart)
+        return Fail("the data of \"" + e.name + "\" runs past the central directory");
+    uint64_t dataEnd = dataStart + compressed;
+    if (flags & kFlagDataDescriptor) {
+        // The descriptor's sizes are 8 bytes each when the local header has a 64-bit extra field.
+        std::string localExtra(localExtraLen, '\0');
+        if (!source.ReadAt(dataStart - localExtraLen, localExtra.data(), localExtra.size()))
+            return Fail("the local header of \"" + e.name + "\" is missing or damaged");
+        common::zip64::HeaderValues marked;
+        marked.uncompressedSize = kMax32;
+        const bool wide = common::zip64::LocateExtra(localExtra, marked).has_value();
+        const uint64_t descriptorSize = ziprec::descriptor::kSize + (wide ? 8 : 0);
+        unsigned char sig[4];
+        const bool signature = descriptorSize <= cdStart - dataEnd && source.ReadAt(dataEnd, sig, 4) &&
+                               Signature(sig) == ziprec::descriptor::kSignature;
+        dataEnd += signature ? descriptorSize : descriptorSize - 4;
+    }
+    if (dataEnd > cdStart) return Fail("the data of \"" + e.name + "\" runs past the central directory");
+    e.entryLength = dataEnd - e.localPosition;
+    return {true, {}};
+}
+
+// The numbers of the 64-bit end record, where a locator just in front of the end record at
+// `endPosition` sends to one: they replace the end record's, and the directory then ends
+// where that record begins.
+struct EndNumbers {
+    uint64_t thisDisk = 0, cdDisk = 0, entriesHere = 0, entries = 0, cdSize = 0, cdOffset = 0, directoryEnd = 0;
+};
+ReadResult ReadZip64EndNumbers(const ByteSource& source, uint64_t endPosition, EndNumbers& n) {
+    if (endPosition < ziprec::zip64locator::kSize) return {true, {}};
+    const uint64_t locatorAt = endPosition - ziprec::zip64locator::kSize;
+    std::string bytes(ziprec::zip64locator::kSize, '\0');
+    if (!source.ReadAt(locatorAt, bytes.data(), bytes.size())) return Fail("the archive cannot be read");
+    if (auto locator = common::zip64::ParseLocator(bytes)) {
+        if (locator->totalDisks > 1 || locator->endRecordDisk != 0)
+            return Fail("the archive belongs to a multi-disk set");
+        // The record lies just in front of its locator; its stored offset is off by any
+        // prefix put in front of an archive unshifted, so it is looked for there first.
+        auto recordAt = [&](uint64_t at) -> std::optional<common::zip64::EndRecord> {
+            std::string fixed(ziprec::zip64end::kFixedSize, '\0');
+            if (at > locatorAt || locatorAt - at < fixed.size() || !source.ReadAt(at, fixed.data(), fixed.size()))
+                return std::nullopt;
+            auto record = common::zip64::ParseEndRecord(fixed);
+            if (!record || record->Length() != locatorAt - at) return std::nullopt;
+            return record;
+        };
+        uint64_t recordPosition = locatorAt - std::min<uint64_t>(locatorAt, ziprec::zip64end::kFixedSize);
+        auto record = recordAt(recordPosition);
+        if (!record && (record = recordAt(locator->endRecordOffset))) recordPosition = locator->endRecordOffset;
+        if (!record) return Fail("the 64-bit end of central directory record is missing or damaged");
+        n.directoryEnd = recordPosition;
+        n.thisDisk = record->thisDisk;
+        n.cdDisk = record->directoryDisk;
+        n.entriesHere = record->entriesHere;
+        n.entries = record->entriesTotal;
+        n.cdSize = record->directorySize;
+        n.cdOffset = record->directoryOffset;
+    }
+    return {true, {}};
+}
+
 }  // namespace
 
 ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archive) {
@@ -78,42 +157,10 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
     const uint16_t commentLength = end.U16LE();
     archive.comment.assign(end.Bytes(commentLength));
 
-    // A locator just in front of the end record sends to the 64-bit end record, whose numbers
-    // replace the end record's; the directory then ends where that record begins.
-    uint64_t directoryEnd = endPosition;
-    uint64_t thisDiskAll = thisDisk, cdDiskAll = cdDisk, entriesHereAll = entriesHere, entries = entriesTotal;
-    uint64_t cdSize = cdSize32, cdOffset = cdOffset32;
-    if (endPosition >= ziprec::zip64locator::kSize) {
-        const uint64_t locatorAt = endPosition - ziprec::zip64locator::kSize;
-        std::string bytes(ziprec::zip64locator::kSize, '\0');
-        if (!source.ReadAt(locatorAt, bytes.data(), bytes.size())) return Fail("the archive cannot be read");
-        if (auto locator = common::zip64::ParseLocator(bytes)) {
-            if (locator->totalDisks > 1 || locator->endRecordDisk != 0)
-                return Fail("the archive belongs to a multi-disk set");
-            // The record lies just in front of its locator; its stored offset is off by any
-            // prefix put in front of an archive unshifted, so it is looked for there first.
-            auto recordAt = [&](uint64_t at) -> std::optional<common::zip64::EndRecord> {
-                std::string fixed(ziprec::zip64end::kFixedSize, '\0');
-                if (at > locatorAt || locatorAt - at < fixed.size() || !source.ReadAt(at, fixed.data(), fixed.size()))
-                    return std::nullopt;
-                auto record = common::zip64::ParseEndRecord(fixed);
-                if (!record || record->Length() != locatorAt - at) return std::nullopt;
-                return record;
-            };
-            uint64_t recordPosition = locatorAt - std::min<uint64_t>(locatorAt, ziprec::zip64end::kFixedSize);
-            auto record = recordAt(recordPosition);
-            if (!record && (record = recordAt(locator->endRecordOffset))) recordPosition = locator->endRecordOffset;
-            if (!record) return Fail("the 64-bit end of central directory record is missing or damaged");
-            directoryEnd = recordPosition;
-            thisDiskAll = record->thisDisk;
-            cdDiskAll = record->directoryDisk;
-            entriesHereAll = record->entriesHere;
-            entries = record->entriesTotal;
-            cdSize = record->directorySize;
-            cdOffset = record->directoryOffset;
-        }
-    }
-    if (thisDiskAll != 0 || cdDiskAll != 0 || entriesHereAll != entries)
+    EndNumbers n{thisDisk, cdDisk, entriesHere, entriesTotal, cdSize32, cdOffset32, endPosition};
+    if (ReadResult zip64 = ReadZip64EndNumbers(source, endPosition, n); !zip64.ok) return zip64;
+    const uint64_t directoryEnd = n.directoryEnd, entries = n.entries, cdSize = n.cdSize, cdOffset = n.cdOffset;
+    if (n.thisDisk != 0 || n.cdDisk != 0 || n.entriesHere != entries)
         return Fail("the archive belongs to a multi-disk set");
     if (cdSize > directoryEnd) return Fail("the central directory lies outside the file");
     // The directory is read whole; a real one of a million entries stays below this bound.
@@ -163,39 +210,10 @@ ReadResult ReadExistingArchive(const ByteSource& source, ExistingArchive& archiv
         e.exactTime = ExtendedTime(extra, e.modified);
         if (!e.exactTime) e.modified = common::FromDosDateTime(dosDate, dosTime);
 
-        // The local header must be where the directory says, inside the archive data.
-        if (localOffset > cdStart - archive.offsetDelta)
-            return Fail("the local header of \"" + e.name + "\" is missing or damaged");
-        e.localPosition = localOffset + archive.offsetDelta;
-        unsigned char local[ziprec::local::kFixedSize];
-        common::ByteCursor l(local, sizeof local);
-        if (ziprec::local::kFixedSize > cdStart - e.localPosition ||
-            !source.ReadAt(e.localPosition, local, sizeof local) || l.U32LE() != ziprec::local::kSignature)
-            return Fail("the local header of \"" + e.name + "\" is missing or damaged");
-        l.Seek(ziprec::local::kNameLengthAt);
-        const uint16_t localNameLen = l.U16LE();
-        l.Seek(ziprec::local::kExtraLengthAt);
-        const uint16_t localExtraLen = l.U16LE();
-        const uint64_t dataStart = e.localPosition + ziprec::local::kFixedSize + localNameLen + localExtraLen;
-        if (dataStart > cdStart || compressed > cdStart - dataStart)
-            return Fail("the data of \"" + e.name + "\" runs past the central directory");
-        uint64_t dataEnd = dataStart + compressed;
-        if (flags & kFlagDataDescriptor) {
-            // The descriptor's sizes are 8 bytes each when the local header has a 64-bit extra field.
-            std::string localExtra(localExtraLen, '\0');
-            if (!source.ReadAt(dataStart - localExtraLen, localExtra.data(), localExtra.size()))
-                return Fail("the local header of \"" + e.name + "\" is missing or damaged");
-            common::zip64::HeaderValues marked;
-            marked.uncompressedSize = kMax32;
-            const bool wide = common::zip64::LocateExtra(localExtra, marked).has_value();
-            const uint64_t descriptorSize = ziprec::descriptor::kSize + (wide ? 8 : 0);
-            unsigned char sig[4];
-            const bool signature = descriptorSize <= cdStart - dataEnd && source.ReadAt(dataEnd, sig, 4) &&
-                                   Signature(sig) == ziprec::descriptor::kSignature;
-            dataEnd += signature ? descriptorSize : descriptorSize - 4;
-        }
-        if (dataEnd > cdStart) return Fail("the data of \"" + e.name + "\" runs past the central directory");
-        e.entryLength = dataEnd - e.localPosition;
+        if (ReadResult located =
+                LocateEntryData(source, cdStart, archive.offsetDelta, flags, compressed, localOffset, e);
+            !located.ok)
+            return located;
         archive.entries.push_back(std::move(e));
         pos += total;
     }
