@@ -1,0 +1,24 @@
+#pragma once
+// What a package holds, for the people who make it and those who receive it: the manifest
+// (a JSON document, see docs/manifest.schema.json) and the plan table of a dry run, both
+// made from the record of a copy run.
+#include <string>
+
+#include "analysis/CopyFormState.h"
+#include "copyrun/CopyRun.h"
+
+namespace copyrun {
+
+// The manifest of the run whose record is `record` on `state` (planned: a dry run). Paths
+// of copies are given relative to the target folder with '/'; texts are UTF-8.
+std::string ManifestJson(const analysis::CopyFormState& state, const RunRecord& record, bool planned);
+
+// The plan as a table for the console: one line per file with what would happen to it and
+// where it would go, then the disk space and the notes the run would give.
+std::string PlanTable(const analysis::CopyFormState& state, const RunRecord& record);
+
+// A text of the program's (a path, a note) in UTF-8: kept when it is UTF-8 already, taken
+// as Windows-1252, the character set MapInfo writes where none is named, otherwise.
+std::string ToUtf8(const std::string& text);
+
+}  // namespace copyrun
