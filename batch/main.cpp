@@ -175,6 +175,18 @@ int Check(const Options& o) {
     return result.SelfContained() ? kOk : kProblems;
 }
 
+// The dry run's table, and its summary line in place of the copy's end message.
+void PrintPlan(const analysis::CopyFormState& state, const copyrun::RunRecord& record, int problems) {
+    std::fputs(copyrun::PlanTable(state, record).c_str(), stdout);
+    std::size_t copies = 0, writes = 0;
+    for (const auto& f : record.files) {
+        copies += f.status == "copy";
+        writes += f.status == "write";
+    }
+    std::printf("Dry run: %zu files would be copied and %zu written, %d problem notes; nothing was written.\n", copies,
+                writes, problems);
+}
+
 bool WriteManifest(const Options& o, const analysis::CopyFormState& state, const copyrun::RunRecord& record) {
     if (auto err = platform::WriteFile(o.manifest, copyrun::ManifestJson(state, record, o.dryRun))) {
         std::fprintf(stderr, "tallomir-batch: cannot write %s: %s\n", o.manifest.c_str(), err.message.c_str());
@@ -264,7 +276,7 @@ int main(int argc, char* argv[]) {
         case copyrun::RunOutcome::Cancelled: return kCancelled;
         case copyrun::RunOutcome::Finished: break;
     }
-    if (options.dryRun) std::fputs(copyrun::PlanTable(state, record).c_str(), stdout);
+    if (options.dryRun) PrintPlan(state, record, ui.problems);
     if (!options.manifest.empty() && !WriteManifest(options, state, record)) return kStopped;
     return ui.problems ? kProblems : kOk;
 }

@@ -4,6 +4,7 @@
 #include "app/Globals.h"
 #include "app/UserInterface.h"
 #include "app/pmUtils.h"
+#include "copyrun/Manifest.h"
 #include "copyrun/ZipStep.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
@@ -62,6 +63,25 @@ platform::SysError UnreadableSource(const std::string& source) {
     return platform::File::Open(*resolved, platform::File::Mode::Read).error;
 }
 
+// Whether the copy could make `folder`: it is a folder already, or the nearest part of its
+// path that exists is one. Creates nothing.
+bool CouldCreateFolder(const std::string& folder) {
+    for (std::string path = folder; !path.empty();) {
+        if (auto status = platform::StatPath(path)) return status->isDirectory;
+        const auto sep = path.find_last_of('/');
+        if (sep == std::string::npos || sep == 0) return true;
+        path.resize(sep);
+    }
+    return false;
+}
+
+// The character set a workspace or header names, read from its first lines; empty when it
+// names none or cannot be read.
+std::string CharsetOfFile(const std::string& path) {
+    auto bytes = platform::ReadFile(platform::ResolveCase(path).value_or(path)).bytes;
+    return bytes ? NamedCharset(*bytes) : std::string();
+}
+
 // Passes everything on to the interface in force and keeps each note, so that a record can
 // tell which notes came with which file.
 class NoteTap : public app::UserInterface {
@@ -108,10 +128,10 @@ private:
     // and a seamless table's records say which files are tiles.
     void AfterFinish(std::size_t firstRecord, const std::string& mainName, bool seamless);
     bool PlanSeamless();
-    // Copies `source` to `dest`, or when planning tells whether the copy could read it, with
-    // the note the copy would give (a table file's lock note is its own); the record's
-    // status, and the digest in m_copyDigest.
-    std::string CopyOrPlan(const std::string& source, const std::string& dest, bool tableFile);
+    // Copies `source` to `dest`, or when planning tells whether the copy could read it (no
+    // lock is taken to test whether another program holds it), with the note the copy would
+    // give; the record's status, and the digest in m_copyDigest.
+    std::string CopyOrPlan(const std::string& source, const std::string& dest);
     void RecordArchive();
     void Produced(const std::string& path) {
         if (m_state.options.zip && m_context.archiveList) m_context.archiveList->push_back(path);
@@ -146,6 +166,8 @@ private:
     // How far the seamless branch of the table being finished got.
     enum class Seamless { No, Rewriting, Committed, StubWritten } m_seamless = Seamless::No;
     std::size_t m_noteMark = 0;
+    std::string m_tableCharset;          // what the header of the table being copied is written in
+    std::string m_workspaceCharset;      // the workspace being copied's, or the first workspace's
     std::string m_tableName;             // the table being copied, for its records
     std::string m_copyStatus;            // what CopyTableFile did with the last file
     std::string m_copyDigest;            // and the digest of the bytes it copied
@@ -168,8 +190,8 @@ void CopyRunner::Record(const std::string& kind, const std::string& source, cons
     }
     r.sha256 = std::move(sha256);
     r.status = std::move(status);
-    for (std::size_t i = m_noteMark; i < record->notes.size(); ++i)
-        r.note += (r.note.empty() ? "" : "\n") + record->notes[i];
+    r.notes.assign(record->notes.begin() + static_cast<std::ptrdiff_t>(m_noteMark), record->notes.end());
+    r.charset = kind == "table" || kind == "stub" ? m_tableCharset : m_workspaceCharset;
     m_noteMark = record->notes.size();
     if (kind == "table" && (r.status == "copy" || r.status == "copied")) record->bytes += r.size;
     if (Planning() && r.status == "copy") m_planned.push_back(target);
@@ -293,7 +315,7 @@ RunOutcome CopyRunner::Execute() {
 
     if (!m_state.options.path.empty() && RefusedBeforeStart()) return RunOutcome::NotStarted;
     // The target folder; without it nothing can be written.
-    const bool targetUsable = Planning() ? !platform::FileExists(m_target) : platform::ForceDirectories(m_target);
+    const bool targetUsable = Planning() ? CouldCreateFolder(m_target) : platform::ForceDirectories(m_target);
     if (m_state.options.path.empty() || !targetUsable) {
         ui.ShowNote(kCannotCreateTarget);
         if (m_context.showCopyDetails) m_context.showCopyDetails();
@@ -304,6 +326,11 @@ RunOutcome CopyRunner::Execute() {
         platform::CreateDir(m_data);
     }
     if (m_context.archiveList) m_context.archiveList->clear();
+    if (!m_state.workspaces.empty()) m_workspaceCharset = CharsetOfFile(m_state.workspaces.front());
+    if (m_context.record) {
+        m_context.record->charset = m_workspaceCharset;
+        m_context.record->inUseTested = !Planning();
+    }
     m_names = analysis::TargetNames(m_state.tables);
     m_analysis.SetTargetNames(m_names);
     const int tableCount = static_cast<int>(m_state.tables.size());
@@ -316,6 +343,7 @@ RunOutcome CopyRunner::Execute() {
         m_analysis.TableInfo(i);
         const std::string& name = m_names[static_cast<std::size_t>(i)];
         m_tableName = name;
+        if (m_context.record) m_tableCharset = CharsetOfFile(m_state.info.mainFile);
         m_planned.clear();
         BeginRecord();
         const std::size_t firstRecord = m_context.record ? m_context.record->files.size() : 0;
@@ -368,6 +396,7 @@ RunOutcome CopyRunner::Execute() {
     for (const std::string& workspace : m_state.workspaces) {
         const std::string dest = Join(m_target, pm::FileNameOf(workspace));
         BeginRecord();
+        if (m_context.record) m_workspaceCharset = CharsetOfFile(workspace);
         const bool may = MayWrite(workspace, dest);
         if (may && !Planning()) m_analysis.CopyWorkSpace(workspace, dest);
         Produced(dest);
@@ -375,13 +404,14 @@ RunOutcome CopyRunner::Execute() {
         else if (Planning()) Record("workspace", workspace, dest, "write");
         else Record("workspace", workspace, dest, "written", m_context.hash ? HashOfFile(dest) : "");
     }
+    m_workspaceCharset = m_context.record ? m_context.record->charset : std::string();
     // The graph files, beside the workspaces.
     for (const std::string& entry : std::vector<std::string>(m_state.graphs)) {
         std::string graph = analysis::SplitEntry(entry).second.substr(0, 1000);
         const std::string dest = Join(m_target, pm::FileNameOf(graph));
         BeginRecord();
         std::string status = "left alone";
-        if (MayWrite(graph, dest)) status = CopyOrPlan(graph, dest, false);
+        if (MayWrite(graph, dest)) status = CopyOrPlan(graph, dest);
         Produced(dest);
         Record("graph", graph, dest, status, m_copyDigest);
     }
@@ -389,12 +419,13 @@ RunOutcome CopyRunner::Execute() {
     if (m_state.options.zip && m_context.zipStep && !Planning()) m_context.zipStep(m_guard);
     RecordArchive();
     ui.EndProgress();
+    if (Planning()) return RunOutcome::Finished;  // the caller sums the plan up
     ui.Beep();
     ui.ShowNote(kFinished);
     return RunOutcome::Finished;
 }
 
-std::string CopyRunner::CopyOrPlan(const std::string& source, const std::string& dest, bool tableFile) {
+std::string CopyRunner::CopyOrPlan(const std::string& source, const std::string& dest) {
     m_copyDigest.clear();
     if (!Planning()) {
         platform::Sha256 hash;
@@ -410,11 +441,6 @@ std::string CopyRunner::CopyOrPlan(const std::string& source, const std::string&
         ShowCopyFailure(source, err);
         return err.code == platform::kErrorFileNotFound || err.code == platform::kErrorPathNotFound ? "missing"
                                                                                                     : "not copied";
-    }
-    if (SourceInUse(source)) {
-        if (tableFile) app::UI().ShowNote("Error copying file " + source + CR + '\n' + kLocked);
-        else ShowCopyFailure(source, {platform::kErrorSharingViolation, kLocked});
-        return "in use";
     }
     return "copy";
 }
@@ -452,12 +478,12 @@ bool CopyRunner::CopyTableFile(const std::string& source, const std::string& des
                 return false;
             }
         }
-        if (existing && SourceInUse(source)) {
+        if (existing && !Planning() && SourceInUse(source)) {
             ui.ShowNote("Error copying file " + source + CR + '\n' + kLocked);
         } else if (existing && !Planning() && app::FileInUse(dest)) {
             ui.ShowNote("Error copying file " + dest + CR + kLocked);
         } else if (Planning()) {
-            m_copyStatus = CopyOrPlan(source, dest, true);
+            m_copyStatus = CopyOrPlan(source, dest);
         } else {
             platform::Sha256 hash;
             platform::SysError err = platform::CopyFile(source, dest, m_context.hash ? &hash : nullptr);
@@ -606,7 +632,7 @@ void CopyRunner::CdStep() {
     const std::string program = m_context.programDir + "Startup.exe";
     const std::string copy = Join(m_target, "startup.exe");
     std::string status = "left alone";
-    if (MayWrite(program, copy)) status = CopyOrPlan(program, copy, false);
+    if (MayWrite(program, copy)) status = CopyOrPlan(program, copy);
     Record("cd", program, copy, status, m_copyDigest);
     Produced(Join(m_target, "Startup.exe"));
     Produced(autorun);

@@ -38,13 +38,17 @@ struct FileRecord {
     // "copy", "write", "missing", "in use", "left alone", "not copied", "renamed",
     // "seamless", "tile"; with a finished run "copied" or "written" in place of the first two.
     std::string status;
-    std::string note;  // the notes shown while this file was handled, one a line
+    std::vector<std::string> notes;  // the notes shown while this file was handled
+    std::string charset;             // the character set of its texts, as MapInfo names it
 };
 
 struct RunRecord {
     std::vector<FileRecord> files;
     std::vector<std::string> notes;  // every note the run showed, in order
     std::uint64_t bytes = 0;         // what the copied files take
+    std::string charset;             // the first workspace's character set, for the run's own notes
+    // A plan does not test whether another program holds a source: that test takes a lock.
+    bool inUseTested = true;
 };
 
 // What the run needs from its surroundings besides the state.
@@ -66,7 +70,8 @@ struct CopyRunContext {
     bool hash = false;
     // Plans instead of copying: the run goes through every step and shows the notes it would
     // show, but writes, creates and locks nothing (the zip step is not run; `record` lists
-    // what would be made).
+    // what would be made). A plan ends without the end message and does not test whether
+    // another program holds a source.
     bool plan = false;
 };
 

@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "app/Version.h"
+#include "common/Ascii.h"
+#include "platform/TextCodec.h"
 
 namespace copyrun {
 namespace {
@@ -39,10 +41,68 @@ void AppendCodePoint(std::string& out, unsigned cp) {
     }
 }
 
-// A JSON string of a text of the program's.
+// Bytes of Windows-1252, the character set MapInfo writes where none is named, in UTF-8.
+std::string Windows1252(const std::string& text) {
+    std::string out;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const unsigned mapped = c >= 0x80 && c < 0xA0 ? kHigh1252[c - 0x80] : 0;
+        AppendCodePoint(out, mapped ? mapped : c);
+    }
+    return out;
+}
+
+// The Windows code page of a character set MapInfo names.
+unsigned CodePage(const std::string& charset) {
+    static const struct {
+        const char* name;
+        unsigned codePage;
+    } kSets[] = {{"WINDOWSLATIN1", 1252},
+                 {"WINDOWSLATIN2", 1250},
+                 {"WINDOWSCYRILLIC", 1251},
+                 {"WINDOWSGREEK", 1253},
+                 {"WINDOWSTURKISH", 1254},
+                 {"WINDOWSHEBREW", 1255},
+                 {"WINDOWSARABIC", 1256},
+                 {"WINDOWSBALTICRIM", 1257},
+                 {"WINDOWSVIETNAMESE", 1258},
+                 {"WINDOWSTHAI", 874},
+                 {"WINDOWSJAPANESE", 932},
+                 {"WINDOWSSIMPCHINESE", 936},
+                 {"WINDOWSKOREAN", 949},
+                 {"WINDOWSTRADCHINESE", 950},
+                 {"CODEPAGE437", 437},
+                 {"CODEPAGE850", 850},
+                 {"CODEPAGE852", 852},
+                 {"CODEPAGE855", 855},
+                 {"CODEPAGE857", 857},
+                 {"CODEPAGE860", 860},
+                 {"CODEPAGE861", 861},
+                 {"CODEPAGE863", 863},
+                 {"CODEPAGE864", 864},
+                 {"CODEPAGE865", 865},
+                 {"CODEPAGE869", 869},
+                 {"ISO8859_1", 28591},
+                 {"ISO8859_2", 28592},
+                 {"ISO8859_3", 28593},
+                 {"ISO8859_4", 28594},
+                 {"ISO8859_5", 28595},
+                 {"ISO8859_6", 28596},
+                 {"ISO8859_7", 28597},
+                 {"ISO8859_8", 28598},
+                 {"ISO8859_9", 28599},
+                 {"UTF-8", 65001},
+                 {"UTF8", 65001}};
+    const std::string upper = common::UpperAscii(common::Trim(charset));
+    for (const auto& set : kSets)
+        if (upper == set.name) return set.codePage;
+    return 1252;
+}
+
+// A JSON string of a text already in UTF-8.
 std::string Quoted(const std::string& text) {
     std::string out = "\"";
-    for (char ch : ToUtf8(text)) {
+    for (char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
         if (c == '"' || c == '\\') {
             out += '\\';
@@ -71,49 +131,80 @@ std::string Bool(bool b) { return b ? "true" : "false"; }
 
 std::string Options(const analysis::CopyOptions& o, const std::string& target) {
     return "{\"target\": " + Quoted(target) + ", \"noPrinter\": " + Bool(o.version5) + ", \"cd\": " + Bool(o.cd) +
-           ", \"autorun\": " + Bool(o.autoRun) + ", \"zip\": " + (o.zip ? Quoted(o.zipFile) : "null") +
+           ", \"autorun\": " + Bool(o.autoRun) + ", \"zip\": " + (o.zip ? Quoted(ToUtf8(o.zipFile)) : "null") +
            ", \"removeFiles\": " + Bool(o.removeFiles) + ", \"exe\": " + Bool(o.exe) +
            ", \"message\": " + Bool(o.readme) + "}";
 }
 
+std::string NotesJson(const std::vector<std::string>& notes, const std::string& charset) {
+    std::string json = "[";
+    for (std::size_t i = 0; i < notes.size(); ++i) json += (i ? ", " : "") + Quoted(ToUtf8(notes[i], charset));
+    return json + "]";
+}
+
+// One file's object. A workspace's own path comes from the command line, not from a file
+// written in a character set; every other text of the record is in the record's.
+std::string FileJson(const FileRecord& f, const std::string& target) {
+    std::string json = "{\"kind\": " + Quoted(f.kind);
+    if (!f.table.empty()) json += ", \"table\": " + Quoted(ToUtf8(f.table, f.charset));
+    const std::string source = f.kind == "workspace" ? ToUtf8(f.source) : ToUtf8(f.source, f.charset);
+    json += ", \"source\": " + (f.source.empty() ? std::string("null") : Quoted(source)) +
+            ", \"target\": " + Quoted(ToUtf8(Relative(f.target, target), f.charset)) +
+            ", \"size\": " + std::to_string(f.size) +
+            ", \"sha256\": " + (f.sha256.empty() ? std::string("null") : Quoted(f.sha256)) +
+            ", \"status\": " + Quoted(f.status) + ", \"notes\": " + NotesJson(f.notes, f.charset) + "}";
+    return json;
+}
+
 }  // namespace
 
-std::string ToUtf8(const std::string& text) {
-    if (IsUtf8(text)) return text;
-    std::string out;
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        const unsigned mapped = c >= 0x80 && c < 0xA0 ? kHigh1252[c - 0x80] : 0;
-        AppendCodePoint(out, mapped ? mapped : c);
+std::string NamedCharset(const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        const std::string line(common::Trim(std::string_view(text).substr(at, end - at)));
+        if (common::UpperAscii(line.substr(0, 9)) == "!CHARSET " ||
+            common::UpperAscii(line.substr(0, 9)) == "!CHARSET\t")
+            return std::string(common::Trim(line.substr(9)));
+        if (!line.empty() && line[0] != '!') break;  // the "!" lines lead the file
+        at = end + 1;
     }
-    return out;
+    return {};
 }
+
+std::string ToUtf8(const std::string& text, const std::string& charset) {
+    const unsigned codePage = CodePage(charset);
+    if (codePage == 65001) return ToUtf8(text);  // already UTF-8 unless damaged
+    bool plain = true;
+    for (char c : text) plain = plain && static_cast<unsigned char>(c) < 0x80;
+    if (plain) return text;
+    if (codePage != 1252) {
+        if (auto converted = platform::Utf8FromCodePage(text, codePage)) return *converted;
+    }
+    return Windows1252(text);
+}
+
+std::string ToUtf8(const std::string& text) { return IsUtf8(text) ? text : Windows1252(text); }
 
 std::string ManifestJson(const analysis::CopyFormState& state, const RunRecord& record, bool planned) {
     const std::string target = TargetFolder(state.options);
     std::string json = "{\n  \"program\": \"tallomir\",\n  \"version\": " + Quoted(app::kVersion) +
                        ",\n  \"planned\": " + Bool(planned) + ",\n  \"options\": " + Options(state.options, target) +
                        ",\n  \"workspaces\": [";
-    for (std::size_t i = 0; i < state.workspaces.size(); ++i) json += (i ? ", " : "") + Quoted(state.workspaces[i]);
+    for (std::size_t i = 0; i < state.workspaces.size(); ++i)
+        json += (i ? ", " : "") + Quoted(ToUtf8(state.workspaces[i]));
     json += "],\n  \"bytes\": " + std::to_string(record.bytes) + ",\n  \"files\": [";
-    for (std::size_t i = 0; i < record.files.size(); ++i) {
-        const FileRecord& f = record.files[i];
-        json += std::string(i ? "," : "") + "\n    {\"kind\": " + Quoted(f.kind);
-        if (!f.table.empty()) json += ", \"table\": " + Quoted(f.table);
-        json += ", \"source\": " + (f.source.empty() ? std::string("null") : Quoted(f.source)) +
-                ", \"target\": " + Quoted(Relative(f.target, target)) + ", \"size\": " + std::to_string(f.size) +
-                ", \"sha256\": " + (f.sha256.empty() ? std::string("null") : Quoted(f.sha256)) +
-                ", \"status\": " + Quoted(f.status) + ", \"note\": " + Quoted(f.note) + "}";
-    }
-    json += "\n  ],\n  \"notes\": [";
-    for (std::size_t i = 0; i < record.notes.size(); ++i) json += (i ? ", " : "") + Quoted(record.notes[i]);
-    return json + "]\n}\n";
+    for (std::size_t i = 0; i < record.files.size(); ++i)
+        json += std::string(i ? "," : "") + "\n    " + FileJson(record.files[i], target);
+    json += "\n  ],\n  \"notes\": " + NotesJson(record.notes, record.charset);
+    return json + "\n}\n";
 }
 
 std::string PlanTable(const analysis::CopyFormState& state, const RunRecord& record) {
     const std::string target = TargetFolder(state.options);
     std::size_t width = 6;
-    for (const FileRecord& f : record.files) width = std::max(width, ToUtf8(Relative(f.target, target)).size());
+    for (const FileRecord& f : record.files)
+        width = std::max(width, ToUtf8(Relative(f.target, target), f.charset).size());
     std::string out;
     auto row = [&](const std::string& kind, const std::string& status, const std::string& where,
                    const std::string& from) {
@@ -126,13 +217,16 @@ std::string PlanTable(const analysis::CopyFormState& state, const RunRecord& rec
     out += "Copy plan for " + ToUtf8(target) + "\n";
     row("KIND", "ACTION", "TARGET", "SOURCE");
     for (const FileRecord& f : record.files)
-        row(f.kind, f.status, ToUtf8(Relative(f.target, target)), ToUtf8(f.source));
+        row(f.kind, f.status, ToUtf8(Relative(f.target, target), f.charset),
+            f.kind == "workspace" ? ToUtf8(f.source) : ToUtf8(f.source, f.charset));
     out += "Disk space: " + std::to_string(record.bytes) + " bytes (" + state.sizeText + ")\n";
     for (const std::string& note : record.notes) {
         std::string oneLine;
-        for (char c : ToUtf8(note)) oneLine += c == '\r' ? ' ' : c == '\n' ? ' ' : c;
+        for (char c : ToUtf8(note, record.charset)) oneLine += c == '\r' ? ' ' : c == '\n' ? ' ' : c;
         out += "NOTE " + oneLine + "\n";
     }
+    if (!record.inUseTested)
+        out += "Not tested: whether another program holds a source (the test would take a lock).\n";
     return out;
 }
 

@@ -20,5 +20,10 @@ std::string PlanTable(const analysis::CopyFormState& state, const RunRecord& rec
 // A text of the program's (a path, a note) in UTF-8: kept when it is UTF-8 already, taken
 // as Windows-1252, the character set MapInfo writes where none is named, otherwise.
 std::string ToUtf8(const std::string& text);
+// A text taken from a workspace or header written in `charset` (MapInfo's name, such as
+// "WindowsLatin2" or "UTF-8"; empty or unknown: Windows-1252) in UTF-8.
+std::string ToUtf8(const std::string& text, const std::string& charset);
+// The character set a workspace or header names on its "!Charset" line; empty without one.
+std::string NamedCharset(const std::string& text);
 
 }  // namespace copyrun
