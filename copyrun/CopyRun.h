@@ -29,14 +29,14 @@ enum class RunOutcome {
 
 // What the run did, or would do, with one file: kept when the caller asks for a record.
 struct FileRecord {
-    std::string kind;    // "workspace", "table", "stub", "graph", "cd", "archive"
+    std::string kind;    // "workspace", "table", "seamless", "tile", "stub", "graph", "cd", "archive"
     std::string table;   // the name the table is copied under (table files and stubs)
     std::string source;  // full host path; empty for a file the run writes itself
     std::string target;  // full host path of the copy
     std::uint64_t size = 0;
     std::string sha256;  // of the bytes the copy holds; empty when nothing was written
-    // "copy", "write", "missing", "in use", "left alone", "not copied", "renamed",
-    // "seamless", "tile"; with a finished run "copied" or "written" in place of the first two.
+    // "copy", "write", "missing", "in use", "left alone", "not copied", "skipped"; with a
+    // finished run "copied", "written", "not written" or "archived" (removed after zipping).
     std::string status;
     std::vector<std::string> notes;  // the notes shown while this file was handled
     std::string charset;             // the character set of its texts, as MapInfo names it
