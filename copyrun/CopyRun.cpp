@@ -398,7 +398,7 @@ RunOutcome CopyRunner::Execute() {
         BeginRecord();
         if (m_context.record) m_workspaceCharset = CharsetOfFile(workspace);
         const bool may = MayWrite(workspace, dest);
-        if (may && !Planning()) m_analysis.CopyWorkSpace(workspace, dest);
+        if (may) m_analysis.CopyWorkSpace(workspace, dest, !Planning());
         Produced(dest);
         if (!may) Record("workspace", workspace, dest, "left alone");
         else if (Planning()) Record("workspace", workspace, dest, "write");
