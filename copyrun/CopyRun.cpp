@@ -38,21 +38,6 @@ void ShowWouldReplace(const std::string& source, const std::string& original) {
                        ", which is being copied; it is left as it is.");
 }
 
-// The SHA-256 of a file as it lies on disk now; empty when it cannot be read. For the files
-// the run writes itself or changes after copying them.
-std::string HashOfFile(const std::string& path) {
-    platform::File::Opened in = platform::File::Open(path, platform::File::Mode::Read);
-    if (in.error) return {};
-    platform::Sha256 hash;
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        const std::int64_t got = in.file.Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
-        if (got < 0) return {};
-        if (got == 0) return hash.HexDigest();
-        hash.Update(buffer.data(), static_cast<std::size_t>(got));
-    }
-}
-
 // Why a planned copy of `source` could not be made, as the copy would find it: the source
 // is opened for reading (no lock taken) and closed again.
 platform::SysError UnreadableSource(const std::string& source) {
@@ -202,7 +187,7 @@ void CopyRunner::RecordWritten(const std::string& kind, const std::string& targe
     if (!m_context.record) return;
     if (Planning()) return Record(kind, {}, target, "write");
     const bool exists = platform::FileExists(target);
-    Record(kind, {}, target, exists ? "written" : "not written", exists && m_context.hash ? HashOfFile(target) : "");
+    Record(kind, {}, target, exists ? "written" : "not written", exists && m_context.hash ? Sha256OfFile(target) : "");
 }
 
 void CopyRunner::AfterFinish(std::size_t firstRecord, const std::string& mainName, bool seamless) {
@@ -219,7 +204,7 @@ void CopyRunner::AfterFinish(std::size_t firstRecord, const std::string& mainNam
         auto size = platform::FileSize(r.target);
         const std::uint64_t now = size ? *size : 0;
         if (m_context.hash && (now != r.size || pm::EqualNoCase(pm::ExtensionOf(r.target), ".TAB") || seamless)) {
-            r.sha256 = HashOfFile(r.target);
+            r.sha256 = Sha256OfFile(r.target);
         }
         r.size = now;
     }
@@ -402,7 +387,7 @@ RunOutcome CopyRunner::Execute() {
         Produced(dest);
         if (!may) Record("workspace", workspace, dest, "left alone");
         else if (Planning()) Record("workspace", workspace, dest, "write");
-        else Record("workspace", workspace, dest, "written", m_context.hash ? HashOfFile(dest) : "");
+        else Record("workspace", workspace, dest, "written", m_context.hash ? Sha256OfFile(dest) : "");
     }
     m_workspaceCharset = m_context.record ? m_context.record->charset : std::string();
     // The graph files, beside the workspaces.

@@ -4,6 +4,8 @@
 
 #include "app/Version.h"
 #include "common/Ascii.h"
+#include "platform/File.h"
+#include "platform/Hash.h"
 #include "platform/TextCodec.h"
 
 namespace copyrun {
@@ -157,6 +159,19 @@ std::string FileJson(const FileRecord& f, const std::string& target) {
 }
 
 }  // namespace
+
+std::string Sha256OfFile(const std::string& path) {
+    platform::File::Opened in = platform::File::Open(path, platform::File::Mode::Read);
+    if (in.error) return {};
+    platform::Sha256 hash;
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        const std::int64_t got = in.file.Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
+        if (got < 0) return {};
+        if (got == 0) return hash.HexDigest();
+        hash.Update(buffer.data(), static_cast<std::size_t>(got));
+    }
+}
 
 std::string NamedCharset(const std::string& text) {
     for (std::size_t at = 0; at < text.size();) {

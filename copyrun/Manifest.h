@@ -23,6 +23,10 @@ std::string ToUtf8(const std::string& text);
 // A text taken from a workspace or header written in `charset` (MapInfo's name, such as
 // "WindowsLatin2" or "UTF-8"; empty or unknown: Windows-1252) in UTF-8.
 std::string ToUtf8(const std::string& text, const std::string& charset);
+// The SHA-256 of a file as it lies on disk now, read piece by piece; empty when it cannot
+// be read. For the files the run writes itself or changes after copying, and the check.
+std::string Sha256OfFile(const std::string& path);
+
 // The character set a workspace or header names on its "!Charset" line; empty without one.
 std::string NamedCharset(const std::string& text);
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "app/pmUtils.h"
+#include "copyrun/Manifest.h"
 #include "platform/FileSystem.h"
 #include "platform/Hash.h"
 #include "zip/ZipArchiver.h"
@@ -22,8 +23,9 @@ public:
         std::uint64_t size = 0;
     };
     std::map<std::string, Entry> files;
-    std::map<std::string, std::string> texts;  // archives: the bytes of the files read
-    std::string folder;                        // folders: the package's host path
+    std::map<std::string, std::string> texts;    // archives: the bytes of the files read
+    std::map<std::string, std::string> digests;  // archives with a manifest: each entry's SHA-256
+    std::string folder;                          // folders: the package's host path
 
     const Entry* Find(const std::string& rel) const {
         auto it = files.find(pm::UpperAscii(Normal(rel)));
@@ -38,6 +40,16 @@ public:
         auto it = texts.find(Normal(rel));
         if (it == texts.end()) return std::nullopt;
         return it->second;
+    }
+    // A file's SHA-256; empty when it could not be read whole.
+    std::string Digest(const std::string& rel) const {
+        if (folder.empty()) {
+            auto it = digests.find(Normal(rel));
+            return it == digests.end() ? std::string() : it->second;
+        }
+        std::string host = rel;
+        for (char& c : host) c = c == '\\' ? '/' : c;
+        return Sha256OfFile(folder + "/" + host);
     }
     // '/' to '\', "." and ".." folded; a name that leaves the package comes back as "..\".
     static std::string Normal(const std::string& rel) {
@@ -285,16 +297,19 @@ PackageCheck CheckPackage(const std::string& package, const std::string& root, c
             return pm::EndsWithNoCase(name, ".WOR") || pm::EndsWithNoCase(name, ".TAB") ||
                    pm::EndsWithNoCase(name, ".DAT");
         };
-        for (const zip::EntryFault& f : zip::TestEntries(zip, keep, &view.texts))
+        for (const zip::EntryFault& f :
+             zip::TestEntries(zip, keep, &view.texts, manifest.empty() ? nullptr : &view.digests))
             checker.Find("damaged", f.name, f.why);
         for (const zip::ZipDirEntry& e : zip.Entries()) {
             if (!e.FileName.empty() && e.FileName.back() == '\\') continue;
             view.files[pm::UpperAscii(PackageView::Normal(e.FileName))] = {PackageView::Normal(e.FileName),
                                                                            e.UncomprSize};
         }
-        std::map<std::string, std::string> normal;
-        for (auto& [name, bytes] : view.texts) normal[PackageView::Normal(name)] = std::move(bytes);
-        view.texts = std::move(normal);
+        for (auto* map : {&view.texts, &view.digests}) {
+            std::map<std::string, std::string> normal;
+            for (auto& [name, bytes] : *map) normal[PackageView::Normal(name)] = std::move(bytes);
+            *map = std::move(normal);
+        }
     }
     checker.Run(root);
     for (const ManifestFile& f : ReadManifest(manifest)) {
@@ -303,10 +318,8 @@ PackageCheck CheckPackage(const std::string& package, const std::string& root, c
         if (entry->size != f.size) {
             checker.Find("manifest", entry->name,
                          std::to_string(entry->size) + " bytes, the manifest says " + std::to_string(f.size));
-        } else if (!view.folder.empty()) {
-            auto bytes = view.Bytes(entry->name);
-            if (bytes && platform::Sha256Hex(*bytes) != f.sha256)
-                checker.Find("manifest", entry->name, "its SHA-256 differs from the manifest's");
+        } else if (view.Digest(entry->name) != f.sha256) {
+            checker.Find("manifest", entry->name, "its SHA-256 differs from the manifest's");
         }
     }
     return result;

@@ -6,6 +6,7 @@
 
 #include "common/ZipRecords.h"
 #include "platform/File.h"
+#include "platform/Hash.h"
 
 namespace zip {
 namespace {
@@ -33,7 +34,8 @@ std::int64_t DataStart(platform::File& file, const ZipDirEntry& e, std::int64_t 
 
 // The entry's data read and inflated; its fault, or empty.
 std::string TestOne(platform::File& file, const ZipDirEntry& e, std::int64_t archiveOffset,
-                    std::vector<unsigned char>& in, std::vector<unsigned char>& out, std::string* keep) {
+                    std::vector<unsigned char>& in, std::vector<unsigned char>& out, std::string* keep,
+                    platform::Sha256* hash) {
     if (e.Flag & 1) return "encrypted; not tested";
     if (e.ComprMethod != 0 && e.ComprMethod != 8)
         return "compression method " + std::to_string(e.ComprMethod) + " unknown";
@@ -54,6 +56,7 @@ std::string TestOne(platform::File& file, const ZipDirEntry& e, std::int64_t arc
         if (e.ComprMethod == 0) {
             crc = crc32_z(crc, in.data(), static_cast<z_size_t>(got));
             if (keep) keep->append(reinterpret_cast<const char*>(in.data()), static_cast<std::size_t>(got));
+            if (hash) hash->Update(in.data(), static_cast<std::size_t>(got));
             produced += static_cast<std::uint64_t>(got);
             continue;
         }
@@ -67,6 +70,7 @@ std::string TestOne(platform::File& file, const ZipDirEntry& e, std::int64_t arc
             const std::size_t n = out.size() - z.avail_out;
             crc = crc32_z(crc, out.data(), n);
             if (keep) keep->append(reinterpret_cast<const char*>(out.data()), n);
+            if (hash) hash->Update(out.data(), n);
             produced += n;
         }
     }
@@ -80,7 +84,8 @@ std::string TestOne(platform::File& file, const ZipDirEntry& e, std::int64_t arc
 }  // namespace
 
 std::vector<EntryFault> TestEntries(const TZipArchiver& zip, const std::function<bool(const std::string&)>& keep,
-                                    std::map<std::string, std::string>* kept) {
+                                    std::map<std::string, std::string>* kept,
+                                    std::map<std::string, std::string>* digests) {
     std::vector<EntryFault> faults;
     platform::File::Opened opened = platform::File::Open(zip.ZipFilename(), platform::File::Mode::Read);
     if (opened.error) return {{zip.ZipFilename(), opened.error.message}};
@@ -89,8 +94,11 @@ std::vector<EntryFault> TestEntries(const TZipArchiver& zip, const std::function
         if (!e.FileName.empty() && (e.FileName.back() == '\\' || e.FileName.back() == '/')) continue;  // a folder
         std::string bytes;
         const bool keepIt = kept && keep && keep(e.FileName);
-        std::string why = TestOne(opened.file, e, zip.ArchiveOffset(), in, out, keepIt ? &bytes : nullptr);
+        platform::Sha256 hash;
+        std::string why =
+            TestOne(opened.file, e, zip.ArchiveOffset(), in, out, keepIt ? &bytes : nullptr, digests ? &hash : nullptr);
         if (keepIt && why.empty()) (*kept)[e.FileName] = std::move(bytes);
+        if (digests && why.empty()) (*digests)[e.FileName] = hash.HexDigest();
         if (!why.empty()) faults.push_back({e.FileName, why});
     }
     return faults;

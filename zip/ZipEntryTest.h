@@ -17,8 +17,10 @@ struct EntryFault {
 
 // Tests every entry of the archive `zip` read last (ZipFilename). An archive that cannot
 // be opened gives one fault named after the archive.
-// The bytes of each sound entry whose name `keep` accepts go to `kept`, by name.
+// The bytes of each sound entry whose name `keep` accepts go to `kept`, by name; with
+// `digests`, every sound entry's SHA-256 (as platform::Sha256 gives it) too, from the same read.
 std::vector<EntryFault> TestEntries(const TZipArchiver& zip, const std::function<bool(const std::string&)>& keep = {},
-                                    std::map<std::string, std::string>* kept = nullptr);
+                                    std::map<std::string, std::string>* kept = nullptr,
+                                    std::map<std::string, std::string>* digests = nullptr);
 
 }  // namespace zip

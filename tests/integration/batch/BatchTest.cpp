@@ -361,6 +361,18 @@ TEST_F(BatchTest, ManifestDigestsMatchTheCopiesAndTheSchema) {
                                 ", \"sha256\": \"" + digest + "\""),
                   std::string::npos)
             << name;
+
+    // The check compares a package with its manifest, in a folder and in an archive.
+    ASSERT_EQ(RunCommand("cd " + dir / "out && python3 -m zipfile -c " + dir / "Package.zip *").status, 0);
+    EXPECT_EQ(Batch("--check " + dir / "Package.zip --manifest " + dir / "m.json").status, 0);
+    std::string wor = ReadText(dir / "out/Rural.WOR");
+    wor[wor.size() - 3] ^= 1;  // the same size, other bytes
+    testing_support::WriteText(dir / "out/Rural.WOR", wor);
+    r = Batch("--check " + dir / "out --manifest " + dir / "m.json");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(LinesStarting(r.output, "FOUND ").size(), 1u) << r.output;
+    EXPECT_NE(r.output.find("FOUND manifest Rural.WOR: its SHA-256 differs from the manifest's\n"), std::string::npos)
+        << r.output;
 }
 
 }  // namespace
