@@ -1,5 +1,7 @@
 #include "copyrun/PackageCheck.h"
 
+#include <algorithm>
+#include <charconv>
 #include <map>
 #include <optional>
 
@@ -205,8 +207,10 @@ void Checker::SeamlessRows(const std::string& rel, const std::string& data) {
         }
         offset += p[d + 16];
     }
-    if (width == 0) return;
-    for (std::uint32_t r = 0; r < rows; ++r) {
+    if (width == 0 || recordLength == 0 || headerLength > bytes->size()) return;
+    // The row count of a damaged file may promise more rows than it holds.
+    const std::size_t held = std::min<std::size_t>(rows, (bytes->size() - headerLength) / recordLength);
+    for (std::size_t r = 0; r < held; ++r) {
         const std::size_t start = headerLength + r * recordLength;
         if (start + at + width > bytes->size()) break;
         if (p[start] == '*') continue;  // a deleted row
@@ -263,7 +267,8 @@ std::vector<ManifestFile> ReadManifest(const std::string& text) {
         const auto end = next == std::string::npos ? text.size() : next;
         ManifestFile f{field(at, end, "target"), field(at, end, "sha256"), 0};
         const std::string size = field(at, end, "size");
-        f.size = size.empty() || size.find_first_not_of("0123456789") != std::string::npos ? 0 : std::stoull(size);
+        // A number out of range or not a number reads as 0, which no file's size then matches.
+        std::from_chars(size.data(), size.data() + size.size(), f.size);
         if (!f.sha256.empty() && f.sha256 != "null") files.push_back(f);
         at = next;
     }
