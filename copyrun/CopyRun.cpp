@@ -39,13 +39,13 @@ void ShowWouldReplace(const std::string& source, const std::string& original) {
 }
 
 // Why a planned copy of `source` could not be made, as the copy would find it: the source
-// is opened for reading (no lock taken) and closed again.
+// is opened for reading, shared with every other program, and closed again.
 platform::SysError UnreadableSource(const std::string& source) {
-    platform::File::Opened in = platform::File::Open(platform::ExpandFileName(source), platform::File::Mode::Read);
-    if (in.error.code != platform::kErrorFileNotFound && in.error.code != platform::kErrorPathNotFound) return in.error;
+    platform::SysError err = platform::ProbeRead(platform::ExpandFileName(source));
+    if (err.code != platform::kErrorFileNotFound && err.code != platform::kErrorPathNotFound) return err;
     auto resolved = platform::ResolveCase(source);
-    if (!resolved) return in.error;
-    return platform::File::Open(*resolved, platform::File::Mode::Read).error;
+    if (!resolved) return err;
+    return platform::ProbeRead(*resolved);
 }
 
 // Whether the copy could make `folder`: it is a folder already, or the nearest part of its

@@ -138,6 +138,9 @@ struct FileBytes {
 };
 // Only a regular file is read, opened without waiting (see File::Open).
 FileBytes ReadFile(const std::string& path);
+// Why `path` could not be read, found by opening it for reading while sharing it with every
+// other program, so that no one is kept out even for a moment; Ok when it can be.
+SysError ProbeRead(const std::string& path);
 // Writes a whole file, creating or replacing it; the old file stays whole on failure.
 SysError WriteFile(const std::string& path, const std::string& bytes);
 
