@@ -361,7 +361,7 @@ void Analysis::Refresh() {
 
 // ---- rewriting -----------------------------------------------------------------------------
 
-void Analysis::CopyWorkSpace(const std::string& source, const std::string& target) {
+void Analysis::CopyWorkSpace(const std::string& source, const std::string& target, bool write) {
     const std::vector<std::string> lines = ReadLines(source);
     std::string text;
 
@@ -395,6 +395,7 @@ void Analysis::CopyWorkSpace(const std::string& source, const std::string& targe
         text += line;
         text += "\r\n";
     }
+    if (!write) return;
     // Written whole or not at all, never through a pipe or a device at the target's name.
     if (auto err = platform::WriteFile(target, text)) throw FileError("Cannot create " + target + ": " + err.message);
 }

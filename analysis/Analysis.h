@@ -55,7 +55,9 @@ public:
     void Refresh();
 
     // Writes the rewritten copy of a workspace, whole or not at all. Throws FileError.
-    void CopyWorkSpace(const std::string& source, const std::string& target);
+    // With `write` false the lines are read and rewritten (with the notes that gives) but
+    // nothing is written: a plan's view of the copy.
+    void CopyWorkSpace(const std::string& source, const std::string& target, bool write = true);
     // The names the copy gives the entries of the table list (see TargetNames), in list order.
     // A table copied under another name than its alias is opened by the rewritten workspaces
     // from that stub, under its own alias.

@@ -17,6 +17,8 @@
 #include "app/WizardRules.h"
 #include "app/pmUtils.h"
 #include "copyrun/CopyRun.h"
+#include "copyrun/Manifest.h"
+#include "copyrun/PackageCheck.h"
 #include "copyrun/ZipStep.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipArchiver.h"
@@ -38,6 +40,10 @@ constexpr const char* kUsageText =
     "  --remove-files    with --zip: leave just the archive\n"
     "  --exe             with --zip: make a self-extracting executable\n"
     "  --message FILE    with --exe: show FILE's text after extraction\n"
+    "  --dry-run         show what the copy would do, writing nothing\n"
+    "  --manifest FILE   write FILE: every file of the package with its SHA-256 (JSON)\n"
+    "  --check PACKAGE   check a finished folder, .zip or .exe on its own\n"
+    "  --root DIR        with --check: where the package will lie (default C:\\)\n"
     "  --help            show this text\n"
     "  --version         show the version\n"
     "\n"
@@ -47,6 +53,10 @@ constexpr const char* kUsageText =
 
 struct Options {
     bool list = false;
+    bool dryRun = false;
+    std::string manifest;
+    std::string check;
+    std::string root = "C:\\";
     bool zipRequested = false;
     std::string messageFile;
     analysis::CopyOptions copy;
@@ -79,6 +89,16 @@ int Parse(int argc, char* argv[], Options& o) {
             // Relative to where the command was given: the refresh moves the current folder.
             o.copy.path = platform::ExpandFileName(o.copy.path);
             haveTarget = true;
+        } else if (a == "--dry-run") {
+            o.dryRun = true;
+        } else if (a == "--manifest") {
+            if (!value(o.manifest)) return UsageError("--manifest needs a file name");
+            o.manifest = platform::ExpandFileName(o.manifest);
+        } else if (a == "--check") {
+            if (!value(o.check)) return UsageError("--check needs a folder or an archive");
+            o.check = platform::ExpandFileName(o.check);
+        } else if (a == "--root") {
+            if (!value(o.root)) return UsageError("--root needs a folder");
         } else if (a == "--list") {
             o.list = true;
         } else if (a == "--no-printer") {
@@ -107,6 +127,7 @@ int Parse(int argc, char* argv[], Options& o) {
             o.workspaces.push_back(a);
         }
     }
+    if (!o.check.empty()) return -1;
     if (o.workspaces.empty()) return UsageError("no workspace given");
     if (!o.list && !haveTarget) return UsageError("--to DIR is required");
     if (o.zipRequested && !o.copy.zip) return UsageError("--remove-files, --exe and --message go with --zip");
@@ -135,11 +156,51 @@ public:
     int problems = 0;
 };
 
+// The check of a finished package: one line per finding, then a summary.
+int Check(const Options& o) {
+    std::string manifest;
+    if (!o.manifest.empty()) {
+        auto text = platform::ReadFile(o.manifest);
+        if (!text.bytes) return UsageError("cannot read " + o.manifest + ": " + text.error.message);
+        manifest = *text.bytes;
+    }
+    const copyrun::PackageCheck result = copyrun::CheckPackage(o.check, o.root, manifest);
+    for (const auto& f : result.findings)
+        std::printf("FOUND %s %s: %s\n", f.kind.c_str(), copyrun::ToUtf8(f.where).c_str(),
+                    copyrun::ToUtf8(f.what).c_str());
+    std::printf("%s: %zu files, %zu findings; %s. Longest path at %s: %zu characters (%s)\n",
+                result.SelfContained() ? "SELF-CONTAINED" : "NOT SELF-CONTAINED", result.files, result.findings.size(),
+                result.archive ? "every entry's CRC checked" : "a folder", o.root.c_str(), result.longestPath.size(),
+                copyrun::ToUtf8(result.longestPath).c_str());
+    return result.SelfContained() ? kOk : kProblems;
+}
+
+// The dry run's table, and its summary line in place of the copy's end message.
+void PrintPlan(const analysis::CopyFormState& state, const copyrun::RunRecord& record, int problems) {
+    std::fputs(copyrun::PlanTable(state, record).c_str(), stdout);
+    std::size_t copies = 0, writes = 0;
+    for (const auto& f : record.files) {
+        copies += f.status == "copy";
+        writes += f.status == "write";
+    }
+    std::printf("Dry run: %zu files would be copied and %zu written, %d problem notes; nothing was written.\n", copies,
+                writes, problems);
+}
+
+bool WriteManifest(const Options& o, const analysis::CopyFormState& state, const copyrun::RunRecord& record) {
+    if (auto err = platform::WriteFile(o.manifest, copyrun::ManifestJson(state, record, o.dryRun))) {
+        std::fprintf(stderr, "tallomir-batch: cannot write %s: %s\n", o.manifest.c_str(), err.message.c_str());
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     Options options;
     if (int status = Parse(argc, argv, options); status >= 0) return status;
+    if (!options.check.empty()) return Check(options);
 
     BatchUserInterface ui;
     app::SetUserInterface(&ui);
@@ -196,6 +257,10 @@ int main(int argc, char* argv[]) {
     };
     zip.LoadEngine();
     copyrun::CopyRunContext context;
+    copyrun::RunRecord record;
+    if (options.dryRun || !options.manifest.empty()) context.record = &record;
+    context.hash = !options.manifest.empty() && !options.dryRun;
+    context.plan = options.dryRun;
     context.archiveList = &zip.FSpecArgs();
     context.zipStep = [&](const copyrun::TargetGuard& guard) { copyrun::ZipStep(state, zip, guard); };
     copyrun::RunOutcome outcome;
@@ -211,5 +276,7 @@ int main(int argc, char* argv[]) {
         case copyrun::RunOutcome::Cancelled: return kCancelled;
         case copyrun::RunOutcome::Finished: break;
     }
+    if (options.dryRun) PrintPlan(state, record, ui.problems);
+    if (!options.manifest.empty() && !WriteManifest(options, state, record)) return kStopped;
     return ui.problems ? kProblems : kOk;
 }

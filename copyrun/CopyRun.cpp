@@ -4,8 +4,11 @@
 #include "app/Globals.h"
 #include "app/UserInterface.h"
 #include "app/pmUtils.h"
+#include "copyrun/Manifest.h"
 #include "copyrun/ZipStep.h"
+#include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "platform/Hash.h"
 
 namespace copyrun {
 namespace {
@@ -35,6 +38,59 @@ void ShowWouldReplace(const std::string& source, const std::string& original) {
                        ", which is being copied; it is left as it is.");
 }
 
+// Why a planned copy of `source` could not be made, as the copy would find it: the source
+// is opened for reading, shared with every other program, and closed again.
+platform::SysError UnreadableSource(const std::string& source) {
+    platform::SysError err = platform::ProbeRead(platform::ExpandFileName(source));
+    if (err.code != platform::kErrorFileNotFound && err.code != platform::kErrorPathNotFound) return err;
+    auto resolved = platform::ResolveCase(source);
+    if (!resolved) return err;
+    return platform::ProbeRead(*resolved);
+}
+
+// Whether the copy could make `folder`: it is a folder already, or the nearest part of its
+// path that exists is one. Creates nothing.
+bool CouldCreateFolder(const std::string& folder) {
+    for (std::string path = folder; !path.empty();) {
+        if (auto status = platform::StatPath(path)) return status->isDirectory;
+        const auto sep = path.find_last_of('/');
+        if (sep == std::string::npos || sep == 0) return true;
+        path.resize(sep);
+    }
+    return false;
+}
+
+// The character set a workspace or header names, read from its first lines; empty when it
+// names none or cannot be read.
+std::string CharsetOfFile(const std::string& path) {
+    auto bytes = platform::ReadFile(platform::ResolveCase(path).value_or(path)).bytes;
+    return bytes ? NamedCharset(*bytes) : std::string();
+}
+
+// Passes everything on to the interface in force and keeps each note, so that a record can
+// tell which notes came with which file.
+class NoteTap : public app::UserInterface {
+public:
+    NoteTap(app::UserInterface& inner, std::vector<std::string>& notes) : m_inner(inner), m_notes(notes) {}
+    void ShowNote(const std::string& text) override {
+        m_notes.push_back(text);
+        m_inner.ShowNote(text);
+    }
+    void BeginProgress(int maximum) override { m_inner.BeginProgress(maximum); }
+    void SetProgress(int position, const std::string& text) override { m_inner.SetProgress(position, text); }
+    void EndProgress() override { m_inner.EndProgress(); }
+    bool ProgressCancelled() const override { return m_inner.ProgressCancelled(); }
+    void ProcessMessages() override { m_inner.ProcessMessages(); }
+    void SetHourglass(bool on) override { m_inner.SetHourglass(on); }
+    void Beep() override { m_inner.Beep(); }
+    void ShowMessage(const std::string& text) override { m_inner.ShowMessage(text); }
+    void ReportError(const std::string& text) override { m_inner.ReportError(text); }
+
+private:
+    app::UserInterface& m_inner;
+    std::vector<std::string>& m_notes;
+};
+
 class CopyRunner {
 public:
     CopyRunner(analysis::CopyFormState& state, const CopyRunContext& context, const std::string& target)
@@ -43,6 +99,25 @@ public:
     RunOutcome Execute();
 
 private:
+    bool Planning() const { return m_context.plan; }
+    // The notes shown from here on belong to the next record.
+    void BeginRecord() {
+        if (m_context.record) m_noteMark = m_context.record->notes.size();
+    }
+    // Describes one file handled (or planned); the notes since BeginRecord go with it.
+    void Record(const std::string& kind, const std::string& source, const std::string& target, std::string status,
+                std::string sha256 = {});
+    // A file the run wrote itself: its record, with its size and digest read back.
+    void RecordWritten(const std::string& kind, const std::string& target);
+    // After finishing a table: records of files that finishing changed get their new digest,
+    // and a seamless table's records say which files are tiles.
+    void AfterFinish(std::size_t firstRecord, const std::string& mainName, bool seamless);
+    bool PlanSeamless();
+    // Copies `source` to `dest`, or when planning tells whether the copy could read it (no
+    // lock is taken to test whether another program holds it), with the note the copy would
+    // give; the record's status, and the digest in m_copyDigest.
+    std::string CopyOrPlan(const std::string& source, const std::string& dest);
+    void RecordArchive();
     void Produced(const std::string& path) {
         if (m_state.options.zip && m_context.archiveList) m_context.archiveList->push_back(path);
     }
@@ -53,6 +128,14 @@ private:
     // is no file the run reads from. Otherwise the user is told and nothing is written.
     bool MayWrite(const std::string& source, const std::string& dest);
     void FinishTable(const std::string& name, const std::string& mainName);
+    // MapInfo's part of finishing a copied table: the headers rewritten, the stub written,
+    // a seamless table's rows relocated.
+    void FinishCopiedTable(const std::string& name, const std::string& mainName);
+    bool PlannedCopy(const std::string& dest) const {
+        for (const auto& p : m_planned)
+            if (pm::EqualNoCase(p, dest)) return true;
+        return false;
+    }
     void LeaveOut(const std::string& name, const std::string& why);
     void SeamlessBranch(const std::string& name);
     void WriteStub(const std::string& name, const std::string& mainName);
@@ -67,7 +150,99 @@ private:
     std::vector<std::string> m_names;  // the name each table is copied under
     // How far the seamless branch of the table being finished got.
     enum class Seamless { No, Rewriting, Committed, StubWritten } m_seamless = Seamless::No;
+    std::size_t m_noteMark = 0;
+    std::string m_tableCharset;          // what the header of the table being copied is written in
+    std::string m_workspaceCharset;      // the workspace being copied's, or the first workspace's
+    std::string m_tableName;             // the table being copied, for its records
+    std::string m_copyStatus;            // what CopyTableFile did with the last file
+    std::string m_copyDigest;            // and the digest of the bytes it copied
+    std::vector<std::string> m_planned;  // when planning: the table files that would be copied
 };
+
+void CopyRunner::Record(const std::string& kind, const std::string& source, const std::string& target,
+                        std::string status, std::string sha256) {
+    RunRecord* record = m_context.record;
+    if (!record) return;
+    FileRecord r;
+    r.kind = kind;
+    r.table = kind == "table" || kind == "stub" ? m_tableName : std::string();
+    r.source = source;
+    r.target = target;
+    if (Planning()) {
+        if (auto size = platform::FileSize(source)) r.size = *size;
+    } else if (auto size = platform::FileSize(target)) {
+        r.size = *size;
+    }
+    r.sha256 = std::move(sha256);
+    r.status = std::move(status);
+    r.notes.assign(record->notes.begin() + static_cast<std::ptrdiff_t>(m_noteMark), record->notes.end());
+    r.charset = kind == "table" || kind == "stub" ? m_tableCharset : m_workspaceCharset;
+    m_noteMark = record->notes.size();
+    if (kind == "table" && (r.status == "copy" || r.status == "copied")) record->bytes += r.size;
+    if (Planning() && r.status == "copy") m_planned.push_back(target);
+    record->files.push_back(std::move(r));
+}
+
+void CopyRunner::RecordWritten(const std::string& kind, const std::string& target) {
+    if (!m_context.record) return;
+    if (Planning()) return Record(kind, {}, target, "write");
+    const bool exists = platform::FileExists(target);
+    Record(kind, {}, target, exists ? "written" : "not written", exists && m_context.hash ? Sha256OfFile(target) : "");
+}
+
+void CopyRunner::AfterFinish(std::size_t firstRecord, const std::string& mainName, bool seamless) {
+    if (!m_context.record) return;
+    auto& files = m_context.record->files;
+    const std::string mainBase = pm::UpperAscii(pm::WithoutExtension(mainName));
+    for (std::size_t i = firstRecord; i < files.size(); ++i) {
+        FileRecord& r = files[i];
+        if (r.kind != "table") continue;
+        if (seamless)
+            r.kind = pm::UpperAscii(pm::WithoutExtension(pm::FileNameOf(r.source))) == mainBase ? "seamless" : "tile";
+        if (Planning() || r.status != "copied") continue;
+        // Finishing rewrites headers and lets MapInfo write the copy of a seamless table.
+        auto size = platform::FileSize(r.target);
+        const std::uint64_t now = size ? *size : 0;
+        if (m_context.hash && (now != r.size || pm::EqualNoCase(pm::ExtensionOf(r.target), ".TAB") || seamless)) {
+            r.sha256 = Sha256OfFile(r.target);
+        }
+        r.size = now;
+    }
+}
+
+// Whether the table being planned is seamless, asked of MapInfo as the refresh asks it: the
+// source table is opened as LAYER and closed again.
+bool CopyRunner::PlanSeamless() {
+    auto& mapinfo = app::MapInfoApp();
+    bool seamless = false;
+    try {
+        mapinfo.Do("Open Table \"" + m_state.info.mainFile + "\" As LAYER");
+        seamless = mapinfo.Eval("TableInfo(LAYER,24)") == "T";
+        mapinfo.Do("Close Table LAYER");
+    } catch (const std::exception&) {
+        try {
+            mapinfo.Do("Close Table LAYER");
+        } catch (const std::exception&) {}
+    }
+    return seamless;
+}
+
+void CopyRunner::RecordArchive() {
+    if (!m_context.record || !m_state.options.zip) return;
+    const std::string archive = ArchivePath(m_state.options, m_target);
+    BeginRecord();
+    if (Planning()) {
+        Record("archive", {}, m_state.options.exe ? pm::WithoutExtension(archive) + ".exe" : archive, "write");
+        return;
+    }
+    // With the files removed after zipping, their records say the archive holds them now.
+    for (FileRecord& r : m_context.record->files) {
+        if ((r.status == "copied" || r.status == "written") && !platform::FileExists(r.target)) r.status = "archived";
+    }
+    for (const std::string& made : {archive, pm::WithoutExtension(archive) + ".exe"}) {
+        if (platform::FileExists(made)) RecordWritten("archive", made);
+    }
+}
 
 // Before anything is written: a zip name that is the work archive's own, or a target whose
 // workspace, graph, CD or zip destinations are files the run reads, stops the run.
@@ -125,14 +300,22 @@ RunOutcome CopyRunner::Execute() {
 
     if (!m_state.options.path.empty() && RefusedBeforeStart()) return RunOutcome::NotStarted;
     // The target folder; without it nothing can be written.
-    if (m_state.options.path.empty() || !platform::ForceDirectories(m_target)) {
+    const bool targetUsable = Planning() ? CouldCreateFolder(m_target) : platform::ForceDirectories(m_target);
+    if (m_state.options.path.empty() || !targetUsable) {
         ui.ShowNote(kCannotCreateTarget);
         if (m_context.showCopyDetails) m_context.showCopyDetails();
         return RunOutcome::NotStarted;
     }
-    platform::CreateDir(m_tables);
-    platform::CreateDir(m_data);
+    if (!Planning()) {
+        platform::CreateDir(m_tables);
+        platform::CreateDir(m_data);
+    }
     if (m_context.archiveList) m_context.archiveList->clear();
+    if (!m_state.workspaces.empty()) m_workspaceCharset = CharsetOfFile(m_state.workspaces.front());
+    if (m_context.record) {
+        m_context.record->charset = m_workspaceCharset;
+        m_context.record->inUseTested = !Planning();
+    }
     m_names = analysis::TargetNames(m_state.tables);
     m_analysis.SetTargetNames(m_names);
     const int tableCount = static_cast<int>(m_state.tables.size());
@@ -144,6 +327,11 @@ RunOutcome CopyRunner::Execute() {
         ui.ProcessMessages();
         m_analysis.TableInfo(i);
         const std::string& name = m_names[static_cast<std::size_t>(i)];
+        m_tableName = name;
+        if (m_context.record) m_tableCharset = CharsetOfFile(m_state.info.mainFile);
+        m_planned.clear();
+        BeginRecord();
+        const std::size_t firstRecord = m_context.record ? m_context.record->files.size() : 0;
         if (name != m_state.info.description) {
             ui.ShowNote("Another table is already copied as " + m_state.info.description + ": " +
                         analysis::SplitEntry(m_state.tables[static_cast<std::size_t>(i)]).second +
@@ -151,7 +339,7 @@ RunOutcome CopyRunner::Execute() {
         }
         const std::string mainName = pm::FileNameOf(m_state.info.mainFile);
         const std::string tableFolder = Join(m_data, name);
-        platform::CreateDir(tableFolder);
+        if (!Planning()) platform::CreateDir(tableFolder);
         const std::vector<std::string> files = m_state.info.fileInfo;
         for (const std::string& source : files) m_guard.AddSource(source);
         bool intact = true;  // no file was left alone for being a source of the run
@@ -162,11 +350,12 @@ RunOutcome CopyRunner::Execute() {
             if (ui.ProgressCancelled()) break;
             if (CopyTableFile(source, dest)) {
                 // No copied table file keeps the read-only attribute.
-                int attrs = platform::GetFileAttributes(dest);
+                int attrs = Planning() ? -1 : platform::GetFileAttributes(dest);
                 if (attrs >= 0) platform::SetFileAttributes(dest, (attrs & ~platform::kAttrReadOnly) & 0xFFFF);
             } else {
                 intact = false;
             }
+            Record("table", source, dest, m_copyStatus, m_copyDigest);
             Produced(dest);
             ui.ProcessMessages();
         }
@@ -176,7 +365,9 @@ RunOutcome CopyRunner::Execute() {
         }
         // Finishing rewrites the copied header and lets MapInfo write the copy, which must
         // not be a file being copied.
+        m_seamless = Seamless::No;
         if (intact) FinishTable(name, mainName);
+        AfterFinish(firstRecord, mainName, m_seamless != Seamless::No);
     }
 
     ui.ProcessMessages();
@@ -189,22 +380,54 @@ RunOutcome CopyRunner::Execute() {
     // The workspaces, rewritten for the target layout.
     for (const std::string& workspace : m_state.workspaces) {
         const std::string dest = Join(m_target, pm::FileNameOf(workspace));
-        if (MayWrite(workspace, dest)) m_analysis.CopyWorkSpace(workspace, dest);
+        BeginRecord();
+        if (m_context.record) m_workspaceCharset = CharsetOfFile(workspace);
+        const bool may = MayWrite(workspace, dest);
+        if (may) m_analysis.CopyWorkSpace(workspace, dest, !Planning());
         Produced(dest);
+        if (!may) Record("workspace", workspace, dest, "left alone");
+        else if (Planning()) Record("workspace", workspace, dest, "write");
+        else Record("workspace", workspace, dest, "written", m_context.hash ? Sha256OfFile(dest) : "");
     }
+    m_workspaceCharset = m_context.record ? m_context.record->charset : std::string();
     // The graph files, beside the workspaces.
     for (const std::string& entry : std::vector<std::string>(m_state.graphs)) {
         std::string graph = analysis::SplitEntry(entry).second.substr(0, 1000);
         const std::string dest = Join(m_target, pm::FileNameOf(graph));
-        if (MayWrite(graph, dest)) CopyOneFile(graph, dest);
+        BeginRecord();
+        std::string status = "left alone";
+        if (MayWrite(graph, dest)) status = CopyOrPlan(graph, dest);
         Produced(dest);
+        Record("graph", graph, dest, status, m_copyDigest);
     }
     if (m_state.options.cd && m_state.options.autoRun) CdStep();
-    if (m_state.options.zip && m_context.zipStep) m_context.zipStep(m_guard);
+    if (m_state.options.zip && m_context.zipStep && !Planning()) m_context.zipStep(m_guard);
+    RecordArchive();
     ui.EndProgress();
+    if (Planning()) return RunOutcome::Finished;  // the caller sums the plan up
     ui.Beep();
     ui.ShowNote(kFinished);
     return RunOutcome::Finished;
+}
+
+std::string CopyRunner::CopyOrPlan(const std::string& source, const std::string& dest) {
+    m_copyDigest.clear();
+    if (!Planning()) {
+        platform::Sha256 hash;
+        platform::SysError err = platform::CopyFile(source, dest, m_context.hash ? &hash : nullptr);
+        if (err) {
+            ShowCopyFailure(source, err);
+            return err.code == platform::kErrorFileNotFound ? "missing" : "not copied";
+        }
+        if (m_context.hash) m_copyDigest = hash.HexDigest();
+        return "copied";
+    }
+    if (platform::SysError err = UnreadableSource(source)) {
+        ShowCopyFailure(source, err);
+        return err.code == platform::kErrorFileNotFound || err.code == platform::kErrorPathNotFound ? "missing"
+                                                                                                    : "not copied";
+    }
+    return "copy";
 }
 
 bool CopyRunner::MayWrite(const std::string& source, const std::string& dest) {
@@ -222,8 +445,14 @@ bool CopyRunner::MayWrite(const std::string& source, const std::string& dest) {
 
 bool CopyRunner::CopyTableFile(const std::string& source, const std::string& dest) {
     app::UserInterface& ui = app::UI();
-    if (pm::EqualNoCase(pm::ExtensionOf(source), ".MBX")) return true;  // programs are not copied
-    if (!m_guard.Inside(dest)) return MayWrite(source, dest);           // says why, writes nothing
+    m_copyDigest.clear();
+    m_copyStatus = "left alone";
+    if (pm::EqualNoCase(pm::ExtensionOf(source), ".MBX")) {  // programs are not copied
+        m_copyStatus = "skipped";
+        return true;
+    }
+    if (!m_guard.Inside(dest)) return MayWrite(source, dest);  // says why, writes nothing
+    m_copyStatus = "in use";
     try {
         // The copy itself refuses a source another program holds, before it touches the
         // destination; only an existing destination needs both tests up front, in order.
@@ -234,16 +463,23 @@ bool CopyRunner::CopyTableFile(const std::string& source, const std::string& des
                 return false;
             }
         }
-        if (existing && SourceInUse(source)) {
+        if (existing && !Planning() && SourceInUse(source)) {
             ui.ShowNote("Error copying file " + source + CR + '\n' + kLocked);
-        } else if (existing && app::FileInUse(dest)) {
+        } else if (existing && !Planning() && app::FileInUse(dest)) {
             ui.ShowNote("Error copying file " + dest + CR + kLocked);
+        } else if (Planning()) {
+            m_copyStatus = CopyOrPlan(source, dest);
         } else {
-            platform::SysError err = platform::CopyFile(source, dest);
+            platform::Sha256 hash;
+            platform::SysError err = platform::CopyFile(source, dest, m_context.hash ? &hash : nullptr);
             if (err.code == platform::kErrorSharingViolation && SourceInUse(source)) {
                 ui.ShowNote("Error copying file " + source + CR + '\n' + kLocked);
             } else if (err) {
                 ShowCopyFailure(source, err);
+                m_copyStatus = err.code == platform::kErrorFileNotFound ? "missing" : "not copied";
+            } else {
+                m_copyStatus = "copied";
+                if (m_context.hash) m_copyDigest = hash.HexDigest();
             }
         }
     } catch (const std::exception& e) {
@@ -260,11 +496,12 @@ void CopyRunner::LeaveOut(const std::string& name, const std::string& why) {
 
 void CopyRunner::FinishTable(const std::string& name, const std::string& mainName) {
     const std::string folder = Join(m_data, name);
+    m_seamless = Seamless::No;
     if (mainName.empty()) {
         LeaveOut(name, "the table its header opens does not exist.");
         return;
     }
-    if (!platform::FileExists(Join(folder, mainName))) {
+    if (!(Planning() ? PlannedCopy(Join(folder, mainName)) : platform::FileExists(Join(folder, mainName)))) {
         LeaveOut(name, "its header " + m_state.info.mainFile + " could not be copied.");
         return;
     }
@@ -273,6 +510,28 @@ void CopyRunner::FinishTable(const std::string& name, const std::string& mainNam
         LeaveOut(name, "its stub would replace " + *original + ", which is being copied.");
         return;
     }
+    if (Planning()) {
+        if (PlanSeamless()) {
+            m_seamless = Seamless::StubWritten;
+            RecordWritten("stub", Join(m_tables, name + ".Tab"));
+            RecordWritten("stub", Join(folder, "Seamless.wor"));
+        } else {
+            RecordWritten("stub", Join(m_tables, name + ".tab"));
+        }
+        return;
+    }
+    FinishCopiedTable(name, mainName);
+    if (m_seamless == Seamless::StubWritten && platform::FileExists(Join(m_tables, name + ".Tab"))) {
+        RecordWritten("stub", Join(m_tables, name + ".Tab"));
+    } else {
+        RecordWritten("stub", Join(m_tables, name + ".tab"));
+    }
+    if (m_seamless != Seamless::No && platform::FileExists(Join(folder, "Seamless.wor")))
+        RecordWritten("stub", Join(folder, "Seamless.wor"));
+}
+
+void CopyRunner::FinishCopiedTable(const std::string& name, const std::string& mainName) {
+    const std::string folder = Join(m_data, name);
     const std::string tablePath = Join(folder, pm::WithoutExtension(mainName));
     auto& mapinfo = app::MapInfoApp();
     m_seamless = Seamless::No;
@@ -350,10 +609,16 @@ void CopyRunner::SeamlessBranch(const std::string& name) {
 
 void CopyRunner::CdStep() {
     const std::string autorun = Join(m_target, "AUTORUN.INF");
-    if (MayWrite(autorun, autorun)) WriteTextFile(autorun, {"[autorun]", "OPEN=startup.exe"});
+    BeginRecord();
+    if (MayWrite(autorun, autorun)) {
+        if (!Planning()) WriteTextFile(autorun, {"[autorun]", "OPEN=startup.exe"});
+        RecordWritten("cd", autorun);
+    }
     const std::string program = m_context.programDir + "Startup.exe";
     const std::string copy = Join(m_target, "startup.exe");
-    if (MayWrite(program, copy)) CopyOneFile(program, copy);
+    std::string status = "left alone";
+    if (MayWrite(program, copy)) status = CopyOrPlan(program, copy);
+    Record("cd", program, copy, status, m_copyDigest);
     Produced(Join(m_target, "Startup.exe"));
     Produced(autorun);
 }
@@ -377,6 +642,15 @@ std::string TargetFolder(const analysis::CopyOptions& options) {
 RunOutcome Run(analysis::CopyFormState& state, const CopyRunContext& context) {
     CopyRunContext ctx = context;
     if (ctx.programDir.empty()) ctx.programDir = platform::ProgramDir();
+    if (!ctx.record) return CopyRunner(state, ctx, TargetFolder(state.options)).Execute();
+    // The notes pass through a tap for the record; the interface in force comes back after.
+    app::UserInterface& inner = app::UI();
+    NoteTap tap(inner, ctx.record->notes);
+    struct Restore {
+        app::UserInterface& ui;
+        ~Restore() { app::SetUserInterface(&ui); }
+    } restore{inner};
+    app::SetUserInterface(&tap);
     return CopyRunner(state, ctx, TargetFolder(state.options)).Execute();
 }
 

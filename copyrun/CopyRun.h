@@ -1,6 +1,7 @@
 #pragma once
 // The copy run behind "Copy Workspaces": copies every table into the target layout, writes
 // the stubs and the rewritten workspaces, the graph files, the CD files and the archive.
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -26,6 +27,30 @@ enum class RunOutcome {
                  // the zip name is the work archive's
 };
 
+// What the run did, or would do, with one file: kept when the caller asks for a record.
+struct FileRecord {
+    std::string kind;    // "workspace", "table", "seamless", "tile", "stub", "graph", "cd", "archive"
+    std::string table;   // the name the table is copied under (table files and stubs)
+    std::string source;  // full host path; empty for a file the run writes itself
+    std::string target;  // full host path of the copy
+    std::uint64_t size = 0;
+    std::string sha256;  // of the bytes the copy holds; empty when nothing was written
+    // "copy", "write", "missing", "in use", "left alone", "not copied", "skipped"; with a
+    // finished run "copied", "written", "not written" or "archived" (removed after zipping).
+    std::string status;
+    std::vector<std::string> notes;  // the notes shown while this file was handled
+    std::string charset;             // the character set of its texts, as MapInfo names it
+};
+
+struct RunRecord {
+    std::vector<FileRecord> files;
+    std::vector<std::string> notes;  // every note the run showed, in order
+    std::uint64_t bytes = 0;         // what the copied files take
+    std::string charset;             // the first workspace's character set, for the run's own notes
+    // A plan does not test whether another program holds a source: that test takes a lock.
+    bool inUseTested = true;
+};
+
 // What the run needs from its surroundings besides the state.
 struct CopyRunContext {
     // The archive list: every file the run produces while the zip option is on, as an
@@ -40,6 +65,14 @@ struct CopyRunContext {
     // The zip step, run when the zip option is on (after the CD step), with the run's target
     // folder and the files it reads from.
     std::function<void(const TargetGuard&)> zipStep;
+    // When set, every file the run handles is described here, with its SHA-256 when `hash`.
+    RunRecord* record = nullptr;
+    bool hash = false;
+    // Plans instead of copying: the run goes through every step and shows the notes it would
+    // show, but writes, creates and locks nothing (the zip step is not run; `record` lists
+    // what would be made). A plan ends without the end message and does not test whether
+    // another program holds a source.
+    bool plan = false;
 };
 
 inline constexpr const char* kFinished = "Finished Copying!";

@@ -11,6 +11,10 @@
 #include "platform/SysError.h"
 
 namespace platform {
+class Sha256;
+}
+
+namespace platform {
 
 // File attribute bits, as in the Windows attribute set.
 inline constexpr int kAttrReadOnly = 0x01;
@@ -103,6 +107,9 @@ bool HeldByAnother(const std::string& path, Access access);
 // regular file (a named pipe, a device) is refused without waiting on it. A copy that
 // fails part-way removes what it wrote, so no truncated file is left looking complete.
 SysError CopyFile(const std::string& source, const std::string& dest);
+// The same copy with every byte copied fed to `hash` as it passes: the bytes go through the
+// program's buffer (no kernel copy), so nothing has to be read a second time to know them.
+SysError CopyFile(const std::string& source, const std::string& dest, Sha256* hash);
 SysError CreateDir(const std::string& dir);
 bool ForceDirectories(const std::string& dir);  // creates every missing parent
 SysError RemoveDir(const std::string& dir);     // only an empty folder
@@ -131,6 +138,9 @@ struct FileBytes {
 };
 // Only a regular file is read, opened without waiting (see File::Open).
 FileBytes ReadFile(const std::string& path);
+// Why `path` could not be read, found by opening it for reading while sharing it with every
+// other program, so that no one is kept out even for a moment; Ok when it can be.
+SysError ProbeRead(const std::string& path);
 // Writes a whole file, creating or replacing it; the old file stays whole on failure.
 SysError WriteFile(const std::string& path, const std::string& bytes);
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/Hash.h"
 #include "platform/posix/PosixFileSystem.h"
 
 namespace platform {
@@ -26,9 +27,24 @@ bool MayClone(dev_t device) {
 
 int Fd(const File& file) { return static_cast<int>(file.NativeHandle()); }
 
+// The bytes of one open file into another through a buffer, each fed to `hash`; up to the end
+// of the source as it is read (a source that became shorter is copied as it is).
+SysError CopyHashing(File& in, File& out, Sha256* hash) {
+    thread_local std::vector<char> buffer;
+    if (buffer.empty()) buffer.resize(1 << 20);
+    for (;;) {
+        const std::int64_t got = in.Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
+        if (got < 0) return SysError::FromErrno(errno);
+        if (got == 0) return {};
+        hash->Update(buffer.data(), static_cast<std::size_t>(got));
+        if (SysError err = out.Write(buffer.data(), got)) return err;
+    }
+}
+
 // The bytes of one open file into another, just created or emptied: shared blocks where the
 // file system offers them, else the kernel's copy, else a buffer.
-SysError CopyContents(File& in, File& out, std::uint64_t size, dev_t device) {
+SysError CopyContents(File& in, File& out, std::uint64_t size, dev_t device, Sha256* hash) {
+    if (hash) return CopyHashing(in, out, hash);
     if (size > 0 && MayClone(device)) {
         if (::ioctl(Fd(out), FICLONE, Fd(in)) == 0) return {};
         if (errno == EOPNOTSUPP || errno == ENOTTY) {  // not this file system at all (other errors may pass)
@@ -41,7 +57,9 @@ SysError CopyContents(File& in, File& out, std::uint64_t size, dev_t device) {
 
 }  // namespace
 
-SysError CopyFile(const std::string& source, const std::string& dest) {
+SysError CopyFile(const std::string& source, const std::string& dest) { return CopyFile(source, dest, nullptr); }
+
+SysError CopyFile(const std::string& source, const std::string& dest, Sha256* hash) {
     // The source as given is opened first; its letter case is looked up only when that fails.
     File::Opened in = File::Open(ExpandFileName(source), File::Mode::Read);
     if (in.error.code == kErrorFileNotFound || in.error.code == kErrorPathNotFound) {
@@ -78,7 +96,7 @@ SysError CopyFile(const std::string& source, const std::string& dest) {
     if (!fresh && out.file.RangeLockedByAnother(true)) return SysError::FromErrno(EWOULDBLOCK);
     SysError err;
     if (!fresh) err = out.file.Truncate(0);
-    if (!err) err = CopyContents(in.file, out.file, static_cast<std::uint64_t>(st.st_size), st.st_dev);
+    if (!err) err = CopyContents(in.file, out.file, static_cast<std::uint64_t>(st.st_size), st.st_dev, hash);
     if (!err && ::fchmod(Fd(out.file), st.st_mode & 07777) != 0) err = SysError::FromErrno(errno);
     if (!err) {
         struct timespec times[2] = {st.st_atim, st.st_mtim};

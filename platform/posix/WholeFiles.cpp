@@ -53,6 +53,9 @@ FileBytes ReadAll(File& file, std::size_t expected) {
 
 }  // namespace posix
 
+// Opening a file takes no lock here.
+SysError ProbeRead(const std::string& path) { return File::Open(path, File::Mode::Read).error; }
+
 FileBytes ReadFile(const std::string& path) {
     // The spelling as given is tried first; the letter case is looked up only when it fails.
     File::Opened opened = File::Open(ExpandFileName(path), File::Mode::Read);

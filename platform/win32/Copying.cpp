@@ -2,7 +2,10 @@
 // tell.
 #include "platform/File.h"
 #include "platform/FileSystem.h"
+#include "platform/Hash.h"
 #include "platform/win32/WinText.h"
+
+#include <vector>
 
 namespace platform {
 namespace {
@@ -27,9 +30,43 @@ bool IsReadOnly(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
 }
 
+HANDLE Native(const File& file) { return reinterpret_cast<HANDLE>(file.NativeHandle()); }
+
+// The bytes of `in` into the new or emptied file `to` through a buffer, each fed to `hash`,
+// with the source's attributes and time of the last change carried over.
+SysError CopyHashing(File& in, const std::string& from, const std::string& to, Sha256* hash) {
+    File::Opened out = File::Open(to, File::Mode::Replace);
+    if (out.error) return out.error;
+    std::vector<char> buffer(1 << 20);
+    SysError err;
+    for (;;) {
+        const std::int64_t got = in.Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
+        if (got < 0) {
+            err = win32::LastError();
+            break;
+        }
+        if (got == 0) break;
+        hash->Update(buffer.data(), static_cast<std::size_t>(got));
+        if ((err = out.file.Write(buffer.data(), got))) break;
+    }
+    FILETIME written{};
+    if (!err && ::GetFileTime(Native(in), nullptr, nullptr, &written))
+        ::SetFileTime(Native(out.file), nullptr, nullptr, &written);
+    if (SysError closed = out.file.Close(); closed && !err) err = closed;
+    if (err) {
+        ::DeleteFileW(win32::NativePath(to).c_str());
+        return err;
+    }
+    const DWORD attributes = ::GetFileAttributesW(win32::NativePath(from).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) ::SetFileAttributesW(win32::NativePath(to).c_str(), attributes);
+    return {};
+}
+
 }  // namespace
 
-SysError CopyFile(const std::string& source, const std::string& dest) {
+SysError CopyFile(const std::string& source, const std::string& dest) { return CopyFile(source, dest, nullptr); }
+
+SysError CopyFile(const std::string& source, const std::string& dest, Sha256* hash) {
     const std::string from = ExpandFileName(source);
     const std::string to = ExpandFileName(dest);
     // The source is opened as the copy will read it, so a pipe or a device is refused here
@@ -44,6 +81,7 @@ SysError CopyFile(const std::string& source, const std::string& dest) {
             return {kErrorSharingViolation, "The source and the destination are the same file."};
         if (IsReadOnly(to)) return win32::FromWin32(ERROR_ACCESS_DENIED);
     }
+    if (hash) return CopyHashing(in.file, from, to, hash);
     in.file.Close();
     // The system's copy carries the attributes and the time of the last change over.
     BOOL cancel = FALSE;

@@ -5,6 +5,14 @@
 
 namespace platform {
 
+SysError ProbeRead(const std::string& path) {
+    win32::Handle h(::CreateFileW(win32::NativePath(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.IsValid()) return win32::LastError();
+    return {};
+}
+
 FileBytes ReadFile(const std::string& path) {
     File::Opened opened = File::Open(ExpandFileName(path), File::Mode::Read);
     if (opened.error) return {std::nullopt, opened.error};

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -214,6 +215,164 @@ TEST_F(BatchTest, AFullDiskIsReportedAndLeavesNoCutOffFiles) {
         ++checked;
     }
     EXPECT_GT(checked, 0) << "some tables fit and were copied";
+}
+
+// Lines of `text` that start with `prefix`, in order.
+std::vector<std::string> LinesStarting(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+    return lines;
+}
+
+TEST_F(BatchTest, CheckFindsWhatTiesAPackageToTheOutside) {
+    ASSERT_EQ(Batch("--to " + dir / "out " + city + " " + rural).status, 0) << Stderr();
+    fs::rename(dir / "src", dir / "gone");  // the check needs no source
+    auto r = Batch("--check " + dir / "out");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("SELF-CONTAINED: 46 files, 0 findings"), std::string::npos) << r.output;
+
+    // One damaged copy: a stub gone, a line naming a drive, a tile gone, a path too long.
+    fs::copy(dir / "out", dir / "bad", fs::copy_options::recursive);
+    fs::remove(dir / "bad/TABLES/Streets.tab");
+    std::ofstream(dir / "bad/Rural.WOR", std::ios::app) << "Open Table \"C:\\Data\\Roads.TAB\" As Roads\r\n";
+    fs::remove(dir / "bad/TABLES/DATA/Parcels/Parcels2.TAB");
+    const std::string deep = dir / ("bad/TABLES/" + std::string(150, 'd') + "/" + std::string(140, 'f'));
+    fs::create_directories(deep.substr(0, deep.rfind('/')));
+    testing_support::WriteText(deep, "");
+    r = Batch("--check " + dir / "bad --root 'D:\\Maps'");
+    EXPECT_EQ(r.status, 1) << r.output;
+    const std::string found = r.output;
+    EXPECT_NE(found.find("FOUND missing City.WOR: names TABLES\\Streets, which the package lacks\n"), std::string::npos)
+        << found;
+    EXPECT_NE(found.find("FOUND absolute Rural.WOR: names C:\\Data\\Roads.TAB\n"), std::string::npos) << found;
+    EXPECT_NE(found.find("FOUND missing TABLES\\DATA\\Parcels\\Parcels.TAB: names Parcels2.TAB"), std::string::npos)
+        << found;
+    EXPECT_NE(found.find("FOUND too-long TABLES\\" + std::string(150, 'd') + "\\" + std::string(140, 'f') +
+                         ": 306 characters at D:\\Maps"),
+              std::string::npos)
+        << found;
+    EXPECT_EQ(LinesStarting(found, "FOUND ").size(), 4u) << found;
+    EXPECT_NE(found.find("NOT SELF-CONTAINED: 45 files, 4 findings"), std::string::npos) << found;
+
+    // An archive of the clean package passes; one with an entry's bytes changed does not.
+    if (!testing_support::HaveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    const std::string zipIt =
+        "python3 -c \"import os,sys,zipfile\n"
+        "z=zipfile.ZipFile(sys.argv[2],'w',zipfile.ZIP_STORED)\n"
+        "for d,_,fs in os.walk(sys.argv[1]):\n"
+        " for f in fs: p=os.path.join(d,f); z.write(p,os.path.relpath(p,sys.argv[1]))\n"
+        "z.close()\" ";
+    ASSERT_EQ(RunCommand(zipIt + dir / "out " + dir / "Package.zip").status, 0);
+    r = Batch("--check " + dir / "Package.zip");
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("SELF-CONTAINED: 46 files, 0 findings; every entry's CRC checked"), std::string::npos)
+        << r.output;
+    std::string bytes = ReadText(dir / "Package.zip");
+    const auto at = bytes.find("Open Table \"TABLES\\Streets\"");
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 12] = 'X';  // TABLES becomes XABLES: the stored entry's CRC no longer fits
+    testing_support::WriteText(dir / "Broken.zip", bytes);
+    r = Batch("--check " + dir / "Broken.zip");
+    EXPECT_EQ(r.status, 1) << r.output;
+    EXPECT_EQ(LinesStarting(r.output, "FOUND damaged City.WOR: ").size(), 1u) << r.output;
+}
+
+// The files and notes of a manifest: "status target" per file, then the run's notes.
+std::vector<std::string> FilesAndNotes(const std::string& manifest) {
+    auto r = RunCommand(
+        "python3 -c \"import json,sys\nm=json.load(open(sys.argv[1]))\n"
+        "for f in m['files']: print(f['kind'], f['status'], f['target'])\n"
+        "for n in m['notes']: print('note', repr(n))\" " +
+        manifest);
+    std::vector<std::string> lines;
+    std::istringstream in(r.output);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST_F(BatchTest, DryRunWritesNothingAndForetellsTheRun) {
+    if (!testing_support::HaveTool("python3")) GTEST_SKIP() << "python3 not installed";
+    // A missing table gives notes the plan must foretell too.
+    testing_support::WriteText(dir / "src/Extra.WOR", "Open Table \"Nowhere\" As Nowhere\r\n");
+    fs::create_directories(dir / "plans");
+    const std::string args = "--no-printer --to " + dir / "out " + city + " " + rural + " " + dir / "src/Extra.WOR";
+    const auto before = testing_support::TreeSnapshot(dir / "src");
+    auto plan = Batch("--dry-run --manifest " + dir / "plans/plan.json " + args);
+    const std::string planNotes = Stderr();
+    EXPECT_EQ(plan.status, 1) << planNotes;
+    EXPECT_EQ(testing_support::TreeSnapshot(dir / "src"), before);
+    EXPECT_FALSE(Exists(dir / "out"));
+    EXPECT_EQ(plan.output.find("Finished Copying!"), std::string::npos);
+    EXPECT_EQ(planNotes.find("Finished Copying!"), std::string::npos);
+    EXPECT_EQ(LinesStarting(plan.output, "Dry run: 36 files would be copied and 11 written, 2 problem notes").size(),
+              1u)
+        << plan.output;
+
+    auto run = Batch("--manifest " + dir / "plans/run.json " + args);
+    EXPECT_EQ(run.status, plan.status);
+    EXPECT_EQ(Stderr(), planNotes + "note: Finished Copying!\n");
+    auto planned = FilesAndNotes(dir / "plans/plan.json");
+    auto done = FilesAndNotes(dir / "plans/run.json");
+    for (auto& line : planned) {
+        if (line.find(" copy ") != std::string::npos) line.replace(line.find(" copy "), 6, " copied ");
+        if (line.find(" write ") != std::string::npos) line.replace(line.find(" write "), 7, " written ");
+    }
+    planned.push_back("note 'Finished Copying!'");
+    EXPECT_EQ(planned, done);
+    // Every file the run made was in the plan.
+    std::size_t made = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir / "out")) made += e.is_regular_file();
+    EXPECT_EQ(made, LinesStarting(plan.output, "table ").size() + LinesStarting(plan.output, "seamless ").size() +
+                        LinesStarting(plan.output, "tile ").size() + LinesStarting(plan.output, "stub ").size() +
+                        LinesStarting(plan.output, "workspace ").size() + LinesStarting(plan.output, "graph ").size());
+}
+
+TEST_F(BatchTest, ManifestDigestsMatchTheCopiesAndTheSchema) {
+    if (!testing_support::HaveTool("python3") || RunCommand("python3 -c 'import jsonschema'").status != 0)
+        GTEST_SKIP() << "python3-jsonschema not installed";
+    auto r = Batch("--manifest " + dir / "m.json --cd --autorun --to " + dir / "out " + city + " " + rural);
+    ASSERT_EQ(r.status, 0) << Stderr();
+    auto check = RunCommand(
+        "python3 -c \"import json,sys,jsonschema,hashlib,os\n"
+        "m=json.load(open(sys.argv[1],encoding='utf-8'))\n"
+        "jsonschema.validate(m,json.load(open(sys.argv[2])))\n"
+        "n=0\n"
+        "for f in m['files']:\n"
+        " p=os.path.join(sys.argv[3],f['target'])\n"
+        " b=open(p,'rb').read()\n"
+        " assert f['sha256']==hashlib.sha256(b).hexdigest() and f['size']==len(b),f['target']\n"
+        " n+=1\n"
+        "print(n)\" " +
+        dir / "m.json " + testing_support::SourceDir() + "/docs/manifest.schema.json " + dir / "out 2>&1");
+    EXPECT_EQ(check.status, 0) << check.output;
+    // Every file of the package is in the manifest, with its digest.
+    std::size_t made = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir / "out")) made += e.is_regular_file();
+    EXPECT_EQ(check.output, std::to_string(made) + "\n");
+    auto sums = RunCommand("cd " + dir / "out && sha256sum TABLES/DATA/Parcels/Parcels.DAT City.WOR startup.exe");
+    ASSERT_EQ(sums.status, 0);
+    std::istringstream in(sums.output);
+    const std::string manifest = ReadText(dir / "m.json");
+    for (std::string digest, name; in >> digest >> name;)
+        EXPECT_NE(manifest.find("\"target\": \"" + name +
+                                "\", \"size\": " + std::to_string(fs::file_size(dir / ("out/" + name))) +
+                                ", \"sha256\": \"" + digest + "\""),
+                  std::string::npos)
+            << name;
+
+    // The check compares a package with its manifest, in a folder and in an archive.
+    ASSERT_EQ(RunCommand("cd " + dir / "out && python3 -m zipfile -c " + dir / "Package.zip *").status, 0);
+    EXPECT_EQ(Batch("--check " + dir / "Package.zip --manifest " + dir / "m.json").status, 0);
+    std::string wor = ReadText(dir / "out/Rural.WOR");
+    wor[wor.size() - 3] ^= 1;  // the same size, other bytes
+    testing_support::WriteText(dir / "out/Rural.WOR", wor);
+    r = Batch("--check " + dir / "out --manifest " + dir / "m.json");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(LinesStarting(r.output, "FOUND ").size(), 1u) << r.output;
+    EXPECT_NE(r.output.find("FOUND manifest Rural.WOR: its SHA-256 differs from the manifest's\n"), std::string::npos)
+        << r.output;
 }
 
 }  // namespace

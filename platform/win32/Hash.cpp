@@ -1,0 +1,66 @@
+// SHA-256 through the system's BCrypt provider.
+#include "platform/Hash.h"
+
+#include <windows.h>
+// windows.h first: bcrypt.h needs its types.
+#include <bcrypt.h>
+
+#include <stdexcept>
+#include <vector>
+
+namespace platform {
+
+struct Sha256::State {
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    ~State() {
+        if (hash) ::BCryptDestroyHash(hash);
+        if (algorithm) ::BCryptCloseAlgorithmProvider(algorithm, 0);
+    }
+    void Start() {
+        if (hash) ::BCryptDestroyHash(hash);
+        hash = nullptr;
+        if (::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) < 0)
+            throw std::runtime_error("SHA-256 unavailable");
+    }
+};
+
+Sha256::Sha256() : m_state(std::make_unique<State>()) {
+    if (::BCryptOpenAlgorithmProvider(&m_state->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
+        throw std::runtime_error("SHA-256 unavailable");
+    m_state->Start();
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Update(const void* data, std::size_t size) {
+    // BCrypt takes at most 4 GiB - 1 per call.
+    auto* p = static_cast<unsigned char*>(const_cast<void*>(data));
+    while (size > 0) {
+        const ULONG piece = static_cast<ULONG>(size > 0x40000000u ? 0x40000000u : size);
+        ::BCryptHashData(m_state->hash, p, piece, 0);
+        p += piece;
+        size -= piece;
+    }
+}
+
+std::string Sha256::HexDigest() {
+    unsigned char digest[32];
+    ::BCryptFinishHash(m_state->hash, digest, sizeof digest, 0);
+    m_state->Start();
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned char byte : digest) {
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+    }
+    return text;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+    Sha256 hash;
+    hash.Update(bytes.data(), bytes.size());
+    return hash.HexDigest();
+}
+
+}  // namespace platform
