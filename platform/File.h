@@ -77,6 +77,8 @@ public:
 
 private:
     explicit File(std::intptr_t handle) : m_handle(handle) {}
+    // The rest of CopyTo through a buffer, from what `result` has copied so far.
+    CopyResult CopyThroughBuffer(File& target, std::uint64_t size, CopyResult result);
 
     std::intptr_t m_handle = -1;
 };

@@ -21,6 +21,9 @@ public:
     std::string HexDigest();
 
 private:
+    // The 32 bytes of the digest of everything fed so far; the object starts over.
+    void Finish(unsigned char (&digest)[32]);
+
     struct State;
     std::unique_ptr<State> m_state;
 };

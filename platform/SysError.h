@@ -22,6 +22,8 @@ struct SysError {
     static SysError Ok() { return {}; }
     // Translates an errno value into the Windows-style code and a description.
     static SysError FromErrno(int err);
+    // The error the last failed system call of this thread left.
+    static SysError Last();
 };
 
 }  // namespace platform

@@ -1,7 +1,5 @@
 #include "platform/Automation.h"
 
-#include <cstdlib>
-
 #include "platform/AutomationPlugin.h"
 #include "platform/DynamicLibrary.h"
 #include "platform/FileSystem.h"
@@ -17,21 +15,6 @@ struct AutomationObject::Impl {
         object = nullptr;
     }
 };
-
-std::vector<std::string> AutomationSearchPath() {
-    std::vector<std::string> dirs{ProgramDir() + "automation"};
-    if (const char* extra = std::getenv("TALLOMIR_AUTOMATION_PATH")) {
-        std::string list = extra;
-        std::size_t start = 0;
-        while (start <= list.size()) {
-            std::size_t end = list.find(':', start);
-            if (end == std::string::npos) end = list.size();
-            if (end > start) dirs.push_back(list.substr(start, end - start));
-            start = end + 1;
-        }
-    }
-    return dirs;
-}
 
 std::shared_ptr<AutomationObject> CreateOleObject(const std::string& progId) {
     std::string pluginName = progId + ".so";

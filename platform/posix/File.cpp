@@ -5,9 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <vector>
 
 namespace platform {
 namespace {
@@ -164,24 +162,7 @@ File::CopyResult File::CopyTo(File& target, std::uint64_t size) {
             return result;
         }
     }
-    thread_local std::vector<char> buffer;
-    if (!inKernel && buffer.empty()) buffer.resize(1 << 20);
-    while (!inKernel && result.copied < size) {
-        const std::int64_t want =
-            static_cast<std::int64_t>(std::min<std::uint64_t>(buffer.size(), size - result.copied));
-        const std::int64_t got = Read(buffer.data(), want);
-        if (got < 0) {
-            result.error = SysError::FromErrno(errno);
-            return result;
-        }
-        if (got == 0) break;
-        if (auto err = target.Write(buffer.data(), got)) {
-            result.error = err;
-            return result;
-        }
-        result.copied += static_cast<std::uint64_t>(got);
-    }
-    return result;
+    return inKernel ? result : CopyThroughBuffer(target, size, result);
 }
 
 bool File::TryLock(bool exclusive) {

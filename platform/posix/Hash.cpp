@@ -32,24 +32,10 @@ void Sha256::Update(const void* data, std::size_t size) {
     if (size > 0) EVP_DigestUpdate(m_state->context, data, size);
 }
 
-std::string Sha256::HexDigest() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
+void Sha256::Finish(unsigned char (&digest)[32]) {
     unsigned int length = 0;
     EVP_DigestFinal_ex(m_state->context, digest, &length);
     Start(m_state->context);
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kHex[digest[i] >> 4];
-        text += kHex[digest[i] & 15];
-    }
-    return text;
-}
-
-std::string Sha256Hex(const std::string& bytes) {
-    Sha256 hash;
-    hash.Update(bytes.data(), bytes.size());
-    return hash.HexDigest();
 }
 
 }  // namespace platform

@@ -142,13 +142,6 @@ std::map<std::string, std::string> DriveMappings() {
     return DriveMap();
 }
 
-bool IsAbsoluteText(const std::string& path) {
-    if (path.empty()) return false;
-    if (path[0] == '/' || path[0] == '\\') return true;
-    return path.size() >= 2 && path[1] == ':' &&
-           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-}
-
 std::string ExpandFileName(const std::string& path) {
     std::string p = path;
     std::replace(p.begin(), p.end(), '\\', '/');

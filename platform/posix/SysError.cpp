@@ -1,29 +1,9 @@
-#include "platform/SysError.h"
-
 #include <cerrno>
-#include <cstring>
+
+#include "platform/SysError.h"
 
 namespace platform {
 
-SysError SysError::FromErrno(int err) {
-    if (err == 0) return {};
-    int code;
-    switch (err) {
-        case ENOENT: code = kErrorFileNotFound; break;
-        case ENOTDIR: code = kErrorPathNotFound; break;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EISDIR: code = kErrorAccessDenied; break;
-        case EBUSY:
-        case EWOULDBLOCK:
-        case ETXTBSY: code = kErrorSharingViolation; break;
-        case ENOSPC:
-        case EDQUOT: code = kErrorDiskFull; break;
-        case EEXIST: code = kErrorAlreadyExists; break;
-        default: code = 10000 + err; break;  // no Windows counterpart: keep it distinct
-    }
-    return {code, std::strerror(err)};
-}
+SysError SysError::Last() { return FromErrno(errno); }
 
 }  // namespace platform

@@ -10,7 +10,6 @@
 #include <objbase.h>
 #include <oleauto.h>
 
-#include <cstdlib>
 #include <utility>
 
 #include "platform/FileSystem.h"
@@ -90,23 +89,6 @@ struct AutomationObject::Impl {
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
 };
-
-std::vector<std::string> AutomationSearchPath() {
-    // Windows finds its servers through the registry; the folders are kept for the callers
-    // that list them: beside the program, then TALLOMIR_AUTOMATION_PATH (';' between folders).
-    std::vector<std::string> dirs{ProgramDir() + "automation"};
-    if (const char* extra = std::getenv("TALLOMIR_AUTOMATION_PATH")) {
-        std::string list = extra;
-        std::size_t start = 0;
-        while (start <= list.size()) {
-            std::size_t end = list.find(';', start);
-            if (end == std::string::npos) end = list.size();
-            if (end > start) dirs.push_back(list.substr(start, end - start));
-            start = end + 1;
-        }
-    }
-    return dirs;
-}
 
 std::shared_ptr<AutomationObject> CreateOleObject(const std::string& progId) {
     EnsureCom();

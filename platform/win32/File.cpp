@@ -1,7 +1,6 @@
 #include "platform/File.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "platform/win32/WinText.h"
 
@@ -157,23 +156,7 @@ File::CopyResult File::CopyTo(File& target, std::uint64_t size) {
         result.error = win32::FromWin32(ERROR_INVALID_HANDLE);
         return result;
     }
-    thread_local std::vector<char> buffer;
-    if (buffer.empty()) buffer.resize(1 << 20);
-    while (result.copied < size) {
-        const auto want = static_cast<std::int64_t>(std::min<std::uint64_t>(buffer.size(), size - result.copied));
-        const std::int64_t got = Read(buffer.data(), want);
-        if (got < 0) {
-            result.error = win32::LastError();
-            return result;
-        }
-        if (got == 0) break;
-        if (auto err = target.Write(buffer.data(), got)) {
-            result.error = err;
-            return result;
-        }
-        result.copied += static_cast<std::uint64_t>(got);
-    }
-    return result;
+    return CopyThroughBuffer(target, size, result);
 }
 
 bool File::TryLock(bool exclusive) {

@@ -44,23 +44,9 @@ void Sha256::Update(const void* data, std::size_t size) {
     }
 }
 
-std::string Sha256::HexDigest() {
-    unsigned char digest[32];
+void Sha256::Finish(unsigned char (&digest)[32]) {
     ::BCryptFinishHash(m_state->hash, digest, sizeof digest, 0);
     m_state->Start();
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string text;
-    for (unsigned char byte : digest) {
-        text += kHex[byte >> 4];
-        text += kHex[byte & 15];
-    }
-    return text;
-}
-
-std::string Sha256Hex(const std::string& bytes) {
-    Sha256 hash;
-    hash.Update(bytes.data(), bytes.size());
-    return hash.HexDigest();
 }
 
 }  // namespace platform

@@ -35,13 +35,6 @@ std::map<std::string, std::string> DriveMappings() {
     return drives;
 }
 
-bool IsAbsoluteText(const std::string& path) {
-    if (path.empty()) return false;
-    if (path[0] == '/' || path[0] == '\\') return true;
-    return path.size() >= 2 && path[1] == ':' &&
-           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
-}
-
 std::string ExpandFileName(const std::string& path) {
     const std::wstring native = win32::NativePath(path.empty() ? std::string(".") : path);
     DWORD length = ::GetFullPathNameW(native.c_str(), 0, nullptr, nullptr);

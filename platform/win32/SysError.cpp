@@ -1,28 +1,10 @@
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/win32/WinText.h"
 
 namespace platform {
 
-SysError SysError::FromErrno(int err) {
-    if (err == 0) return {};
-    int code;
-    switch (err) {
-        case ENOENT: code = kErrorFileNotFound; break;
-        case ENOTDIR: code = kErrorPathNotFound; break;
-        case EACCES:
-        case EPERM:
-        case EROFS:
-        case EISDIR: code = kErrorAccessDenied; break;
-        case EBUSY: code = kErrorSharingViolation; break;
-        case ENOSPC: code = kErrorDiskFull; break;
-        case EEXIST: code = kErrorAlreadyExists; break;
-        default: code = 10000 + err; break;  // no Windows counterpart: keep it distinct
-    }
-    return {code, std::strerror(err)};
-}
+SysError SysError::Last() { return win32::LastError(); }
 
 namespace win32 {
 

@@ -1,6 +1,30 @@
+// What the file object does the same way on every platform: reading through a stream buffer,
+// and copying through a buffer where the system offers no copy of its own.
 #include "platform/File.h"
 
+#include <algorithm>
+
 namespace platform {
+
+File::CopyResult File::CopyThroughBuffer(File& target, std::uint64_t size, CopyResult result) {
+    thread_local std::vector<char> buffer;
+    if (buffer.empty()) buffer.resize(1 << 20);
+    while (result.copied < size) {
+        const auto want = static_cast<std::int64_t>(std::min<std::uint64_t>(buffer.size(), size - result.copied));
+        const std::int64_t got = Read(buffer.data(), want);
+        if (got < 0) {
+            result.error = SysError::Last();
+            return result;
+        }
+        if (got == 0) break;
+        if (auto err = target.Write(buffer.data(), got)) {
+            result.error = err;
+            return result;
+        }
+        result.copied += static_cast<std::uint64_t>(got);
+    }
+    return result;
+}
 
 FileReadBuffer::int_type FileReadBuffer::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
