@@ -4,10 +4,9 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
-#include "zipengine/ZipEngine.h"
+#include "zipengine/PackRecord.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) {
@@ -27,20 +26,8 @@ int wmain(int argc, wchar_t** argv) {
     if (!WideCharToMultiByte(CP_ACP, 0, argv[2], -1, name, sizeof name, nullptr, nullptr)) return 2;
     char spec[] = "*";
     FileSpecEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.spec = spec;
     EngineCallRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.head.recordVersion = ZIPENGINE_RECORD_VERSION;
-    record.head.noDirEntries = ZIPENGINE_FLAG_ON;
-    record.head.alwaysOn56 = ZIPENGINE_FLAG_ON;
-    record.head.alwaysOn80 = ZIPENGINE_FLAG_ON;
-    record.head.compLevel = 9;
-    record.head.recurse = ZIPENGINE_RECURSE_ON;
-    record.head.specCount = 1;
-    record.head.archiveName = name;
-    record.fileSpecs = &entry;
-    record.tag = ZIPENGINE_RECORD_TAG;
+    ZipEngineFillPackRecord(&record, &entry, spec, name, 0);
     const int32_t n = exec(&record);
     return n > 0 ? 0 : 1;
 }

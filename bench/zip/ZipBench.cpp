@@ -30,7 +30,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "zipengine/ZipEngine.h"
+#include "zipengine/PackRecord.h"
 
 namespace fs = std::filesystem;
 
@@ -194,22 +194,10 @@ int EngineChild(const std::string& library, const std::string& archive) {
     auto exec = reinterpret_cast<ZipEngineExecFunc>(dlsym(lib, ZIPENGINE_EXEC_NAME));
     if (!exec) return 2;
     std::string spec = "*";
-    FileSpecEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.spec = spec.data();
     std::string name = archive;
+    FileSpecEntry entry;
     EngineCallRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.head.recordVersion = ZIPENGINE_RECORD_VERSION;
-    record.head.noDirEntries = ZIPENGINE_FLAG_ON;
-    record.head.alwaysOn56 = ZIPENGINE_FLAG_ON;
-    record.head.alwaysOn80 = ZIPENGINE_FLAG_ON;
-    record.head.compLevel = 9;
-    record.head.recurse = ZIPENGINE_RECURSE_ON;
-    record.head.specCount = 1;
-    record.head.archiveName = name.data();
-    record.fileSpecs = &entry;
-    record.tag = ZIPENGINE_RECORD_TAG;
+    ZipEngineFillPackRecord(&record, &entry, spec.data(), name.data(), 0);
     int32_t n = exec(&record);
     return n > 0 ? 0 : 1;
 }

@@ -1,12 +1,11 @@
 // tallomir-pack ARCHIVE: packs every file below the current folder into ARCHIVE with the zip
 // engine beside the program, as the release scripts make the Windows package.
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "platform/DynamicLibrary.h"
 #include "platform/FileSystem.h"
-#include "zipengine/ZipEngine.h"
+#include "zipengine/PackRecord.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -23,19 +22,8 @@ int main(int argc, char** argv) {
     std::string spec = "*";
     std::string archive = platform::ExpandFileName(argv[1]);
     FileSpecEntry entry;
-    std::memset(&entry, 0, sizeof entry);
-    entry.spec = spec.data();
     EngineCallRecord record;
-    std::memset(&record, 0, sizeof record);
-    record.head.recordVersion = ZIPENGINE_RECORD_VERSION;
-    record.head.alwaysOn56 = ZIPENGINE_FLAG_ON;
-    record.head.alwaysOn80 = ZIPENGINE_FLAG_ON;
-    record.head.compLevel = 9;
-    record.head.recurse = ZIPENGINE_RECURSE_ON;
-    record.head.specCount = 1;
-    record.head.archiveName = archive.data();
-    record.fileSpecs = &entry;
-    record.tag = ZIPENGINE_RECORD_TAG;
+    ZipEngineFillPackRecord(&record, &entry, spec.data(), archive.data(), 1);
     const int32_t added = exec(&record);
     if (added <= 0) {
         std::fprintf(stderr, "tallomir-pack: the engine added nothing to %s\n", archive.c_str());
