@@ -66,7 +66,14 @@ public:
     File() = default;
     ~File() { Close(); }
     File(File&& other) noexcept : m_handle(other.m_handle) { other.m_handle = kClosed; }
-    File& operator=(File&& other) noexcept;
+    File& operator=(File&& other) noexcept {
+        if (this != &other) {
+            Close();
+            m_handle = other.m_handle;
+            other.m_handle = kClosed;
+        }
+        return *this;
+    }
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 

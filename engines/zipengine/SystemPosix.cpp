@@ -61,15 +61,6 @@ std::string FolderOf(const std::string& path) {
 
 bool IsSeparator(char c) { return c == '/'; }
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = other.m_handle;
-        other.m_handle = kClosed;
-    }
-    return *this;
-}
-
 std::string File::Open(const std::string& path, Pattern pattern, FileInfo* info) {
     Close();
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

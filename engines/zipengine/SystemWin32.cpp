@@ -155,15 +155,6 @@ std::string FolderOf(const std::string& path) {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close();
-        m_handle = other.m_handle;
-        other.m_handle = kClosed;
-    }
-    return *this;
-}
-
 std::string File::Open(const std::string& path, Pattern pattern, FileInfo* info) {
     Close();
     const DWORD hint = pattern == Pattern::Sequential ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_FLAG_RANDOM_ACCESS;

@@ -8,13 +8,7 @@
 # - a table another program holds with share mode 0 is reported in use.
 set -euo pipefail
 win_bin=$1 linux_bin=$2 hold=$3 scratch=$4
-root="$(cd "$(dirname "$0")/../../.." && pwd)"
-run_wine() { "$root/scripts/wine-run" "$@" </dev/null; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$(dirname "$0")/wine-support.sh"
 
 rm -rf "$scratch" && mkdir -p "$scratch"
 cp -a "$root/examples" "$scratch/src"

@@ -5,13 +5,7 @@
 #   windows-package.sh PACKAGE_ZIP SCRATCH
 set -euo pipefail
 package=$1 scratch=$2
-root="$(cd "$(dirname "$0")/../../.." && pwd)"
-run_wine() { "$root/scripts/wine-run" "$@" </dev/null; }
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$(dirname "$0")/wine-support.sh"
 [ -f "$package" ] || fail "$package is missing: scripts/package-windows makes it"
 unzip -tq "$package" >/dev/null || fail "the package does not test whole"
 rm -rf "$scratch" && mkdir -p "$scratch/fresh"
