@@ -408,11 +408,14 @@ void Analysis::SetTargetNames(const std::vector<std::string>& names) {
     }
 }
 
-void Analysis::UpdateViewTAB(const std::string& path) {
-    std::vector<std::string> lines = ReadLines(path + ".tab");
+namespace {
+
+// A view's base tables opened from the sibling folders of their own names; false when the
+// header is no view.
+bool RewriteViewLines(std::vector<std::string>& lines) {
     bool view = false;
     for (const auto& line : lines) view = view || ContainsUpper(line, "CREATE VIEW ");
-    if (!view) return;
+    if (!view) return false;
     for (auto& line : lines) {
         const std::string upper = pm::UpperAscii(line);
         std::size_t open = upper.find("OPEN TABLE \"");
@@ -428,22 +431,41 @@ void Analysis::UpdateViewTAB(const std::string& path) {
         }
         line = line.substr(0, open) + "OPEN TABLE \"..\\" + name + "\\" + line.substr(start);
     }
-    platform::ForceDirectories(pm::FolderOf(path));
-    platform::WriteFile(path + ".tab", JoinLines(lines));  // a failure leaves the old text
+    return true;
 }
 
-void Analysis::UpdateRasterTAB(const std::string& path) {
-    std::vector<std::string> lines = ReadLines(path + ".tab");
+// A raster's image file named without its folder; false when the header is no raster.
+bool RewriteRasterLines(std::vector<std::string>& lines) {
     bool raster = false;
     for (const auto& line : lines) raster = raster || IsRasterLine(line);
-    if (!raster) return;
+    if (!raster) return false;
     for (auto& line : lines) {
         if (!IsFileLine(line)) continue;
         std::string name = QuotedText(line);
         std::size_t cut = name.find_last_of("\\/:");
         line = "File \"" + (cut == std::string::npos ? name : name.substr(cut + 1)) + "\"";
     }
+    return true;
+}
+
+}  // namespace
+
+void Analysis::UpdateViewTAB(const std::string& path) {
+    std::vector<std::string> lines = ReadLines(path + ".tab");
+    if (!RewriteViewLines(lines)) return;
+    platform::ForceDirectories(pm::FolderOf(path));
     platform::WriteFile(path + ".tab", JoinLines(lines));  // a failure leaves the old text
+}
+
+void Analysis::UpdateRasterTAB(const std::string& path) {
+    std::vector<std::string> lines = ReadLines(path + ".tab");
+    if (RewriteRasterLines(lines)) platform::WriteFile(path + ".tab", JoinLines(lines));  // a failure leaves the old text
+}
+
+void Analysis::UpdateCopiedHeader(const std::string& header) {
+    std::vector<std::string> lines = ReadLines(header);
+    const bool view = RewriteViewLines(lines);
+    if (RewriteRasterLines(lines) || view) platform::WriteFile(header, JoinLines(lines));  // a failure leaves the old text
 }
 
 }  // namespace analysis

@@ -65,6 +65,8 @@ public:
     // Rewrite a copied view or raster header (path without extension) for the target layout.
     static void UpdateViewTAB(const std::string& path);
     static void UpdateRasterTAB(const std::string& path);
+    // Both rewrites at once, of the header at its full path as spelled on disk.
+    static void UpdateCopiedHeader(const std::string& header);
 
     CopyFormState& State() { return m_state; }
 

@@ -10,6 +10,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Hash.h"
 
+#include <unordered_set>
+
 namespace copyrun {
 namespace {
 
@@ -157,6 +159,10 @@ private:
     std::string m_copyStatus;            // what CopyTableFile did with the last file
     std::string m_copyDigest;            // and the digest of the bytes it copied
     std::vector<std::string> m_planned;  // when planning: the table files that would be copied
+    // Whether the folder of the table being copied was made by this run, and the names (in
+    // capitals) written into it since.
+    bool m_freshFolder = false;
+    std::unordered_set<std::string> m_freshNames;
 };
 
 void CopyRunner::Record(const std::string& kind, const std::string& source, const std::string& target,
@@ -339,7 +345,8 @@ RunOutcome CopyRunner::Execute() {
         }
         const std::string mainName = pm::FileNameOf(m_state.info.mainFile);
         const std::string tableFolder = Join(m_data, name);
-        if (!Planning()) platform::CreateDir(tableFolder);
+        m_freshFolder = !Planning() && !platform::CreateDir(tableFolder);
+        m_freshNames.clear();
         const std::vector<std::string> files = m_state.info.fileInfo;
         for (const std::string& source : files) m_guard.AddSource(source);
         bool intact = true;  // no file was left alone for being a source of the run
@@ -349,8 +356,9 @@ RunOutcome CopyRunner::Execute() {
             ui.ProcessMessages();
             if (ui.ProgressCancelled()) break;
             if (CopyTableFile(source, dest)) {
-                // No copied table file keeps the read-only attribute.
-                int attrs = Planning() ? -1 : platform::GetFileAttributes(dest);
+                // No copied table file keeps the read-only attribute (a copy is made without
+                // it; this is for a file that was there and not replaced).
+                int attrs = Planning() || m_copyStatus == "copied" ? -1 : platform::GetFileAttributes(dest);
                 if (attrs >= 0) platform::SetFileAttributes(dest, (attrs & ~platform::kAttrReadOnly) & 0xFFFF);
             } else {
                 intact = false;
@@ -453,10 +461,12 @@ bool CopyRunner::CopyTableFile(const std::string& source, const std::string& des
     }
     if (!m_guard.Inside(dest)) return MayWrite(source, dest);  // says why, writes nothing
     m_copyStatus = "in use";
+    // In a folder this run has just made, a name it has not written there yet names nothing.
+    const bool fresh = m_freshFolder && m_freshNames.insert(pm::UpperAscii(pm::FileNameOf(dest))).second;
     try {
         // The copy itself refuses a source another program holds, before it touches the
         // destination; only an existing destination needs both tests up front, in order.
-        const auto existing = platform::StatPath(dest);
+        const auto existing = fresh ? std::nullopt : platform::StatPath(dest);
         if (existing) {
             if (auto original = m_guard.SourceAt(*existing)) {
                 ShowWouldReplace(source, *original);
@@ -471,7 +481,11 @@ bool CopyRunner::CopyTableFile(const std::string& source, const std::string& des
             m_copyStatus = CopyOrPlan(source, dest);
         } else {
             platform::Sha256 hash;
-            platform::SysError err = platform::CopyFile(source, dest, m_context.hash ? &hash : nullptr);
+            platform::CopyOptions options;
+            options.hash = m_context.hash ? &hash : nullptr;
+            options.newDestination = fresh;
+            options.writable = true;
+            platform::SysError err = platform::CopyFile(source, dest, options);
             if (err.code == platform::kErrorSharingViolation && SourceInUse(source)) {
                 ui.ShowNote("Error copying file " + source + CR + '\n' + kLocked);
             } else if (err) {
@@ -536,8 +550,12 @@ void CopyRunner::FinishCopiedTable(const std::string& name, const std::string& m
     auto& mapinfo = app::MapInfoApp();
     m_seamless = Seamless::No;
     try {
-        analysis::Analysis::UpdateViewTAB(tablePath);
-        analysis::Analysis::UpdateRasterTAB(tablePath);
+        if (pm::EqualNoCase(pm::ExtensionOf(mainName), ".TAB")) {
+            analysis::Analysis::UpdateCopiedHeader(Join(folder, mainName));  // as copied, no lookup
+        } else {
+            analysis::Analysis::UpdateViewTAB(tablePath);
+            analysis::Analysis::UpdateRasterTAB(tablePath);
+        }
         mapinfo.Do("Open Table \"" + Join(folder, mainName) + "\" As LAYER");
         if (mapinfo.Eval("TableInfo(LAYER,24)") == "T") {
             SeamlessBranch(name);

@@ -60,6 +60,8 @@ public:
         SysError error;
     };
     CopyResult CopyTo(File& target, std::uint64_t size);
+    // The same through the program's buffer only, continuing from what `result` has copied.
+    CopyResult CopyThroughBuffer(File& target, std::uint64_t size, CopyResult result);
 
     // Advisory whole-file locks, taken without waiting: false when another opener holds a
     // lock that excludes this one (a shared lock excludes only exclusive ones).
@@ -72,13 +74,13 @@ public:
     // Closes the file; the error the final close reported, if any.
     SysError Close();
 
-    // The system's handle, for the platform layer's own use.
+    // The system's handle, for the platform layer's own use; and a file made of a handle the
+    // platform layer opened itself, which it then closes.
     std::intptr_t NativeHandle() const { return m_handle; }
+    static File Adopt(std::intptr_t handle) { return File(handle); }
 
 private:
     explicit File(std::intptr_t handle) : m_handle(handle) {}
-    // The rest of CopyTo through a buffer, from what `result` has copied so far.
-    CopyResult CopyThroughBuffer(File& target, std::uint64_t size, CopyResult result);
 
     std::intptr_t m_handle = -1;
 };

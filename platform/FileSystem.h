@@ -110,6 +110,17 @@ SysError CopyFile(const std::string& source, const std::string& dest);
 // The same copy with every byte copied fed to `hash` as it passes: the bytes go through the
 // program's buffer (no kernel copy), so nothing has to be read a second time to know them.
 SysError CopyFile(const std::string& source, const std::string& dest, Sha256* hash);
+// What a copy may be told beyond the plain copy.
+struct CopyOptions {
+    Sha256* hash = nullptr;  // as above: every byte copied is fed to it
+    // `dest` is spelled as it is to be on disk, in a folder the caller made and knows holds no
+    // entry of that name in any letter case: it is created without being looked for first.
+    // Should one be there after all, the copy goes on as an ordinary one.
+    bool newDestination = false;
+    // The copy does not keep the source's read-only attribute.
+    bool writable = false;
+};
+SysError CopyFile(const std::string& source, const std::string& dest, const CopyOptions& options);
 SysError CreateDir(const std::string& dir);
 bool ForceDirectories(const std::string& dir);  // creates every missing parent
 SysError RemoveDir(const std::string& dir);     // only an empty folder

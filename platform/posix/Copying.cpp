@@ -16,13 +16,26 @@
 namespace platform {
 namespace {
 
-// File systems (by device) found not to clone files, so a run of many copies asks once.
-std::mutex g_noCloneMutex;
-std::vector<dev_t> g_noCloneDevices;
+// What the kernel was found not to do, so that a run of many copies asks once: file systems
+// (by device) that share no blocks at all, and pairs of them (source, destination) between
+// which blocks are not shared or the kernel does not copy (two file systems of different
+// kinds, as a disk and a memory file system).
+using DevicePair = std::pair<dev_t, dev_t>;
+struct KernelLimits {
+    std::mutex mutex;
+    std::vector<dev_t> noClone;
+    std::vector<DevicePair> noClonePair, noKernelCopy;
+};
+KernelLimits g_limits;
 
-bool MayClone(dev_t device) {
-    std::lock_guard lock(g_noCloneMutex);
-    return std::find(g_noCloneDevices.begin(), g_noCloneDevices.end(), device) == g_noCloneDevices.end();
+template <typename Item>
+bool Known(const std::vector<Item>& list, const Item& item) {
+    return std::find(list.begin(), list.end(), item) != list.end();
+}
+template <typename Item>
+void Remember(std::vector<Item>& list, const Item& item) {
+    std::lock_guard lock(g_limits.mutex);
+    if (list.size() < 64 && !Known(list, item)) list.push_back(item);
 }
 
 int Fd(const File& file) { return static_cast<int>(file.NativeHandle()); }
@@ -41,40 +54,92 @@ SysError CopyHashing(File& in, File& out, Sha256* hash) {
     }
 }
 
-// The bytes of one open file into another, just created or emptied: shared blocks where the
-// file system offers them, else the kernel's copy, else a buffer.
-SysError CopyContents(File& in, File& out, std::uint64_t size, dev_t device, Sha256* hash) {
+// The bytes of one open file (status `from`) into another on device `to`, just created or
+// emptied: shared blocks where the file system offers them, else the kernel's copy, else a
+// buffer. Up to the source's size as it was opened; a source that became shorter is copied as
+// it is.
+SysError CopyContents(File& in, const struct stat& from, File& out, dev_t to, Sha256* hash) {
     if (hash) return CopyHashing(in, out, hash);
-    if (size > 0 && MayClone(device)) {
-        if (::ioctl(Fd(out), FICLONE, Fd(in)) == 0) return {};
-        if (errno == EOPNOTSUPP || errno == ENOTTY) {  // not this file system at all (other errors may pass)
-            std::lock_guard lock(g_noCloneMutex);
-            if (g_noCloneDevices.size() < 64) g_noCloneDevices.push_back(device);
-        }
+    const auto size = static_cast<std::uint64_t>(from.st_size);
+    if (size == 0) return {};
+    const DevicePair pair{from.st_dev, to};
+    bool mayClone, kernelCopies;
+    {
+        std::lock_guard lock(g_limits.mutex);
+        mayClone = !Known(g_limits.noClone, from.st_dev) && !Known(g_limits.noClonePair, pair);
+        kernelCopies = !Known(g_limits.noKernelCopy, pair);
     }
-    return in.CopyTo(out, size).error;  // a source that became shorter is copied as it is
+    if (mayClone) {
+        if (::ioctl(Fd(out), FICLONE, Fd(in)) == 0) return {};
+        // Not this file system at all, or not between these two; other errors may pass.
+        if (errno == EOPNOTSUPP || errno == ENOTTY) Remember(g_limits.noClone, from.st_dev);
+        else if (errno == EXDEV) Remember(g_limits.noClonePair, pair);
+    }
+    if (!kernelCopies) return in.CopyThroughBuffer(out, size, {}).error;
+    // The first kernel copy tells whether these two file systems copy in the kernel at all.
+    const ssize_t n = ::copy_file_range(Fd(in), nullptr, Fd(out), nullptr, static_cast<std::size_t>(size), 0);
+    if (n < 0 && errno == EXDEV) {
+        Remember(g_limits.noKernelCopy, pair);
+        return in.CopyThroughBuffer(out, size, {}).error;
+    }
+    const std::uint64_t done = n > 0 ? static_cast<std::uint64_t>(n) : 0;
+    if (n == 0 || done == size) return {};
+    return in.CopyTo(out, size - done).error;
+}
+
+// The permission bits a copy of a file with mode `mode` gets.
+mode_t CopyMode(mode_t mode, bool writable) {
+    mode &= 07777;
+    if (writable && (mode & 0222) == 0) mode |= S_IWUSR;  // as clearing read-only does
+    return mode;
+}
+
+// The contents, mode and time stamps of the source open as `in` (status `st`) into `out`,
+// just created (status `outStatus`) or opened and locked; a copy that fails part-way removes
+// its file.
+SysError FillCopy(File& in, const struct stat& st, File::Opened& out, const struct stat& outStatus, bool fresh,
+                  const std::string& dst, const CopyOptions& options) {
+    SysError err;
+    if (!fresh) err = out.file.Truncate(0);
+    if (!err) err = CopyContents(in, st, out.file, outStatus.st_dev, options.hash);
+    const mode_t mode = CopyMode(st.st_mode, options.writable);
+    if (!err && (!fresh || (outStatus.st_mode & 07777) != mode) && ::fchmod(Fd(out.file), mode) != 0)
+        err = SysError::FromErrno(errno);
+    if (!err) {
+        struct timespec times[2] = {st.st_atim, st.st_mtim};
+        if (::futimens(Fd(out.file), times) != 0) err = SysError::FromErrno(errno);
+    }
+    if (SysError closed = out.file.Close(); closed && !err) err = closed;
+    if (err) ::unlink(dst.c_str());  // never leave a truncated copy behind
+    return err;
 }
 
 }  // namespace
 
-SysError CopyFile(const std::string& source, const std::string& dest) { return CopyFile(source, dest, nullptr); }
+SysError CopyFile(const std::string& source, const std::string& dest) { return CopyFile(source, dest, CopyOptions{}); }
 
 SysError CopyFile(const std::string& source, const std::string& dest, Sha256* hash) {
+    CopyOptions options;
+    options.hash = hash;
+    return CopyFile(source, dest, options);
+}
+
+SysError CopyFile(const std::string& source, const std::string& dest, const CopyOptions& options) {
     // The source as given is opened first; its letter case is looked up only when that fails.
-    File::Opened in = File::Open(ExpandFileName(source), File::Mode::Read);
+    struct stat st;
+    File::Opened in = posix::OpenFile(ExpandFileName(source), File::Mode::Read, &st);
     if (in.error.code == kErrorFileNotFound || in.error.code == kErrorPathNotFound) {
         auto resolved = posix::ResolveMissingSpelling(source);
         if (!resolved) return in.error;
-        in = File::Open(*resolved, File::Mode::Read);
+        in = posix::OpenFile(*resolved, File::Mode::Read, &st);
     }
     if (in.error) return in.error;
-    struct stat st;
-    if (::fstat(Fd(in.file), &st) != 0) return SysError::FromErrno(errno);
     // Another program holding the source exclusively, or writing under a record lock, makes
     // it "in use".
     if (!in.file.TryLock(false) || in.file.RangeLockedByAnother(false)) return SysError::FromErrno(EWOULDBLOCK);
 
-    auto existing = posix::ResolvePath(dest);
+    std::optional<posix::ResolvedPath> existing;
+    if (!options.newDestination) existing = posix::ResolvePath(dest);
     const bool existed = existing && !S_ISLNK(existing->status.st_mode);
     const std::string dst = existed ? existing->path : ExpandFileName(dest);
     if (existed) {
@@ -88,22 +153,21 @@ SysError CopyFile(const std::string& source, const std::string& dest, Sha256* ha
     // existing destination is opened as a file the user named: a pipe or a device there is
     // refused, never waited on or written through.
     posix::OwnChange change(dst);
-    File::Opened out = File::Open(dst, existed ? File::Mode::Write : File::Mode::CreateNew);
+    struct stat outStatus;
+    File::Opened out = posix::OpenFile(dst, existed ? File::Mode::Write : File::Mode::CreateNew, &outStatus);
+    if (options.newDestination && out.error.code == kErrorAlreadyExists) {
+        CopyOptions ordinary = options;  // there after all: looked up and checked as usual
+        ordinary.newDestination = false;
+        in.file.Close();
+        return CopyFile(source, dest, ordinary);
+    }
     const bool fresh = !existed && !out.error;
-    if (!existed && out.error.code == kErrorAlreadyExists) out = File::Open(dst, File::Mode::Write);  // made meanwhile
+    if (!existed && out.error.code == kErrorAlreadyExists)
+        out = posix::OpenFile(dst, File::Mode::Write, &outStatus);  // made meanwhile
     if (out.error) return out.error;
     if (!out.file.TryLock(true)) return SysError::FromErrno(EWOULDBLOCK);
     if (!fresh && out.file.RangeLockedByAnother(true)) return SysError::FromErrno(EWOULDBLOCK);
-    SysError err;
-    if (!fresh) err = out.file.Truncate(0);
-    if (!err) err = CopyContents(in.file, out.file, static_cast<std::uint64_t>(st.st_size), st.st_dev, hash);
-    if (!err && ::fchmod(Fd(out.file), st.st_mode & 07777) != 0) err = SysError::FromErrno(errno);
-    if (!err) {
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (::futimens(Fd(out.file), times) != 0) err = SysError::FromErrno(errno);
-    }
-    if (SysError closed = out.file.Close(); closed && !err) err = closed;
-    if (err) ::unlink(dst.c_str());  // never leave a truncated copy behind
+    SysError err = FillCopy(in.file, st, out, outStatus, fresh, dst, options);
     if (err) change.Removed();
     else change.Added();
     return err;

@@ -7,6 +7,8 @@
 
 #include <cerrno>
 
+#include "platform/posix/PosixFileSystem.h"
+
 namespace platform {
 namespace {
 
@@ -27,31 +29,43 @@ SysError NotRegularFile() { return {kErrorAccessDenied, "Not a regular file"}; }
 
 }  // namespace
 
-File::Opened File::Open(const std::string& path, Mode mode) {
+File::Opened File::Open(const std::string& path, Mode mode) { return posix::OpenFile(path, mode, nullptr); }
+
+namespace posix {
+
+File::Opened OpenFile(const std::string& path, File::Mode mode, struct stat* status) {
     // Opened without waiting: a named pipe would hold the open up until a writer (or reader)
     // came, and it or a device would be read forever. The file blocks again once it is
-    // known to be a regular one.
+    // known to be a regular one. A file created new cannot be either, and needs neither.
     const int flags = Flags(mode);
-    Opened opened;
-    const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+    const bool createdNew = mode == File::Mode::CreateNew;
+    File::Opened opened;
+    const int fd = ::open(path.c_str(), flags | (createdNew ? 0 : O_NONBLOCK) | O_NOCTTY | O_CLOEXEC, 0666);
     if (fd < 0) {
         // (a pipe nobody reads, or a device without its hardware, refuses a waitless open)
         opened.error = errno == ENXIO ? NotRegularFile() : SysError::FromErrno(errno);
         return opened;
     }
-    File file(fd);
+    File file = File::Adopt(fd);
+    if (createdNew && !status) {
+        opened.file = std::move(file);
+        return opened;
+    }
     struct stat st;
     int problem = ::fstat(fd, &st) != 0 ? errno : 0;
     if (!problem && S_ISDIR(st.st_mode)) problem = EISDIR;
     if (!problem && !S_ISREG(st.st_mode)) opened.error = NotRegularFile();
-    else if (!problem && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) problem = errno;
+    else if (!problem && !createdNew && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) problem = errno;
     if (problem) opened.error = SysError::FromErrno(problem);
     if (!opened.error) {
         opened.file = std::move(file);
         opened.size = static_cast<std::uint64_t>(st.st_size);
+        if (status) *status = st;
     }
     return opened;
 }
+
+}  // namespace posix
 
 File::~File() {
     if (m_handle >= 0) ::close(Fd(m_handle));

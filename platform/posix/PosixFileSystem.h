@@ -56,6 +56,10 @@ private:
 // Drops the kept listing of a folder (for changes OwnChange does not describe).
 void ForgetListing(const std::string& folder);
 
+// File::Open, handing back the opened file's status too (`status` may be null); a file
+// created new is not asked for it unless the caller wants it.
+File::Opened OpenFile(const std::string& path, File::Mode mode, struct stat* status);
+
 // The rest of an open regular file whose size was `expected` when it was opened.
 FileBytes ReadAll(File& file, std::size_t expected);
 

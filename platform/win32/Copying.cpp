@@ -64,11 +64,18 @@ SysError CopyHashing(File& in, const std::string& from, const std::string& to, S
 
 }  // namespace
 
-SysError CopyFile(const std::string& source, const std::string& dest) { return CopyFile(source, dest, nullptr); }
+SysError CopyFile(const std::string& source, const std::string& dest) { return CopyFile(source, dest, CopyOptions{}); }
 
 SysError CopyFile(const std::string& source, const std::string& dest, Sha256* hash) {
-    const std::string from = ExpandFileName(source);
-    const std::string to = ExpandFileName(dest);
+    CopyOptions options;
+    options.hash = hash;
+    return CopyFile(source, dest, options);
+}
+
+namespace {
+
+// The copy itself: the destination is looked for in every case, as the system does anyway.
+SysError CopyCarryingAttributes(const std::string& from, const std::string& to, Sha256* hash) {
     // The source is opened as the copy will read it, so a pipe or a device is refused here
     // and a file another program writes is reported in use.
     File::Opened in = File::Open(from, File::Mode::Read);
@@ -92,6 +99,18 @@ SysError CopyFile(const std::string& source, const std::string& dest, Sha256* ha
         if (err.code != kErrorSharingViolation && err.code != kErrorAccessDenied && err.code != ERROR_LOCK_VIOLATION)
             ::DeleteFileW(win32::NativePath(to).c_str());
         return err;
+    }
+    return {};
+}
+
+}  // namespace
+
+SysError CopyFile(const std::string& source, const std::string& dest, const CopyOptions& options) {
+    const std::string to = ExpandFileName(dest);
+    if (SysError err = CopyCarryingAttributes(ExpandFileName(source), to, options.hash)) return err;
+    if (options.writable && IsReadOnly(to)) {
+        const DWORD attributes = ::GetFileAttributesW(win32::NativePath(to).c_str());
+        ::SetFileAttributesW(win32::NativePath(to).c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     }
     return {};
 }
