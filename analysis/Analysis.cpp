@@ -459,13 +459,15 @@ void Analysis::UpdateViewTAB(const std::string& path) {
 
 void Analysis::UpdateRasterTAB(const std::string& path) {
     std::vector<std::string> lines = ReadLines(path + ".tab");
-    if (RewriteRasterLines(lines)) platform::WriteFile(path + ".tab", JoinLines(lines));  // a failure leaves the old text
+    if (RewriteRasterLines(lines))
+        platform::WriteFile(path + ".tab", JoinLines(lines));  // a failure leaves the old text
 }
 
 void Analysis::UpdateCopiedHeader(const std::string& header) {
     std::vector<std::string> lines = ReadLines(header);
     const bool view = RewriteViewLines(lines);
-    if (RewriteRasterLines(lines) || view) platform::WriteFile(header, JoinLines(lines));  // a failure leaves the old text
+    if (RewriteRasterLines(lines) || view)
+        platform::WriteFile(header, JoinLines(lines));  // a failure leaves the old text
 }
 
 }  // namespace analysis
