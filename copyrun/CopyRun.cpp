@@ -162,6 +162,7 @@ private:
     // Whether the folder of the table being copied was made by this run, and the names (in
     // capitals) written into it since.
     bool m_freshFolder = false;
+    bool m_freshTables = false;  // whether the run made the folder of the stubs
     std::unordered_set<std::string> m_freshNames;
 };
 
@@ -313,7 +314,7 @@ RunOutcome CopyRunner::Execute() {
         return RunOutcome::NotStarted;
     }
     if (!Planning()) {
-        platform::CreateDir(m_tables);
+        m_freshTables = !platform::CreateDir(m_tables);
         platform::CreateDir(m_data);
     }
     if (m_context.archiveList) m_context.archiveList->clear();
@@ -519,8 +520,9 @@ void CopyRunner::FinishTable(const std::string& name, const std::string& mainNam
         LeaveOut(name, "its header " + m_state.info.mainFile + " could not be copied.");
         return;
     }
-    // The stub, in either spelling (letter case is ignored when looking it up).
-    if (auto original = m_guard.SourceAt(Join(m_tables, name + ".tab"))) {
+    // The stub, in either spelling (letter case is ignored when looking it up). What lies in
+    // a folder this run has made is none of its sources.
+    if (auto original = m_freshTables ? std::nullopt : m_guard.SourceAt(Join(m_tables, name + ".tab"))) {
         LeaveOut(name, "its stub would replace " + *original + ", which is being copied.");
         return;
     }

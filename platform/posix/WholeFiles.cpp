@@ -118,9 +118,11 @@ SysError WriteWhole(const std::string& p, const std::string& bytes, bool existed
 SysError WriteFile(const std::string& path, const std::string& bytes) {
     // Written beside the target and renamed over it, so a failure (a full disk) leaves
     // the old file whole.
-    std::string p = ResolveCase(path).value_or(ExpandFileName(path));
-    struct stat old;
-    bool existed = ::stat(p.c_str(), &old) == 0;
+    auto found = posix::ResolvePath(path);
+    const bool existed = found && !S_ISLNK(found->status.st_mode);  // (a link to nowhere is written through)
+    const std::string p = found ? found->path : ExpandFileName(path);
+    struct stat old {};
+    if (found) old = found->status;
     if (existed && (old.st_mode & 0222) == 0) return SysError::FromErrno(EACCES);  // read-only
     posix::OwnChange change(p);
     SysError err = WriteWhole(p, bytes, existed, old);
