@@ -218,6 +218,17 @@ TEST(CopyFile, ReplacesWhateverSpellingExistsAndLeavesNothingOfTheOldBytes) {
     ASSERT_FALSE(CopyFile(dir / "Data/Roads.DAT", dir / "Target/New.DAT"));
     ASSERT_FALSE(CopyFile(dir / "Data/Roads.DAT", dir / "Target/New.DAT"));
     EXPECT_EQ(ReadText(dir / "Target/New.DAT"), "short");
+    // a destination promised new but there after all is replaced as usual, and a read-only
+    // source copied as writable gives a copy that can be written
+    WriteText(dir / "Target/roads.dat", std::string(100000, 'x'));
+    ASSERT_EQ(::chmod((dir / "Data/Roads.DAT").c_str(), 0444), 0);
+    CopyOptions options;
+    options.newDestination = true;
+    options.writable = true;
+    ASSERT_FALSE(CopyFile(dir / "Data/Roads.DAT", dir / "Target/roads.dat", options));
+    EXPECT_TRUE(ReadText(dir / "Target/roads.dat") == "short");
+    EXPECT_EQ(FindFiles(dir / "Target", "roads.*").size(), 1u);
+    EXPECT_EQ(GetFileAttributes(dir / "Target/roads.dat") & kAttrReadOnly, 0);
     // clearing a read-only flag that is not set changes nothing and succeeds
     const int before = GetFileAttributes(dir / "Target/New.DAT");
     ASSERT_FALSE(SetFileAttributes(dir / "target/new.dat", before & ~kAttrReadOnly));
