@@ -4,12 +4,16 @@
 #include "app/Globals.h"
 #include "app/UserInterface.h"
 #include "app/pmUtils.h"
+#include "copyrun/CopyAhead.h"
 #include "copyrun/Manifest.h"
 #include "copyrun/ZipStep.h"
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Hash.h"
 
+#include <deque>
+#include <exception>
+#include <memory>
 #include <unordered_set>
 
 namespace copyrun {
@@ -96,7 +100,7 @@ private:
 class CopyRunner {
 public:
     CopyRunner(analysis::CopyFormState& state, const CopyRunContext& context, const std::string& target)
-        : m_state(state), m_context(context), m_analysis(state), m_guard(target) {}
+        : m_state(state), m_context(context), m_analysis(state), m_guard(target), m_copier(context.hash) {}
 
     RunOutcome Execute();
 
@@ -124,6 +128,30 @@ private:
         if (m_state.options.zip && m_context.archiveList) m_context.archiveList->push_back(path);
     }
     bool RefusedBeforeStart();
+    // A table read, its folder made and its files noted as sources before its turn.
+    struct PreparedTable {
+        int index = 0;
+        analysis::TableInformation info;
+        std::exception_ptr error;                  // what reading it ended with
+        bool freshFolder = false;                  // its folder was made by the run
+        std::unique_ptr<CopyAhead::Table> copies;  // its files, when copied on the other thread
+    };
+    // Reads table `index` for its turn, leaving the information in place as it was; makes its
+    // folder and, where nothing can be in the way, queues its files for the other thread.
+    void Prepare(int index);
+    // What was made for tables read ahead whose turn did not come (the run was cancelled or
+    // stopped on an error) is taken away again: their copies and folders, all the run's own.
+    void DropTablesAhead();
+    // Copies and finishes table `i`, whose information is in place; false when cancelled.
+    bool CopyTable(int i, PreparedTable& table);
+    // Waits for the files the other thread copies and reports each in order.
+    void ReportCopiedAhead(int i, CopyAhead::Table& copies);
+    // What became of one copy: its status and digest, and the note for a failure.
+    void TakeCopyOutcome(const std::string& source, const platform::SysError& err, std::string digest);
+    void ShowThrownCopyFailure(const std::string& source, const std::string& text);
+    // The attributes, record and archive entry of one table file handled; `handled` is false
+    // when the file was left alone for being a source of the run.
+    void AfterTableFile(const std::string& source, const std::string& dest, bool handled);
     // False when the file was left alone because its copy would replace a file being copied.
     bool CopyTableFile(const std::string& source, const std::string& dest);
     // True when `dest`, the copy of `source`, may be written: it lies in the target folder and
@@ -164,6 +192,12 @@ private:
     bool m_freshFolder = false;
     bool m_freshTables = false;  // whether the run made the folder of the stubs
     std::unordered_set<std::string> m_freshNames;
+    // The tables read ahead of their turn, and the thread that copies their files; it ends
+    // before the tables it copies for go.
+    static constexpr int kTablesAhead = 8;
+    std::deque<PreparedTable> m_ahead;
+    int m_prepared = 0;
+    CopyAhead m_copier;
 };
 
 void CopyRunner::Record(const std::string& kind, const std::string& source, const std::string& target,
@@ -328,56 +362,26 @@ RunOutcome CopyRunner::Execute() {
     const int tableCount = static_cast<int>(m_state.tables.size());
     ui.BeginProgress(tableCount > 0 ? tableCount - 1 : 0);
 
-    // The table phase: the only place where Cancel is looked at.
+    // The table phase: the only place where Cancel is looked at. Into a stubs folder the run
+    // has made, the tables ahead are read and their files copied on another thread while
+    // the run reports and finishes the tables before them.
+    const int ahead = m_freshTables ? kTablesAhead : 1;
     bool cancelled = false;
-    for (int i = 0; i < tableCount && !cancelled; ++i) {
-        ui.ProcessMessages();
-        m_analysis.TableInfo(i);
-        const std::string& name = m_names[static_cast<std::size_t>(i)];
-        m_tableName = name;
-        if (m_context.record) m_tableCharset = CharsetOfFile(m_state.info.mainFile);
-        m_planned.clear();
-        BeginRecord();
-        const std::size_t firstRecord = m_context.record ? m_context.record->files.size() : 0;
-        if (name != m_state.info.description) {
-            ui.ShowNote("Another table is already copied as " + m_state.info.description + ": " +
-                        analysis::SplitEntry(m_state.tables[static_cast<std::size_t>(i)]).second +
-                        ".tab is copied as " + name + ".");
-        }
-        const std::string mainName = pm::FileNameOf(m_state.info.mainFile);
-        const std::string tableFolder = Join(m_data, name);
-        m_freshFolder = !Planning() && !platform::CreateDir(tableFolder);
-        m_freshNames.clear();
-        const std::vector<std::string> files = m_state.info.fileInfo;
-        for (const std::string& source : files) m_guard.AddSource(source);
-        bool intact = true;  // no file was left alone for being a source of the run
-        for (const std::string& source : files) {
-            const std::string dest = Join(tableFolder, pm::FileNameOf(source));
-            ui.SetProgress(i, "Copying " + source + "...");
+    try {
+        for (int i = 0; i < tableCount && !cancelled; ++i) {
             ui.ProcessMessages();
-            if (ui.ProgressCancelled()) break;
-            if (CopyTableFile(source, dest)) {
-                // No copied table file keeps the read-only attribute (a copy is made without
-                // it; this is for a file that was there and not replaced).
-                int attrs = Planning() || m_copyStatus == "copied" ? -1 : platform::GetFileAttributes(dest);
-                if (attrs >= 0) platform::SetFileAttributes(dest, (attrs & ~platform::kAttrReadOnly) & 0xFFFF);
-            } else {
-                intact = false;
-            }
-            Record("table", source, dest, m_copyStatus, m_copyDigest);
-            Produced(dest);
-            ui.ProcessMessages();
+            while (m_prepared < tableCount && m_prepared < i + ahead) Prepare(m_prepared++);
+            PreparedTable table = std::move(m_ahead.front());
+            m_ahead.pop_front();
+            if (table.error) std::rethrow_exception(table.error);
+            m_state.info = std::move(table.info);
+            cancelled = !CopyTable(i, table);
         }
-        if (ui.ProgressCancelled()) {
-            cancelled = true;
-            break;
-        }
-        // Finishing rewrites the copied header and lets MapInfo write the copy, which must
-        // not be a file being copied.
-        m_seamless = Seamless::No;
-        if (intact) FinishTable(name, mainName);
-        AfterFinish(firstRecord, mainName, m_seamless != Seamless::No);
+    } catch (...) {
+        DropTablesAhead();
+        throw;
     }
+    DropTablesAhead();
 
     ui.ProcessMessages();
     if (cancelled || ui.ProgressCancelled()) {
@@ -417,6 +421,147 @@ RunOutcome CopyRunner::Execute() {
     ui.Beep();
     ui.ShowNote(kFinished);
     return RunOutcome::Finished;
+}
+
+void CopyRunner::Prepare(int index) {
+    PreparedTable table;
+    table.index = index;
+    analysis::TableInformation current = std::move(m_state.info);
+    try {
+        m_analysis.TableInfo(index);
+        table.info = std::move(m_state.info);
+    } catch (...) {
+        table.error = std::current_exception();  // raised when the table's turn comes
+    }
+    m_state.info = std::move(current);
+    if (table.error) {
+        m_ahead.push_back(std::move(table));
+        return;
+    }
+    const std::string folder = Join(m_data, m_names[static_cast<std::size_t>(index)]);
+    table.freshFolder = !Planning() && !platform::CreateDir(folder);
+    for (const std::string& source : table.info.fileInfo) m_guard.AddSource(source);
+    // Copied on the other thread: into a folder just made, under names of their own, with
+    // nothing that needs a question first.
+    std::unordered_set<std::string> names;
+    bool alongside = table.freshFolder && m_freshTables && !table.info.fileInfo.empty();
+    for (const std::string& source : table.info.fileInfo) {
+        alongside = alongside && !pm::EqualNoCase(pm::ExtensionOf(source), ".MBX") &&
+                    names.insert(pm::UpperAscii(pm::FileNameOf(source))).second;
+    }
+    if (alongside) {
+        table.copies = std::make_unique<CopyAhead::Table>();
+        for (const std::string& source : table.info.fileInfo)
+            table.copies->files.push_back({source, Join(folder, pm::FileNameOf(source)), {}, {}, {}});
+        m_copier.Queue(*table.copies);
+    }
+    m_ahead.push_back(std::move(table));
+}
+
+void CopyRunner::DropTablesAhead() {
+    if (m_ahead.empty()) return;
+    // The other thread copies in turn: once the last table queued is done, all are.
+    for (auto it = m_ahead.rbegin(); it != m_ahead.rend(); ++it) {
+        if (!it->copies) continue;
+        m_copier.Wait(*it->copies, [] { return true; });
+        break;
+    }
+    for (const PreparedTable& table : m_ahead) {
+        if (table.copies) {
+            for (std::size_t j = 0; j < table.copies->copied; ++j) {
+                const CopyAhead::File& file = table.copies->files[j];
+                if (!file.error && file.thrown.empty()) platform::DeleteFile(file.dest);
+            }
+        }
+        if (table.freshFolder) platform::RemoveDir(Join(m_data, m_names[static_cast<std::size_t>(table.index)]));
+    }
+    m_ahead.clear();
+}
+
+bool CopyRunner::CopyTable(int i, PreparedTable& table) {
+    app::UserInterface& ui = app::UI();
+    const std::string& name = m_names[static_cast<std::size_t>(i)];
+    m_tableName = name;
+    if (m_context.record) m_tableCharset = CharsetOfFile(m_state.info.mainFile);
+    m_planned.clear();
+    BeginRecord();
+    const std::size_t firstRecord = m_context.record ? m_context.record->files.size() : 0;
+    if (name != m_state.info.description) {
+        ui.ShowNote("Another table is already copied as " + m_state.info.description + ": " +
+                    analysis::SplitEntry(m_state.tables[static_cast<std::size_t>(i)]).second + ".tab is copied as " +
+                    name + ".");
+    }
+    const std::string mainName = pm::FileNameOf(m_state.info.mainFile);
+    const std::string tableFolder = Join(m_data, name);
+    m_freshFolder = table.freshFolder;
+    m_freshNames.clear();
+    bool intact = true;  // no file was left alone for being a source of the run
+    if (table.copies) {
+        ReportCopiedAhead(i, *table.copies);
+    } else {
+        for (const std::string& source : std::vector<std::string>(m_state.info.fileInfo)) {
+            const std::string dest = Join(tableFolder, pm::FileNameOf(source));
+            ui.SetProgress(i, "Copying " + source + "...");
+            ui.ProcessMessages();
+            if (ui.ProgressCancelled()) break;
+            const bool handled = CopyTableFile(source, dest);
+            if (!handled) intact = false;
+            AfterTableFile(source, dest, handled);
+        }
+    }
+    if (ui.ProgressCancelled()) return false;
+    // Finishing rewrites the copied header and lets MapInfo write the copy, which must
+    // not be a file being copied.
+    m_seamless = Seamless::No;
+    if (intact) FinishTable(name, mainName);
+    AfterFinish(firstRecord, mainName, m_seamless != Seamless::No);
+    return true;
+}
+
+void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies) {
+    app::UserInterface& ui = app::UI();
+    const std::size_t copied = m_copier.Wait(copies, [&ui] {
+        ui.ProcessMessages();
+        return ui.ProgressCancelled();
+    });
+    // Each file is reported as the copy one by one reports it.
+    for (std::size_t j = 0; j < copied; ++j) {
+        CopyAhead::File& file = copies.files[j];
+        ui.SetProgress(i, "Copying " + file.source + "...");
+        ui.ProcessMessages();
+        m_copyStatus = "in use";
+        m_copyDigest.clear();
+        if (!file.thrown.empty()) ShowThrownCopyFailure(file.source, file.thrown);
+        else TakeCopyOutcome(file.source, file.error, std::move(file.digest));
+        AfterTableFile(file.source, file.dest, true);
+    }
+}
+
+void CopyRunner::AfterTableFile(const std::string& source, const std::string& dest, bool handled) {
+    // No copied table file keeps the read-only attribute (a copy is made without it; this is
+    // for a file that was there and not replaced).
+    int attrs = Planning() || !handled || m_copyStatus == "copied" ? -1 : platform::GetFileAttributes(dest);
+    if (attrs >= 0) platform::SetFileAttributes(dest, (attrs & ~platform::kAttrReadOnly) & 0xFFFF);
+    Record("table", source, dest, m_copyStatus, m_copyDigest);
+    Produced(dest);
+    app::UI().ProcessMessages();
+}
+
+void CopyRunner::TakeCopyOutcome(const std::string& source, const platform::SysError& err, std::string digest) {
+    if (err.code == platform::kErrorSharingViolation && SourceInUse(source)) {
+        app::UI().ShowNote("Error copying file " + source + CR + '\n' + kLocked);
+    } else if (err) {
+        ShowCopyFailure(source, err);
+        m_copyStatus = err.code == platform::kErrorFileNotFound ? "missing" : "not copied";
+    } else {
+        m_copyStatus = "copied";
+        m_copyDigest = std::move(digest);
+    }
+}
+
+void CopyRunner::ShowThrownCopyFailure(const std::string& source, const std::string& text) {
+    app::UI().ShowNote("Error copying file " + source + CR +
+                       (text.find("32") != std::string::npos ? std::string(kLocked) : text));
 }
 
 std::string CopyRunner::CopyOrPlan(const std::string& source, const std::string& dest) {
@@ -487,20 +632,10 @@ bool CopyRunner::CopyTableFile(const std::string& source, const std::string& des
             options.newDestination = fresh;
             options.writable = true;
             platform::SysError err = platform::CopyFile(source, dest, options);
-            if (err.code == platform::kErrorSharingViolation && SourceInUse(source)) {
-                ui.ShowNote("Error copying file " + source + CR + '\n' + kLocked);
-            } else if (err) {
-                ShowCopyFailure(source, err);
-                m_copyStatus = err.code == platform::kErrorFileNotFound ? "missing" : "not copied";
-            } else {
-                m_copyStatus = "copied";
-                if (m_context.hash) m_copyDigest = hash.HexDigest();
-            }
+            TakeCopyOutcome(source, err, m_context.hash && !err ? hash.HexDigest() : std::string());
         }
     } catch (const std::exception& e) {
-        const std::string text = e.what();
-        ui.ShowNote("Error copying file " + source + CR +
-                    (text.find("32") != std::string::npos ? std::string(kLocked) : text));
+        ShowThrownCopyFailure(source, e.what());
     }
     return true;
 }

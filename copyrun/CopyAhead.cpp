@@ -1,0 +1,97 @@
+#include "copyrun/CopyAhead.h"
+
+#include <chrono>
+#include <exception>
+#include <system_error>
+
+#include "platform/FileSystem.h"
+#include "platform/Hash.h"
+
+namespace copyrun {
+namespace {
+
+// Tables that wait before the thread is woken: each wake-up costs the other core a switch,
+// so the thread takes several tables at a time unless the run waits for one.
+constexpr std::size_t kWakeAt = 4;
+
+}  // namespace
+
+CopyAhead::~CopyAhead() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void CopyAhead::Queue(Table& table) {
+    std::unique_lock lock(m_mutex);
+    if (!m_thread.joinable()) {
+        try {
+            m_thread = std::thread([this] { Loop(); });
+        } catch (const std::system_error&) {
+            lock.unlock();
+            Copy(table);
+            return;
+        }
+    }
+    m_queue.push_back(&table);
+    if (m_idle && m_queue.size() >= kWakeAt) m_wake.notify_one();
+}
+
+std::size_t CopyAhead::Wait(Table& table, const std::function<bool()>& poll) {
+    std::unique_lock lock(m_mutex);
+    while (!table.done) {
+        m_wake.notify_one();
+        if (m_done.wait_for(lock, std::chrono::milliseconds(20), [&] { return table.done; })) break;
+        lock.unlock();
+        const bool stop = poll();
+        lock.lock();
+        if (stop) m_stop = true;
+    }
+    return table.copied;
+}
+
+void CopyAhead::Loop() {
+    std::unique_lock lock(m_mutex);
+    for (;;) {
+        if (m_queue.empty()) {
+            if (m_stop) return;
+            m_idle = true;
+            m_wake.wait(lock, [this] { return m_stop || !m_queue.empty(); });
+            m_idle = false;
+            continue;
+        }
+        Table* table = m_queue.front();
+        m_queue.pop_front();
+        lock.unlock();
+        Copy(*table);
+        lock.lock();
+        m_done.notify_all();
+    }
+}
+
+void CopyAhead::Copy(Table& table) {
+    std::size_t handled = 0;
+    for (File& file : table.files) {
+        if (m_stop) break;
+        try {
+            platform::Sha256 hash;
+            platform::CopyOptions options;
+            options.hash = m_hashing ? &hash : nullptr;
+            options.newDestination = true;
+            options.writable = true;
+            file.error = platform::CopyFile(file.source, file.dest, options);
+            if (m_hashing && !file.error) file.digest = hash.HexDigest();
+        } catch (const std::exception& e) {
+            file.thrown = e.what();
+        }
+        ++handled;
+    }
+    std::lock_guard lock(m_mutex);
+    table.copied = handled;
+    table.done = true;
+}
+
+}  // namespace copyrun
