@@ -22,11 +22,13 @@ namespace {
 constexpr char CR = '\r';
 constexpr const char* kLocked = "File is locked by another program.";
 
-// Writes a small text file of CR LF lines, created or replaced whole.
-void WriteTextFile(const std::string& path, const std::vector<std::string>& lines) {
+// Writes a small text file of CR LF lines, created or replaced whole; `isNew` when no file
+// of its name can be there.
+void WriteTextFile(const std::string& path, const std::vector<std::string>& lines, bool isNew = false) {
     std::string text;
     for (const auto& l : lines) text += l + "\r\n";
-    if (auto err = platform::WriteFile(path, text)) throw CopyRunError("Cannot create " + path + ". " + err.message);
+    const platform::SysError err = isNew ? platform::WriteNewFile(path, text) : platform::WriteFile(path, text);
+    if (err) throw CopyRunError("Cannot create " + path + ". " + err.message);
 }
 
 std::string Join(const std::string& folder, const std::string& name) { return folder + "/" + name; }
@@ -169,6 +171,9 @@ private:
     void LeaveOut(const std::string& name, const std::string& why);
     void SeamlessBranch(const std::string& name);
     void WriteStub(const std::string& name, const std::string& mainName);
+    // Whether the stub of table `name` is the first file of its name in a stubs folder the
+    // run made (names are kept in capitals).
+    bool NewStub(const std::string& name) { return m_freshTables && m_stubNames.insert(pm::UpperAscii(name)).second; }
     std::string Charset() { return app::MapInfoApp().Eval("SystemInfo(5)"); }
     void CdStep();
 
@@ -191,6 +196,8 @@ private:
     // capitals) written into it since.
     bool m_freshFolder = false;
     bool m_freshTables = false;  // whether the run made the folder of the stubs
+    std::unordered_set<std::string> m_stubNames;
+    bool m_headerCopied = false;  // the header of the table being copied was, on the other thread
     std::unordered_set<std::string> m_freshNames;
     // The tables read ahead of their turn, and the thread that copies their files; it ends
     // before the tables it copies for go.
@@ -495,6 +502,7 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
     const std::string tableFolder = Join(m_data, name);
     m_freshFolder = table.freshFolder;
     m_freshNames.clear();
+    m_headerCopied = false;
     bool intact = true;  // no file was left alone for being a source of the run
     if (table.copies) {
         ReportCopiedAhead(i, *table.copies);
@@ -533,6 +541,9 @@ void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies) {
         m_copyDigest.clear();
         if (!file.thrown.empty()) ShowThrownCopyFailure(file.source, file.thrown);
         else TakeCopyOutcome(file.source, file.error, std::move(file.digest));
+        if (m_copyStatus == "copied" &&
+            pm::EqualNoCase(pm::FileNameOf(file.dest), pm::FileNameOf(m_state.info.mainFile)))
+            m_headerCopied = true;
         AfterTableFile(file.source, file.dest, true);
     }
 }
@@ -651,7 +662,9 @@ void CopyRunner::FinishTable(const std::string& name, const std::string& mainNam
         LeaveOut(name, "the table its header opens does not exist.");
         return;
     }
-    if (!(Planning() ? PlannedCopy(Join(folder, mainName)) : platform::FileExists(Join(folder, mainName)))) {
+    const bool header = Planning() ? PlannedCopy(Join(folder, mainName))
+                                   : m_headerCopied || platform::FileExists(Join(folder, mainName));
+    if (!header) {
         LeaveOut(name, "its header " + m_state.info.mainFile + " could not be copied.");
         return;
     }
@@ -729,8 +742,10 @@ void CopyRunner::FinishCopiedTable(const std::string& name, const std::string& m
 }
 
 void CopyRunner::WriteStub(const std::string& name, const std::string& mainName) {
-    WriteTextFile(Join(m_tables, name + ".tab"), {"!Table", "!Version 300", "!Charset " + Charset(), "",
-                                                  "Open Table \".\\DATA\\" + name + "\\" + mainName + "\" As " + name});
+    WriteTextFile(Join(m_tables, name + ".tab"),
+                  {"!Table", "!Version 300", "!Charset " + Charset(), "",
+                   "Open Table \".\\DATA\\" + name + "\\" + mainName + "\" As " + name},
+                  NewStub(name));
 }
 
 void CopyRunner::SeamlessBranch(const std::string& name) {
@@ -752,8 +767,10 @@ void CopyRunner::SeamlessBranch(const std::string& name) {
     mapinfo.Do("Commit Table LAYER");
     m_seamless = Seamless::Committed;
     const std::string stub = Join(m_tables, name + ".Tab");
-    WriteTextFile(stub, {"!Table", "!Version 300", "!Charset " + Charset(), "",
-                         "Run Application \".\\DATA\\" + name + "\\Seamless.Wor\""});
+    WriteTextFile(stub,
+                  {"!Table", "!Version 300", "!Charset " + Charset(), "",
+                   "Run Application \".\\DATA\\" + name + "\\Seamless.Wor\""},
+                  NewStub(name));
     m_seamless = Seamless::StubWritten;
     Produced(stub);
     const std::string workspace = Join(Join(m_data, name), "Seamless.wor");

@@ -154,6 +154,10 @@ FileBytes ReadFile(const std::string& path);
 SysError ProbeRead(const std::string& path);
 // Writes a whole file, creating or replacing it; the old file stays whole on failure.
 SysError WriteFile(const std::string& path, const std::string& bytes);
+// The same for a file the caller knows is not there in any letter case (in a folder it made
+// and keeps count of): created as spelled, without being looked for first. One found there
+// after all is replaced as WriteFile replaces it.
+SysError WriteNewFile(const std::string& path, const std::string& bytes);
 
 // The folder that holds the running program, with a trailing '/'.
 std::string ProgramDir();

@@ -115,6 +115,20 @@ SysError WriteWhole(const std::string& p, const std::string& bytes, bool existed
 
 }  // namespace
 
+SysError WriteNewFile(const std::string& path, const std::string& bytes) {
+    const std::string p = ExpandFileName(path);
+    posix::OwnChange change(p);
+    File::Opened created = File::Open(p, File::Mode::CreateNew);
+    if (created.error.code == kErrorAlreadyExists) return WriteFile(path, bytes);
+    if (created.error) return created.error;
+    SysError err = created.file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    if (SysError closed = created.file.Close(); closed && !err) err = closed;
+    if (err) ::unlink(p.c_str());
+    if (err) change.Removed();
+    else change.Added();
+    return err;
+}
+
 SysError WriteFile(const std::string& path, const std::string& bytes) {
     // Written beside the target and renamed over it, so a failure (a full disk) leaves
     // the old file whole.

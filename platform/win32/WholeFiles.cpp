@@ -26,6 +26,9 @@ FileBytes ReadFile(const std::string& path) {
     return {std::move(data), {}};
 }
 
+// The system looks the name up whatever the letter case, so nothing is saved by knowing more.
+SysError WriteNewFile(const std::string& path, const std::string& bytes) { return WriteFile(path, bytes); }
+
 SysError WriteFile(const std::string& path, const std::string& bytes) {
     const std::string p = ExpandFileName(path);
     const DWORD old = ::GetFileAttributesW(win32::NativePath(p).c_str());
