@@ -26,7 +26,8 @@ constexpr std::size_t kPieces = 4;
 
 // One thread for the process that feeds pieces to their digest in the order handed over,
 // serving one copy at a time. It is made on first use and never ended: idle, it waits, and
-// joining it while the program exits could hold the exit up on some systems.
+// joining it while the program exits could hold the exit up on some systems. (A child forked
+// after that first use would have no helper; the program forks none that copy.)
 class Hasher {
 public:
     // The helper for one copy, to be released; nullptr while another copy has it, or when
