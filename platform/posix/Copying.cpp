@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/Hash.h"
+#include "platform/HashingCopy.h"
 #include "platform/posix/PosixFileSystem.h"
 
 namespace platform {
@@ -40,19 +41,9 @@ void Remember(std::vector<Item>& list, const Item& item) {
 
 int Fd(const File& file) { return static_cast<int>(file.NativeHandle()); }
 
-// The bytes of one open file into another through a buffer, each fed to `hash`; up to the end
-// of the source as it is read (a source that became shorter is copied as it is).
-SysError CopyHashing(File& in, File& out, Sha256* hash) {
-    thread_local std::vector<char> buffer;
-    if (buffer.empty()) buffer.resize(1 << 20);
-    for (;;) {
-        const std::int64_t got = in.Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
-        if (got < 0) return SysError::FromErrno(errno);
-        if (got == 0) return {};
-        hash->Update(buffer.data(), static_cast<std::size_t>(got));
-        if (SysError err = out.Write(buffer.data(), got)) return err;
-    }
-}
+// The bytes of one open file into another, each fed to `hash` as it passes; up to the end of
+// the source as it is read (a source that became shorter is copied as it is).
+SysError CopyHashing(File& in, File& out, Sha256* hash) { return HashingCopy(in, out, *hash); }
 
 // The bytes of one open file (status `from`) into another on device `to`, just created or
 // emptied: shared blocks where the file system offers them, else the kernel's copy, else a

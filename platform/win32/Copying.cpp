@@ -3,9 +3,8 @@
 #include "platform/File.h"
 #include "platform/FileSystem.h"
 #include "platform/Hash.h"
+#include "platform/HashingCopy.h"
 #include "platform/win32/WinText.h"
-
-#include <vector>
 
 namespace platform {
 namespace {
@@ -32,23 +31,12 @@ bool IsReadOnly(const std::string& path) {
 
 HANDLE Native(const File& file) { return reinterpret_cast<HANDLE>(file.NativeHandle()); }
 
-// The bytes of `in` into the new or emptied file `to` through a buffer, each fed to `hash`,
-// with the source's attributes and time of the last change carried over.
+// The bytes of `in` into the new or emptied file `to`, each fed to `hash` as it passes, with
+// the source's attributes and time of the last change carried over.
 SysError CopyHashing(File& in, const std::string& from, const std::string& to, Sha256* hash) {
     File::Opened out = File::Open(to, File::Mode::Replace);
     if (out.error) return out.error;
-    std::vector<char> buffer(1 << 20);
-    SysError err;
-    for (;;) {
-        const std::int64_t got = in.Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
-        if (got < 0) {
-            err = win32::LastError();
-            break;
-        }
-        if (got == 0) break;
-        hash->Update(buffer.data(), static_cast<std::size_t>(got));
-        if ((err = out.file.Write(buffer.data(), got))) break;
-    }
+    SysError err = HashingCopy(in, out.file, *hash);
     FILETIME written{};
     if (!err && ::GetFileTime(Native(in), nullptr, nullptr, &written))
         ::SetFileTime(Native(out.file), nullptr, nullptr, &written);

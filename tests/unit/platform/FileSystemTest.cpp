@@ -1,15 +1,18 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <stdlib.h>
 
 #include <algorithm>
+#include <csignal>
 #include <map>
 
 #include "TestSupport.h"
 #include "platform/FileSystem.h"
+#include "platform/Hash.h"
 
 using namespace platform;
 using testing_support::ReadText;
@@ -314,6 +317,40 @@ TEST(CopyFile, PipesAndDevicesAtEitherEndAreRefusedWithoutWaiting) {
         struct stat st {};
         EXPECT_TRUE(::lstat((dir / "pipe.dat").c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) << r.what;
     }
+}
+
+// A copy with a digest hands larger files to another thread in pieces: the digest must still
+// be the source's, byte for byte in order, at every size around the pieces; a write failing
+// part-way leaves no copy behind and the next copy digests right again.
+TEST(CopyFile, DigestIsTheSourcesAtEverySizeAndAFailedCopyLeavesNothing) {
+    TempDir dir;
+    std::string bytes;
+    for (unsigned i = 0; bytes.size() < (std::size_t(5) << 20) + 4321; ++i) bytes += std::to_string(i * 7919u) + ',';
+    const std::string src = dir / "src.dat", dst = dir / "dst.dat";
+    for (std::size_t size : {0, 1000, 65536, 262143, 262144, 262145, 1 << 20, (1 << 20) + 1, int(bytes.size())}) {
+        const std::string content = bytes.substr(0, size);
+        WriteText(src, content);
+        Sha256 hash;
+        ASSERT_FALSE(CopyFile(src, dst, &hash)) << size;
+        EXPECT_EQ(hash.HexDigest(), Sha256Hex(content)) << size;
+        EXPECT_TRUE(ReadText(dst) == content) << size;
+    }
+    // (files may grow to 600 KB meanwhile: the write that would pass it fails)
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit limited = saved;
+    limited.rlim_cur = 600 * 1024;
+    auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+    Sha256 failed;
+    const SysError err = CopyFile(src, dir / "cut.dat", &failed);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_TRUE(err);
+    EXPECT_FALSE(testing_support::Exists(dir / "cut.dat"));
+    Sha256 again;
+    ASSERT_FALSE(CopyFile(src, dst, &again));
+    EXPECT_EQ(again.HexDigest(), Sha256Hex(bytes));
 }
 
 TEST(FileChanges, FoldersDeleteRenameAndVolume) {
