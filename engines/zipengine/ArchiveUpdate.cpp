@@ -29,10 +29,8 @@ constexpr size_t kProbeSample = size_t(64) << 10;
 // Files smaller than this get no trial of their own: they follow the choice made for files of
 // their extension, or the fast level when there is none yet.
 constexpr size_t kProbeMinimum = size_t(64) << 10;
-// Files read whole while they were looked up need no trial, which would read them again.
-static_assert(kLoadedLargest <= kProbeMinimum);
-// Small files (below kProbeMinimum, each one piece) go to the workers this many at a time, or
-// as many as make up a chunk's size: one hand-over for many files.
+// Small files (below kProbeMinimum, each one piece, read and compressed by the workers) go to
+// them this many at a time, or as many as make up a chunk's size: one hand-over for many.
 constexpr size_t kBatchFiles = 128;
 
 using sys::FolderOf;
@@ -108,7 +106,7 @@ private:
     Failure WriteEntries();
     Failure Fill(CompressionPipeline& pipeline, Feed& feed, int level);
     Failure SubmitChunk(CompressionPipeline& pipeline, Feed& feed, size_t itemIndex, int level);
-    Failure LoadSmall(size_t itemIndex, int level, Piece& piece);
+    void LoadSmall(size_t itemIndex, int level, Piece& piece);
     Failure WriteNext(CompressionPipeline& pipeline, Feed& feed);
     Failure KeepEntry(size_t index);
     Failure WriteNoData(size_t itemIndex);
@@ -326,7 +324,7 @@ Failure Job::Fill(CompressionPipeline& pipeline, Feed& feed, int level) {
             continue;
         }
         if (!batch) batch = pipeline.Recycled();
-        if (Failure f = LoadSmall(s.index, level, batchFiles == 0 ? *batch : batch->AddMore())) return f;
+        LoadSmall(s.index, level, batchFiles == 0 ? *batch : batch->AddMore());
         ++feed.slot;
         batchBytes += item.size;
         if (++batchFiles == kBatchFiles || batchBytes >= kChunkSize) handOver();
@@ -335,24 +333,15 @@ Failure Job::Fill(CompressionPipeline& pipeline, Feed& feed, int level) {
     return {};
 }
 
-// A small file whole as one piece: the bytes read with its lookup, or read now.
-Failure Job::LoadSmall(size_t itemIndex, int level, Piece& piece) {
-    SelectedItem& item = m_items[itemIndex];
+// A small file whole as one piece, for a worker to read and compress.
+void Job::LoadSmall(size_t itemIndex, int level, Piece& piece) {
+    const SelectedItem& item = m_items[itemIndex];
     const sys::File none;  // a small file gets no trial, so its level needs no reading
     piece.item = itemIndex;
     piece.first = piece.last = true;
     piece.level = LevelFor(item, none, level);
-    if (item.loaded) {
-        piece.input = std::move(item.content);
-        return {};
-    }
-    sys::File file;
-    std::string error = file.Open(item.source, sys::File::Pattern::Sequential);
-    if (!error.empty()) return {kCodeReadFailed, item.source + " cannot be opened: " + error + "."};
-    piece.input.resize(size_t(item.size));
-    if (!file.ReadFullyAt(0, piece.input.data(), piece.input.size()))
-        return {kCodeReadFailed, item.source + " cannot be read (it may have changed while it was packed)."};
-    return {};
+    piece.source = &item.source;
+    piece.readSize = item.size;
 }
 
 // Reads the next chunk of the item's file (opening it first) and submits it.
@@ -434,6 +423,7 @@ Failure Job::WriteNoData(size_t itemIndex) {
 
 Failure Job::TakeChunk(const Piece& chunk) {
     const SelectedItem& item = m_items[chunk.item];
+    if (!chunk.readError.empty()) return {kCodeReadFailed, item.source + " " + chunk.readError + "."};
     if (chunk.failed) return {kCodeNoMemory, "Compressing " + item.source + " failed."};
     if (chunk.first) {
         if (!Say(ecbNewFile, 0, int64_t(item.size), item.archiveName)) return Stopped();

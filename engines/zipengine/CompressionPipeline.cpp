@@ -180,6 +180,7 @@ std::unique_ptr<Chunk> CompressionPipeline::Recycled() {
     auto chunk = std::move(m_spare.back());
     m_spare.pop_back();
     chunk->moreCount = 0;
+    chunk->source = nullptr;
     return chunk;
 }
 
@@ -191,10 +192,24 @@ void CompressionPipeline::Recycle(std::unique_ptr<Chunk> chunk) {
 
 namespace {
 
-// The CRC and, at a level above 0, the deflate data of one piece; a compressor per level in
-// use, made when first needed.
+// The CRC and, at a level above 0, the deflate data of one piece, read first when it is a
+// small file's; a compressor per level in use, made when first needed.
 void Compress(Piece& piece, std::unique_ptr<libdeflate_compressor, CompressorDeleter> (&compressors)[13]) {
     piece.failed = false;
+    if (piece.source) {
+        piece.readError.clear();
+        sys::File file;
+        const std::string error = file.Open(*piece.source, sys::File::Pattern::Sequential);
+        if (!error.empty()) {
+            piece.readError = "cannot be opened: " + error;
+            return;
+        }
+        piece.input.resize(size_t(piece.readSize));
+        if (!file.ReadFullyAt(0, piece.input.data(), piece.input.size())) {
+            piece.readError = "cannot be read (it may have changed while it was packed)";
+            return;
+        }
+    }
     piece.crc = uint32_t(libdeflate_crc32(0, piece.input.data(), piece.input.size()));
     if (piece.level <= 0) return;
     const int level = std::clamp(piece.level, 1, 12);

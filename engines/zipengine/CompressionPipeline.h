@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -30,6 +31,11 @@ struct Piece {
     std::vector<unsigned char> output;  // the deflate data (deflate only)
     uint32_t crc = 0;                   // CRC-32 of `input`
     bool failed = false;                // the deflate data could not be made
+    // A small file is read by the worker: `input` is then the first `readSize` bytes of the
+    // file at `source`, or `readError` says why they could not be read.
+    const std::string* source = nullptr;
+    uint64_t readSize = 0;
+    std::string readError;
 };
 
 // What a worker takes at a time: a piece, and after it, for small files, the whole files that

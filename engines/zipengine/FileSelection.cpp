@@ -36,8 +36,6 @@ struct Found {
     std::string source;
     std::vector<std::string> components;  // relative path as stored, before name conversion
     sys::FileInfo info;
-    std::vector<unsigned char> content;  // the file's bytes when they were read with the lookup
-    bool loaded = false;
 };
 
 // A file specification taken apart: the folders to walk into literally and the last part.
@@ -86,22 +84,12 @@ struct Probe {
     bool asked = false;
     bool found = false;
     sys::FileInfo info;
-    bool readable = false;  // for a regular file that would be stored
-    bool loaded = false;
-    std::vector<unsigned char> content;
+    bool readable = false;  // asked for a regular file that would be stored
 };
 
-// Takes `n` bytes from the budget; false, and nothing taken, when fewer are left.
-bool Reserve(std::atomic<uint64_t>& budget, uint64_t n) {
-    uint64_t left = budget.load();
-    while (left >= n)
-        if (budget.compare_exchange_weak(left, left - n)) return true;
-    return false;
-}
-
 // Looks up what the specification names; a regular file that would be stored is tested for
-// reading, and read whole when it is small and the budget allows (the budget is shared).
-void ProbeSpec(const ParsedSpec& parsed, bool hidden, std::atomic<uint64_t>& budget, Probe& probe) {
+// reading too.
+void ProbeSpec(const ParsedSpec& parsed, bool hidden, Probe& probe) {
     if (parsed.empty || parsed.inHiddenFolder || HasWildcard(parsed.last)) return;
     const std::string path = parsed.folder + parsed.last;
     probe.asked = true;
@@ -109,37 +97,18 @@ void ProbeSpec(const ParsedSpec& parsed, bool hidden, std::atomic<uint64_t>& bud
     const sys::FileInfo& info = probe.info;
     if (!probe.found || info.isFolder || !info.isRegular) return;
     if ((IsHiddenName(parsed.last) || info.hidden) && !hidden) return;
-    if (info.size < kLoadedLargest && Reserve(budget, info.size)) {
-        sys::File file;
-        sys::FileInfo opened;
-        const bool open = file.Open(path, sys::File::Pattern::Sequential, &opened).empty();
-        if (open && opened.id == info.id && opened.size == info.size) {
-            probe.content.resize(size_t(info.size));
-            probe.loaded = file.ReadFullyAt(0, probe.content.data(), probe.content.size());
-        }
-        if (!probe.loaded) {
-            probe.content = {};
-            budget.fetch_add(info.size);
-        }
-        // Opened to be read, it can be read; a file that did not open is asked as any other.
-        if (open) {
-            probe.readable = true;
-            return;
-        }
-    }
     probe.readable = sys::CanRead(path);
 }
 
 // The probes of every specification, in their order.
 std::vector<Probe> ProbeAll(const std::vector<ParsedSpec>& parsed, const SelectionOptions& options) {
     std::vector<Probe> probes(parsed.size());
-    std::atomic<uint64_t> budget{kLoadedBudget};
     constexpr size_t kBlock = 64;  // specifications a thread takes at a time
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t from; (from = next.fetch_add(kBlock)) < parsed.size();)
             for (size_t i = from; i < std::min(parsed.size(), from + kBlock); ++i)
-                ProbeSpec(parsed[i], options.hidden, budget, probes[i]);
+                ProbeSpec(parsed[i], options.hidden, probes[i]);
     };
     const size_t threads = std::min<size_t>(std::max(1u, options.threads), parsed.size() / kBlock + 1);
     std::vector<std::thread> helpers;
@@ -155,7 +124,7 @@ public:
         : m_options(options), m_warnings(warnings) {}
 
     // Takes one specification, with what the file system said about the path it names.
-    void AddSpec(const std::string& rawSpec, ParsedSpec&& parsed, Probe&& probe) {
+    void AddSpec(const std::string& rawSpec, ParsedSpec&& parsed, const Probe& probe) {
         if (parsed.empty) return;
         if (parsed.inHiddenFolder) {
             Warn(rawSpec, "is in a hidden folder and was skipped");
@@ -189,7 +158,7 @@ public:
                 if (m_options.recurse) {
                     Walk(path, path + "/", stored, "*", true);
                 } else if (m_options.folderEntries && !m_options.dropDirNames && !stored.empty()) {
-                    m_folders.push_back({path, stored, info, {}, false});
+                    m_folders.push_back({path, stored, info});
                     return;
                 } else {
                     Warn(rawSpec, "is a folder; nothing was added from it without sub-folders");
@@ -236,7 +205,7 @@ public:
             }
             return parent;
         };
-        auto add = [&](Found& f, bool isFolder) {
+        auto add = [&](const Found& f, bool isFolder) {
             SelectedItem item;
             item.source = f.source;
             item.isFolder = isFolder;
@@ -245,17 +214,15 @@ public:
             item.readOnly = f.info.readOnly;
             item.id = f.info.id;
             item.archiveName = convert(f.components, isFolder);
-            item.loaded = f.loaded;
-            item.content = std::move(f.content);
             items.push_back(std::move(item));
         };
         std::unordered_set<sys::FileId, FileIdHash> seenFiles;
         seenFiles.reserve(m_found.size());
-        for (Found& folder : m_folders) {
+        for (const Found& folder : m_folders) {
             if (!taken.insert(UpperAscii(JoinUpper(folder.components) + "/")).second) continue;
             add(folder, true);
         }
-        for (Found& f : m_found) {
+        for (const Found& f : m_found) {
             // The same file named twice is stored once; another file under a taken name is left out.
             std::string key = UpperAscii(m_options.dropDirNames ? f.components.back() : JoinUpper(f.components));
             if (!seenFiles.insert(f.info.id).second && taken.count(key)) continue;
@@ -284,7 +251,7 @@ public:
             }
             add(f, false);
         }
-        for (Found& folder : m_walkedFolders)  // those no file brought in: the empty ones
+        for (const Found& folder : m_walkedFolders)  // those no file brought in: the empty ones
             if (taken.insert(UpperAscii(JoinUpper(folder.components) + "/")).second) add(folder, true);
         return items;
     }
@@ -317,7 +284,7 @@ private:
 
     // `probe`: what was asked about the file ahead, when it was.
     void AddFile(const std::string& spec, const std::string& path, const std::vector<std::string>& stored,
-                 const sys::FileInfo& info, Probe* probe = nullptr) {
+                 const sys::FileInfo& info, const Probe* probe = nullptr) {
         if (!info.isRegular) {
             Warn(spec, "is not a regular file and was skipped");
             return;
@@ -326,9 +293,7 @@ private:
             Warn(spec, "cannot be read and was skipped");
             return;
         }
-        const bool loaded = probe && probe->loaded;
-        m_found.push_back(
-            {path, stored, info, loaded ? std::move(probe->content) : std::vector<unsigned char>{}, loaded});
+        m_found.push_back({path, stored, info});
     }
 
     // Adds every entry of `folder` that matches `pattern`; with recursion, the same pattern in
@@ -344,7 +309,7 @@ private:
         // A folder taken whole, with folder entries of their own, keeps its entry even when it
         // holds no file (an empty folder is part of what was asked for).
         if (pattern == "*" && m_options.folderEntries && !m_options.dropDirNames && !stored.empty())
-            m_walkedFolders.push_back({folder, stored, folderInfo, {}, false});
+            m_walkedFolders.push_back({folder, stored, folderInfo});
         std::vector<std::string> names, unnamable;
         if (!sys::ListFolder(folder, names, unnamable)) {
             Warn(folder, "cannot be read and was skipped");
@@ -411,7 +376,7 @@ std::vector<SelectedItem> SelectFiles(const std::vector<std::string>& specs, con
     for (const std::string& spec : specs) parsed.push_back(ParseSpec(spec, options.hidden));
     std::vector<Probe> probes = ProbeAll(parsed, options);
     Selector selector(options, warnings);
-    for (size_t i = 0; i < specs.size(); ++i) selector.AddSpec(specs[i], std::move(parsed[i]), std::move(probes[i]));
+    for (size_t i = 0; i < specs.size(); ++i) selector.AddSpec(specs[i], std::move(parsed[i]), probes[i]);
     return selector.Finish();
 }
 

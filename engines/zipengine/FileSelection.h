@@ -21,14 +21,8 @@ struct SelectionOptions {
     bool dropDirNames = false;   // store the file name alone
     bool folderEntries = false;  // store an entry of its own for every folder of a stored file
     bool forceDos = false;       // short 8.3 names, upper case
-    unsigned threads = 1;        // threads that look the named files up and load the small ones
+    unsigned threads = 1;        // threads that look the named files up
 };
-
-// Named files below this size are read whole while they are looked up, up to
-// kLoadedBudget bytes in all: packing them needs no second open, and the lookups of many
-// files run on several threads.
-constexpr uint64_t kLoadedLargest = uint64_t(64) << 10;
-constexpr uint64_t kLoadedBudget = uint64_t(64) << 20;
 
 struct SelectedItem {
     std::string source;       // path to open, as found from the current folder
@@ -38,9 +32,6 @@ struct SelectedItem {
     time_t modified = 0;
     bool readOnly = false;
     sys::FileId id;
-    // The file's bytes, read while it was looked up (all `size` of them), when `loaded`.
-    bool loaded = false;
-    std::vector<unsigned char> content;
 };
 
 struct SelectionWarning {
