@@ -1,7 +1,13 @@
 #include "copyrun/ZipStep.h"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "analysis/TextFile.h"
 #include "app/UserInterface.h"
@@ -21,28 +27,68 @@ std::string RelativeToTarget(const std::string& path, const std::string& target)
     return path;
 }
 
-// The relative name as it lies on disk (a CD start program listed as "Startup.exe" is
-// "startup.exe"), so the engine finds it on a file system that minds letter case.
-std::string OnDiskRelative(const std::string& path, const std::string& target) {
-    auto resolved = platform::ResolveCase(path);
-    return RelativeToTarget(resolved ? *resolved : path, target);
+// Runs `work(i)` for every i below `count`, on every core when there are many: the file
+// system questions for tens of thousands of files each wait on the system, and the answers
+// do not depend on one another. The first exception a call raises is raised again here.
+template <typename Work>
+void ForEachIndex(std::size_t count, const Work& work) {
+    constexpr std::size_t kBlock = 256;  // indices a thread takes at a time
+    std::atomic<std::size_t> next{0};
+    std::mutex failedMutex;
+    std::exception_ptr failed;
+    auto run = [&] {
+        try {
+            for (std::size_t from; (from = next.fetch_add(kBlock)) < count;)
+                for (std::size_t i = from; i < std::min(count, from + kBlock); ++i) work(i);
+        } catch (...) {
+            std::lock_guard lock(failedMutex);
+            if (!failed) failed = std::current_exception();
+            next = count;
+        }
+    };
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < std::min(cores, count / kBlock + 1); ++t) helpers.emplace_back(run);
+    run();
+    for (std::thread& t : helpers) t.join();
+    if (failed) std::rethrow_exception(failed);
 }
 
-// True when every listed file that exists lies in the archive the component read last, with
-// its size: an entry of another size is another version of the file (kept from an earlier
-// work archive, say, as an update keeps entries newer than their file), and the file on disk
-// must not be given up for it. `why` says what is wrong otherwise.
-bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string>& relative, const std::string& target,
+// The listed files relative to T as they lie on disk (a CD start program listed as
+// "Startup.exe" is "startup.exe"), so the engine finds them on a file system that minds
+// letter case.
+std::vector<std::string> OnDiskRelatives(const std::vector<std::string>& paths, const std::string& target) {
+    std::vector<std::string> relative(paths.size());
+    ForEachIndex(paths.size(), [&](std::size_t i) {
+        auto resolved = platform::ResolveCase(paths[i]);
+        relative[i] = RelativeToTarget(resolved ? *resolved : paths[i], target);
+    });
+    return relative;
+}
+
+// What lies at each listed file (relative to T) now; nullopt where nothing does.
+using Statuses = std::vector<std::optional<platform::PathStatus>>;
+Statuses StatusesOf(const std::vector<std::string>& relative, const std::string& target) {
+    Statuses statuses(relative.size());
+    ForEachIndex(relative.size(), [&](std::size_t i) { statuses[i] = platform::StatPath(target + "/" + relative[i]); });
+    return statuses;
+}
+
+// True when every listed file that exists (as `statuses` found it) lies in the archive the
+// component read last, with its size: an entry of another size is another version of the
+// file (kept from an earlier work archive, say, as an update keeps entries newer than their
+// file), and the file on disk must not be given up for it. `why` says what is wrong otherwise.
+bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string>& relative, const Statuses& statuses,
                      std::string& why) {
     // The archive's names folded to one letter case and one separator once, then one lookup
     // per file.
     std::unordered_map<std::string, const zip::ZipDirEntry*> entries;
     entries.reserve(zip.Entries().size());
     for (const zip::ZipDirEntry& e : zip.Entries()) entries.emplace(pm::UpperAscii(pm::ToBackslashes(e.FileName)), &e);
-    for (const std::string& rel : relative) {
-        const auto file = platform::StatEntry(target + "/" + rel);
+    for (std::size_t i = 0; i < relative.size(); ++i) {
+        const auto& file = statuses[i];
         if (!file || file->isDirectory) continue;  // reported by the engine
-        const std::string want = pm::ToBackslashes(rel);
+        const std::string want = pm::ToBackslashes(relative[i]);
         auto entry = entries.find(pm::UpperAscii(want));
         if (entry == entries.end()) {
             why = "The archive lacks " + want + ".";
@@ -54,6 +100,28 @@ bool ArchiveHoldsAll(const zip::TZipArchiver& zip, const std::vector<std::string
         }
     }
     return true;
+}
+
+// Deletes the copied files (never one the run read from, nor one outside T, as `statuses`
+// tell) and each folder that they leave empty, tried once its last file still there is gone,
+// as it would be when tried after every file.
+void RemoveCopied(const std::vector<std::string>& copied, const Statuses& statuses, const TargetGuard& guard) {
+    std::vector<bool> removable(copied.size());
+    std::unordered_map<std::string, std::size_t> lastPresent;  // folder -> its last file still there then
+    std::unordered_set<std::string> named;                     // a file listed twice is gone the second time
+    for (std::size_t i = 0; i < copied.size(); ++i) {
+        const bool inside = guard.Inside(copied[i]);
+        removable[i] = inside && !(statuses[i] && guard.SourceAt(*statuses[i]));
+        if (removable[i] && statuses[i] && named.insert(statuses[i]->path).second)
+            lastPresent[pm::FolderOf(copied[i])] = i;
+    }
+    for (std::size_t i = 0; i < copied.size(); ++i) {
+        if (!removable[i]) continue;
+        platform::DeleteFile(copied[i]);
+        const std::string folder = pm::FolderOf(copied[i]);
+        auto last = lastPresent.find(folder);
+        if (last == lastPresent.end() || i >= last->second) platform::RemoveDir(folder);
+    }
 }
 
 }  // namespace
@@ -101,8 +169,7 @@ void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip, const
     zip.TempDir = target;
     zip.SetZipFilename(work);
     std::vector<std::string> copied = zip.FSpecArgs();
-    std::vector<std::string> relative;
-    for (const std::string& path : copied) relative.push_back(OnDiskRelative(path, target));
+    std::vector<std::string> relative = OnDiskRelatives(copied, target);
 
     // The read-me, for a self-extracting archive with a message.
     if (options.exe && options.readme) {
@@ -139,10 +206,13 @@ void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip, const
         zip.Add();
     }
 
-    // Nothing the user had is given up unless the work archive really holds the files.
-    zip.SetZipFilename(work);
+    // Nothing the user had is given up unless the work archive really holds the files. (Add
+    // has read the directory of an archive it wrote.)
+    if (zip.AddedCount() == 0 || zip.ZipFilename() != work) zip.SetZipFilename(work);
     std::string wrong;
-    if (!platform::FileExists(work) || !ArchiveHoldsAll(zip, relative, target, wrong)) {
+    Statuses statuses;
+    if (platform::FileExists(work)) statuses = StatusesOf(relative, target);
+    if (!platform::FileExists(work) || !ArchiveHoldsAll(zip, relative, statuses, wrong)) {
         std::string why = zip.Message();
         if (why.empty()) why = wrong.empty() ? "The engine wrote no archive." : wrong;
         app::UI().ShowNote("The zip archive " + archive + " could not be made.\r" + why);
@@ -158,25 +228,22 @@ void ZipStep(const analysis::CopyFormState& state, zip::TZipArchiver& zip, const
                            err.message);
         return;
     }
-    // Only the archive is left, once it holds every copied file under its final name.
+    // Only the archive is left, once it holds every copied file under its final name (the
+    // files as found a moment ago: only the archive was renamed since).
     if (options.removeFiles) {
         zip.SetZipFilename(archive);
-        if (!ArchiveHoldsAll(zip, relative, target, wrong)) {
+        if (!ArchiveHoldsAll(zip, relative, statuses, wrong)) {
             app::UI().ShowNote("The copied files are kept: the zip archive " + archive + " does not hold them all.\r" +
                                wrong);
         } else {
-            for (const std::string& path : copied) {
-                if (!guard.Inside(path) || guard.SourceAt(path)) continue;  // never a file being copied
-                platform::DeleteFile(path);
-                platform::RemoveDir(pm::FolderOf(path));
-            }
+            RemoveCopied(copied, statuses, guard);
             platform::RemoveDir(target + "/TABLES/DATA");
             platform::RemoveDir(target + "/TABLES");
         }
     }
     // The self-extracting executable beside the archive.
     if (options.exe) {
-        zip.SetZipFilename(archive);
+        if (!options.removeFiles || zip.ZipFilename() != archive) zip.SetZipFilename(archive);
         zip.ConvertToSFX();
     }
 }

@@ -27,6 +27,10 @@ namespace {
 // window is let through every few milliseconds.
 constexpr std::int64_t kCopyBlockSize = 4 << 20;
 constexpr const char* kStubName = "SFXStub.bin";
+// The moved central directory goes out in pieces of about this size; the window is let
+// through once for this many headers.
+constexpr std::size_t kWrittenBlock = 1 << 20;
+constexpr std::uint64_t kEntriesBetweenMessages = 1024;
 
 // ConvertToSFX's results.
 constexpr std::int32_t kSFXDone = 0;
@@ -148,9 +152,17 @@ int TZipArchiver::CopyBlocks(platform::File& source, platform::File& target, std
 int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& target, const ZipEndRecord& end,
                                         std::int64_t shift) {
     try {
+        // The headers are read in large blocks and written out many at a time.
+        detail::BlockReader reader(source);
+        std::string written;
+        auto flush = [&] {
+            if (!written.empty() && target.Write(written.data(), std::int64_t(written.size())))
+                throw EZipArchiver(zmWriteHeaderFailed, false);
+            written.clear();
+        };
         for (std::uint64_t i = 0; i < end.TotalEntries; ++i) {
             unsigned char h[kCentralHeaderLength];
-            if (source.Read(h, kCentralHeaderLength) != kCentralHeaderLength) throw EZipArchiver(zmHeaderShort, false);
+            if (reader.Read(h, kCentralHeaderLength) != kCentralHeaderLength) throw EZipArchiver(zmHeaderShort, false);
             ByteCursor c(h, sizeof h);
             if (c.U32LE() != ziprec::central::kSignature) throw EZipArchiver(zmHeaderSignature, false);
             c.Seek(ziprec::central::kCompressedSizeAt);
@@ -163,7 +175,7 @@ int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& 
             stored.localOffset = c.U32LE();
             // The name, the extra field and the comment follow the fixed part.
             std::string rest(std::size_t(nameLength) + extraLength + commentLength, '\0');
-            if (!rest.empty() && source.Read(rest.data(), std::int64_t(rest.size())) != std::int64_t(rest.size()))
+            if (!rest.empty() && reader.Read(rest.data(), std::int64_t(rest.size())) != std::int64_t(rest.size()))
                 throw EZipArchiver(zmCopyEntryFailed, false);
             if (stored.localOffset == ziprec::kMarker32) {
                 // The offset lies in the 64-bit extra field.
@@ -175,11 +187,13 @@ int TZipArchiver::WriteCentralDirectory(platform::File& source, platform::File& 
                 // A 32-bit offset pushed past 4 GiB would point nowhere: refuse rather than wrap.
                 throw EZipArchiver(zmWriteHeaderFailed, false);
             }
-            if (target.Write(h, kCentralHeaderLength)) throw EZipArchiver(zmWriteHeaderFailed, false);
-            if (!rest.empty() && target.Write(rest.data(), std::int64_t(rest.size())))
-                throw EZipArchiver(zmCopyEntryFailed, false);
-            app::UI().ProcessMessages();
+            written.append(reinterpret_cast<const char*>(h), kCentralHeaderLength);
+            written += rest;
+            if (written.size() >= kWrittenBlock) flush();
+            if (i % kEntriesBetweenMessages == 0) app::UI().ProcessMessages();
         }
+        flush();
+        if (!reader.Release()) throw EZipArchiver(zmSkipEndFailed, false);
         if (end.Zip64()) {
             // The 64-bit end record and its locator lie between the directory and the end
             // record; the locator gets the record's new place, which follows the directory.

@@ -24,6 +24,9 @@ class File;
 namespace zip {
 
 class TZipArchiver;
+namespace detail {
+class BlockReader;
+}
 
 // A set of enumeration members: member n is bit n.
 template <typename E, typename Bits>
@@ -316,7 +319,8 @@ private:
     void ReadZip64EndRecord(platform::File& file);
     void CallEngine();
     std::string ConvertName(const std::string& raw, std::uint16_t madeBy) const;
-    void ReadDirectoryEntries();
+    // Reads `count` central headers from `file` into m_entries. Raises EZipArchiver.
+    void ReadDirectoryEntries(detail::BlockReader& file, std::uint64_t count);
 
     void* m_ownerWindow;
     std::vector<std::string> m_fspecArgs;

@@ -2,6 +2,7 @@
 // and the conversion of names stored in the OEM character set.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <new>
 #include <optional>
 
@@ -38,7 +39,7 @@ constexpr unsigned char kOemToAnsi[128] = {
     0x3D, 0x3D, 0x28, 0x29, 0xF7, 0x3D, 0xB0, 0xB7, 0xB7, 0x76, 0x6E, 0xB2, 0x5F, 0xA0,
 };
 
-std::string ReadText(platform::File& file, std::int64_t length, int shortError) {
+std::string ReadText(detail::BlockReader& file, std::int64_t length, int shortError) {
     std::string text(static_cast<std::size_t>(length), '\0');
     if (length > 0 && file.Read(text.data(), length) != length) throw EZipArchiver(shortError, true);
     return text;
@@ -221,6 +222,103 @@ void TZipArchiver::ReadZip64EndRecord(platform::File& file) {
     m_endRecord.CentralOffset = record->directoryOffset;
 }
 
+namespace detail {
+
+std::int64_t BlockReader::Read(void* buffer, std::int64_t size) {
+    if (size < 0) return -1;
+    auto* out = static_cast<char*>(buffer);
+    std::int64_t done = 0;
+    while (done < size) {
+        const auto buffered = static_cast<std::int64_t>(m_buffer.size() - m_at);
+        if (buffered > 0) {
+            const std::int64_t n = std::min(size - done, buffered);
+            std::memcpy(out + done, m_buffer.data() + m_at, static_cast<std::size_t>(n));
+            m_at += static_cast<std::size_t>(n);
+            done += n;
+            continue;
+        }
+        if (size - done >= kBlockSize) {  // a large request goes straight to the file
+            const std::int64_t got = m_file.Read(out + done, size - done);
+            return done + std::max<std::int64_t>(got, 0);
+        }
+        m_buffer.resize(static_cast<std::size_t>(kBlockSize));
+        const std::int64_t got = m_file.Read(m_buffer.data(), kBlockSize);
+        m_buffer.resize(static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+        m_at = 0;
+        if (got <= 0) break;
+    }
+    return done;
+}
+
+bool BlockReader::Skip(std::int64_t count) {
+    if (count < 0) return false;
+    const auto buffered = static_cast<std::int64_t>(m_buffer.size() - m_at);
+    if (count <= buffered) {
+        m_at += static_cast<std::size_t>(count);
+        return true;
+    }
+    m_at = m_buffer.size();
+    return m_file.Skip(count - buffered);
+}
+
+bool BlockReader::Release() {
+    const auto unread = static_cast<std::int64_t>(m_buffer.size() - m_at);
+    m_buffer.clear();
+    m_at = 0;
+    return unread == 0 || m_file.Skip(-unread);
+}
+
+}  // namespace detail
+
+void TZipArchiver::ReadDirectoryEntries(detail::BlockReader& file, std::uint64_t count) {
+    // Room for as many entries as the directory's extent could hold, made at once.
+    const std::int64_t room = std::max<std::int64_t>(m_endRecordOffset - m_centralDirOffset, 0) / kCentralHeaderLength;
+    m_entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, static_cast<std::uint64_t>(room))));
+    for (std::uint64_t i = 0; i < count; ++i) {
+        unsigned char h[kCentralHeaderLength];
+        if (file.Read(h, kCentralHeaderLength) != kCentralHeaderLength) throw EZipArchiver(zmHeaderShort, true);
+        ByteCursor c(h, kCentralHeaderLength);
+        if (c.U32LE() != ziprec::central::kSignature) throw EZipArchiver(zmHeaderSignature, true);
+        ZipDirEntry e;
+        e.MadeBy = c.U16LE();
+        e.NeededVersion = c.U16LE();
+        e.Flag = c.U16LE();
+        e.ComprMethod = c.U16LE();
+        e.ModifTime = c.U16LE();
+        e.ModifDate = c.U16LE();
+        e.CRC32 = c.U32LE();
+        e.ComprSize = c.U32LE();
+        e.UncomprSize = c.U32LE();
+        e.FileNameLength = c.U16LE();
+        e.ExtraFieldLength = c.U16LE();
+        e.FileCommentLen = c.U16LE();
+        e.DiskStart = c.U16LE();
+        e.IntFileAttrib = c.U16LE();
+        e.ExtFileAttrib = c.U32LE();
+        e.RelOffLocal = c.U32LE();
+        std::string name = ConvertName(ReadText(file, e.FileNameLength, zmNameShort), e.MadeBy);
+        std::replace(name.begin(), name.end(), '/', '\\');
+        e.FileName = std::move(name);
+        ZipDirEntry& kept = m_entries.emplace_back(std::move(e));
+        common::zip64::HeaderValues values{kept.UncomprSize, kept.ComprSize, kept.RelOffLocal, kept.DiskStart};
+        if (values.AnyMarked()) {
+            // The extra field holds the values the header had no room for.
+            const std::string extra = ReadText(file, kept.ExtraFieldLength, zmHeaderShort);
+            if (!common::zip64::ApplyExtra(extra, values)) throw EZipArchiver(zmZip64RecordDamaged, true);
+            kept.UncomprSize = values.uncompressedSize;
+            kept.ComprSize = values.compressedSize;
+            kept.RelOffLocal = values.localOffset;
+            kept.DiskStart = values.disk;
+        } else if (!file.Skip(kept.ExtraFieldLength)) {
+            throw EZipArchiver(zmDirSeekFailed, true);
+        }
+        if (kept.FileCommentLen > 0)
+            kept.FileComment = ConvertName(ReadText(file, kept.FileCommentLen, zmCommentShort), kept.MadeBy);
+        if (kept.RelOffLocal < static_cast<std::uint64_t>(m_archiveOffset))
+            m_archiveOffset = static_cast<std::int64_t>(kept.RelOffLocal);
+    }
+}
+
 void TZipArchiver::ReadDirectory() {
     ClearDirectory();
     m_physicalSize = 0;
@@ -261,50 +359,8 @@ void TZipArchiver::ReadDirectory() {
             m_offsetsMismatch = !SameOffset(end.CentralOffset, m_centralDirOffset);
             if (m_offsetsMismatch) ShowZipMessage(zmDirOffsetWarning, "");
             if (!file->Seek(m_centralDirOffset)) throw EZipArchiver(zmDirSeekFailed, true);
-            for (std::uint64_t i = 0; i < end.TotalEntries; ++i) {
-                unsigned char h[kCentralHeaderLength];
-                if (file->Read(h, kCentralHeaderLength) != kCentralHeaderLength)
-                    throw EZipArchiver(zmHeaderShort, true);
-                ByteCursor c(h, kCentralHeaderLength);
-                if (c.U32LE() != ziprec::central::kSignature) throw EZipArchiver(zmHeaderSignature, true);
-                ZipDirEntry e;
-                e.MadeBy = c.U16LE();
-                e.NeededVersion = c.U16LE();
-                e.Flag = c.U16LE();
-                e.ComprMethod = c.U16LE();
-                e.ModifTime = c.U16LE();
-                e.ModifDate = c.U16LE();
-                e.CRC32 = c.U32LE();
-                e.ComprSize = c.U32LE();
-                e.UncomprSize = c.U32LE();
-                e.FileNameLength = c.U16LE();
-                e.ExtraFieldLength = c.U16LE();
-                e.FileCommentLen = c.U16LE();
-                e.DiskStart = c.U16LE();
-                e.IntFileAttrib = c.U16LE();
-                e.ExtFileAttrib = c.U32LE();
-                e.RelOffLocal = c.U32LE();
-                std::string name = ConvertName(ReadText(*file, e.FileNameLength, zmNameShort), e.MadeBy);
-                std::replace(name.begin(), name.end(), '/', '\\');
-                e.FileName = std::move(name);
-                ZipDirEntry& kept = m_entries.emplace_back(std::move(e));
-                common::zip64::HeaderValues values{kept.UncomprSize, kept.ComprSize, kept.RelOffLocal, kept.DiskStart};
-                if (values.AnyMarked()) {
-                    // The extra field holds the values the header had no room for.
-                    const std::string extra = ReadText(*file, kept.ExtraFieldLength, zmHeaderShort);
-                    if (!common::zip64::ApplyExtra(extra, values)) throw EZipArchiver(zmZip64RecordDamaged, true);
-                    kept.UncomprSize = values.uncompressedSize;
-                    kept.ComprSize = values.compressedSize;
-                    kept.RelOffLocal = values.localOffset;
-                    kept.DiskStart = values.disk;
-                } else if (!file->Skip(kept.ExtraFieldLength)) {
-                    throw EZipArchiver(zmDirSeekFailed, true);
-                }
-                if (kept.FileCommentLen > 0)
-                    kept.FileComment = ConvertName(ReadText(*file, kept.FileCommentLen, zmCommentShort), kept.MadeBy);
-                if (kept.RelOffLocal < static_cast<std::uint64_t>(m_archiveOffset))
-                    m_archiveOffset = static_cast<std::int64_t>(kept.RelOffLocal);
-            }
+            detail::BlockReader reader(*file);
+            ReadDirectoryEntries(reader, end.TotalEntries);
             // A self-extracting file with shifted offsets reports its stub and header here;
             // an archive behind an unshifted prefix reports the prefix. (Counted unsigned: the
             // stored offset of a damaged archive can be anything.)

@@ -29,6 +29,9 @@ constexpr size_t kProbeSample = size_t(64) << 10;
 // Files smaller than this get no trial of their own: they follow the choice made for files of
 // their extension, or the fast level when there is none yet.
 constexpr size_t kProbeMinimum = size_t(64) << 10;
+// Small files (below kProbeMinimum, each one piece, read and compressed by the workers) go to
+// them this many at a time, or as many as make up a chunk's size: one hand-over for many.
+constexpr size_t kBatchFiles = 128;
 
 using sys::FolderOf;
 
@@ -103,10 +106,11 @@ private:
     Failure WriteEntries();
     Failure Fill(CompressionPipeline& pipeline, Feed& feed, int level);
     Failure SubmitChunk(CompressionPipeline& pipeline, Feed& feed, size_t itemIndex, int level);
+    void LoadSmall(size_t itemIndex, int level, Piece& piece);
     Failure WriteNext(CompressionPipeline& pipeline, Feed& feed);
     Failure KeepEntry(size_t index);
     Failure WriteNoData(size_t itemIndex);
-    Failure TakeChunk(const Chunk& chunk);
+    Failure TakeChunk(const Piece& chunk);
     Failure EndEntry(const SelectedItem& item);
     Failure RewriteStored();
     Failure WriteDirectory();
@@ -115,6 +119,7 @@ private:
     Failure PutInPlace();
     Failure CopyBesideArchive();
     int LevelFor(const SelectedItem& item, const sys::File& file, int requested);
+    unsigned Threads() const { return m_o.threads ? m_o.threads : std::max(1u, std::thread::hardware_concurrency()); }
     uint64_t StoredOffset(uint64_t position) const { return position - m_old.offsetDelta; }
     NewEntryFields Fields(const SelectedItem& item, uint16_t method, uint32_t crc, uint64_t compressed,
                           uint64_t position) const;
@@ -221,6 +226,7 @@ std::vector<SelectedItem> Job::Select(std::vector<SelectionWarning>& warnings) {
     sel.dropDirNames = m_o.dropDirNames;
     sel.folderEntries = m_o.folderEntries;
     sel.forceDos = m_o.forceDos;
+    sel.threads = Threads();
     std::vector<SelectedItem> items = SelectFiles(m_o.specs, sel, warnings);
     // The archive never packs itself (a wildcard in its own folder would find it).
     sys::FileInfo archive;
@@ -283,8 +289,7 @@ Failure Job::CopyPrefix() {
 // memory budget allows, and written as they come back.
 Failure Job::WriteEntries() {
     const int level = std::clamp(m_o.level, 0, 9);
-    unsigned threads = m_o.threads ? m_o.threads : std::max(1u, std::thread::hardware_concurrency());
-    CompressionPipeline pipeline(threads);
+    CompressionPipeline pipeline(Threads());
     Feed feed;
     for (;;) {
         if (Failure f = Fill(pipeline, feed, level)) return f;
@@ -293,18 +298,50 @@ Failure Job::WriteEntries() {
     }
 }
 
-// Hands out chunks until the pipeline holds as many as the memory budget allows.
+// Hands out chunks until the pipeline holds as many as the memory budget allows; small files
+// go many to a chunk.
 Failure Job::Fill(CompressionPipeline& pipeline, Feed& feed, int level) {
+    std::unique_ptr<Chunk> batch;
+    size_t batchFiles = 0, batchBytes = 0;
+    auto handOver = [&] {
+        if (!batch) return;
+        pipeline.Submit(std::move(batch));
+        feed.pending.push_back({Feed::Kind::Chunk, 0});
+        batchFiles = batchBytes = 0;
+    };
     while (feed.slot < m_plan.slots.size() && pipeline.InFlight() < pipeline.MaxInFlight()) {
         const Slot& s = m_plan.slots[feed.slot];
-        if (s.keep || m_items[s.index].isFolder || m_items[s.index].size == 0) {
+        const SelectedItem& item = m_items[s.index];
+        if (s.keep || item.isFolder || item.size == 0) {
+            handOver();
             feed.pending.push_back({s.keep ? Feed::Kind::Keep : Feed::Kind::NoData, s.index});
             ++feed.slot;
             continue;
         }
-        if (Failure f = SubmitChunk(pipeline, feed, s.index, level)) return f;
+        if (item.size >= kProbeMinimum) {
+            handOver();
+            if (Failure f = SubmitChunk(pipeline, feed, s.index, level)) return f;
+            continue;
+        }
+        if (!batch) batch = pipeline.Recycled();
+        LoadSmall(s.index, level, batchFiles == 0 ? *batch : batch->AddMore());
+        ++feed.slot;
+        batchBytes += item.size;
+        if (++batchFiles == kBatchFiles || batchBytes >= kChunkSize) handOver();
     }
+    handOver();
     return {};
+}
+
+// A small file whole as one piece, for a worker to read and compress.
+void Job::LoadSmall(size_t itemIndex, int level, Piece& piece) {
+    const SelectedItem& item = m_items[itemIndex];
+    const sys::File none;  // a small file gets no trial, so its level needs no reading
+    piece.item = itemIndex;
+    piece.first = piece.last = true;
+    piece.level = LevelFor(item, none, level);
+    piece.source = &item.source;
+    piece.readSize = item.size;
 }
 
 // Reads the next chunk of the item's file (opening it first) and submits it.
@@ -346,6 +383,8 @@ Failure Job::WriteNext(CompressionPipeline& pipeline, Feed& feed) {
         // Its storage serves a later piece: fresh buffers of this size cost page faults each time.
         std::unique_ptr<Chunk> chunk = pipeline.TakeOldest();
         f = TakeChunk(*chunk);
+        for (size_t i = 0; i < chunk->moreCount && !f && !m_out.Failed() && !m_stopped; ++i)
+            f = TakeChunk(chunk->more[i]);
         pipeline.Recycle(std::move(chunk));
     }
     if (f) return f;
@@ -382,8 +421,9 @@ Failure Job::WriteNoData(size_t itemIndex) {
     return m_stopped ? Stopped() : Failure{};
 }
 
-Failure Job::TakeChunk(const Chunk& chunk) {
+Failure Job::TakeChunk(const Piece& chunk) {
     const SelectedItem& item = m_items[chunk.item];
+    if (!chunk.readError.empty()) return {kCodeReadFailed, item.source + " " + chunk.readError + "."};
     if (chunk.failed) return {kCodeNoMemory, "Compressing " + item.source + " failed."};
     if (chunk.first) {
         if (!Say(ecbNewFile, 0, int64_t(item.size), item.archiveName)) return Stopped();

@@ -179,6 +179,8 @@ std::unique_ptr<Chunk> CompressionPipeline::Recycled() {
     if (m_spare.empty()) return std::make_unique<Chunk>();
     auto chunk = std::move(m_spare.back());
     m_spare.pop_back();
+    chunk->moreCount = 0;
+    chunk->source = nullptr;
     return chunk;
 }
 
@@ -188,8 +190,38 @@ void CompressionPipeline::Recycle(std::unique_ptr<Chunk> chunk) {
     if (m_spare.size() < m_maxInFlight) m_spare.push_back(std::move(chunk));
 }
 
+namespace {
+
+// The CRC and, at a level above 0, the deflate data of one piece, read first when it is a
+// small file's; a compressor per level in use, made when first needed.
+void Compress(Piece& piece, std::unique_ptr<libdeflate_compressor, CompressorDeleter> (&compressors)[13]) {
+    piece.failed = false;
+    if (piece.source) {
+        piece.readError.clear();
+        sys::File file;
+        const std::string error = file.Open(*piece.source, sys::File::Pattern::Sequential);
+        if (!error.empty()) {
+            piece.readError = "cannot be opened: " + error;
+            return;
+        }
+        piece.input.resize(size_t(piece.readSize));
+        if (!file.ReadFullyAt(0, piece.input.data(), piece.input.size())) {
+            piece.readError = "cannot be read (it may have changed while it was packed)";
+            return;
+        }
+    }
+    piece.crc = uint32_t(libdeflate_crc32(0, piece.input.data(), piece.input.size()));
+    if (piece.level <= 0) return;
+    const int level = std::clamp(piece.level, 1, 12);
+    auto& compressor = compressors[level];
+    if (!compressor) compressor.reset(libdeflate_alloc_compressor(level));
+    piece.failed = !compressor ||
+                   !DeflateChunk(compressor.get(), piece.input.data(), piece.input.size(), piece.last, piece.output);
+}
+
+}  // namespace
+
 void CompressionPipeline::Work() {
-    // One compressor per level in use, made when first needed.
     std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressors[13];
     for (;;) {
         Chunk* chunk = nullptr;
@@ -200,14 +232,8 @@ void CompressionPipeline::Work() {
             chunk = m_work.front();
             m_work.pop_front();
         }
-        chunk->crc = uint32_t(libdeflate_crc32(0, chunk->input.data(), chunk->input.size()));
-        if (chunk->level > 0) {
-            const int level = std::clamp(chunk->level, 1, 12);
-            auto& compressor = compressors[level];
-            if (!compressor) compressor.reset(libdeflate_alloc_compressor(level));
-            chunk->failed = !compressor || !DeflateChunk(compressor.get(), chunk->input.data(), chunk->input.size(),
-                                                         chunk->last, chunk->output);
-        }
+        Compress(*chunk, compressors);
+        for (size_t i = 0; i < chunk->moreCount; ++i) Compress(chunk->more[i], compressors);
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             chunk->done = true;

@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -20,16 +21,34 @@ constexpr size_t kChunkSize = size_t(4) << 20;
 constexpr unsigned kMaxThreads = 16;
 constexpr size_t kMaxInFlight = 20;
 
-struct Chunk {
+// A piece of a file to compress, or a small file whole.
+struct Piece {
     size_t item = 0;     // which file of the job
-    bool first = false;  // the file's first chunk
-    bool last = false;   // the file's last chunk
+    bool first = false;  // the file's first piece
+    bool last = false;   // the file's last piece
     int level = 6;       // libdeflate level 1 to 12; 0: stored, only the CRC is computed
     std::vector<unsigned char> input;
     std::vector<unsigned char> output;  // the deflate data (deflate only)
     uint32_t crc = 0;                   // CRC-32 of `input`
     bool failed = false;                // the deflate data could not be made
+    // A small file is read by the worker: `input` is then the first `readSize` bytes of the
+    // file at `source`, or `readError` says why they could not be read.
+    const std::string* source = nullptr;
+    uint64_t readSize = 0;
+    std::string readError;
+};
+
+// What a worker takes at a time: a piece, and after it, for small files, the whole files that
+// follow it in the archive (one hand-over for many files). Results come back alike.
+struct Chunk : Piece {
+    std::vector<Piece> more;  // the first `moreCount` are in use; the rest keep their storage
+    size_t moreCount = 0;
     bool done = false;
+
+    Piece& AddMore() {
+        if (moreCount == more.size()) more.emplace_back();
+        return more[moreCount++];
+    }
 };
 
 class CompressionPipeline {

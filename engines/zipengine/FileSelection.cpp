@@ -1,12 +1,19 @@
 #include "FileSelection.h"
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <set>
+#include <thread>
+#include <unordered_set>
 
 namespace zipengine {
 
 namespace {
+
+struct FileIdHash {
+    size_t operator()(const sys::FileId& id) const { return std::hash<uint64_t>()(id.index * 31 + id.volume); }
+};
 
 bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
@@ -31,36 +38,101 @@ struct Found {
     sys::FileInfo info;
 };
 
+// A file specification taken apart: the folders to walk into literally and the last part.
+struct ParsedSpec {
+    bool empty = false;               // it names nothing
+    bool inHiddenFolder = false;      // a folder on the way is hidden, and hidden files are not wanted
+    std::string folder;               // the folders joined, each followed by '/', after the root
+    std::vector<std::string> stored;  // components that make the archive name
+    std::string last;
+};
+
+ParsedSpec ParseSpec(const std::string& rawSpec, bool hidden) {
+    ParsedSpec parsed;
+    std::string spec = rawSpec;
+    std::replace(spec.begin(), spec.end(), '\\', '/');
+    // Where an absolute path begins is not part of the names stored.
+    const sys::PathStart start = sys::SplitRoot(spec);
+    if (start.root.empty() && start.rest.empty()) {
+        parsed.empty = true;
+        return parsed;
+    }
+    std::vector<std::string> parts = SplitPath(start.rest);
+    parsed.folder = start.root;
+    // Every component but the last is a folder to walk into literally.
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        const std::string& p = parts[i];
+        parsed.folder += p + "/";
+        if (p == ".") continue;
+        if (p == "..") {
+            if (!parsed.stored.empty()) parsed.stored.pop_back();
+            continue;
+        }
+        if (IsHiddenName(p) && !hidden) {
+            parsed.inHiddenFolder = true;
+            return parsed;
+        }
+        parsed.stored.push_back(p);
+    }
+    parsed.last = parts.empty() ? "." : parts.back();
+    return parsed;
+}
+
+// What the file system says about the path a specification names without wildcards, asked
+// before the specifications are taken in order (on several threads for many of them).
+struct Probe {
+    bool asked = false;
+    bool found = false;
+    sys::FileInfo info;
+    bool readable = false;  // asked for a regular file that would be stored
+};
+
+// Looks up what the specification names; a regular file that would be stored is tested for
+// reading too.
+void ProbeSpec(const ParsedSpec& parsed, bool hidden, Probe& probe) {
+    if (parsed.empty || parsed.inHiddenFolder || HasWildcard(parsed.last)) return;
+    const std::string path = parsed.folder + parsed.last;
+    probe.asked = true;
+    probe.found = sys::Stat(path, probe.info);
+    const sys::FileInfo& info = probe.info;
+    if (!probe.found || info.isFolder || !info.isRegular) return;
+    if ((IsHiddenName(parsed.last) || info.hidden) && !hidden) return;
+    probe.readable = sys::CanRead(path);
+}
+
+// The probes of every specification, in their order.
+std::vector<Probe> ProbeAll(const std::vector<ParsedSpec>& parsed, const SelectionOptions& options) {
+    std::vector<Probe> probes(parsed.size());
+    constexpr size_t kBlock = 64;  // specifications a thread takes at a time
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t from; (from = next.fetch_add(kBlock)) < parsed.size();)
+            for (size_t i = from; i < std::min(parsed.size(), from + kBlock); ++i)
+                ProbeSpec(parsed[i], options.hidden, probes[i]);
+    };
+    const size_t threads = std::min<size_t>(std::max(1u, options.threads), parsed.size() / kBlock + 1);
+    std::vector<std::thread> helpers;
+    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
+    work();
+    for (std::thread& t : helpers) t.join();
+    return probes;
+}
+
 class Selector {
 public:
     Selector(const SelectionOptions& options, std::vector<SelectionWarning>& warnings)
         : m_options(options), m_warnings(warnings) {}
 
-    void AddSpec(const std::string& rawSpec) {
-        std::string spec = rawSpec;
-        std::replace(spec.begin(), spec.end(), '\\', '/');
-        // Where an absolute path begins is not part of the names stored.
-        const sys::PathStart start = sys::SplitRoot(spec);
-        if (start.root.empty() && start.rest.empty()) return;
-        std::vector<std::string> parts = SplitPath(start.rest);
-        std::vector<std::string> stored;  // components that make the archive name
-        std::string folder = start.root;
-        // Every component but the last is a folder to walk into literally.
-        for (size_t i = 0; i + 1 < parts.size(); ++i) {
-            const std::string& p = parts[i];
-            folder += p + "/";
-            if (p == ".") continue;
-            if (p == "..") {
-                if (!stored.empty()) stored.pop_back();
-                continue;
-            }
-            if (IsHiddenName(p) && !m_options.hidden) {
-                Warn(rawSpec, "is in a hidden folder and was skipped");
-                return;
-            }
-            stored.push_back(p);
+    // Takes one specification, with what the file system said about the path it names.
+    void AddSpec(const std::string& rawSpec, ParsedSpec&& parsed, const Probe& probe) {
+        if (parsed.empty) return;
+        if (parsed.inHiddenFolder) {
+            Warn(rawSpec, "is in a hidden folder and was skipped");
+            return;
         }
-        const std::string last = parts.empty() ? "." : parts.back();
+        std::vector<std::string> stored = std::move(parsed.stored);
+        const std::string& folder = parsed.folder;
+        const std::string& last = parsed.last;
         const size_t before = m_found.size();
         const size_t foldersBefore = m_folders.size();
         if (HasWildcard(last)) {
@@ -68,10 +140,11 @@ public:
         } else {
             std::string path = folder + last;
             sys::FileInfo info;
-            if (!sys::Stat(path, info)) {
+            if (!(probe.asked ? probe.found : sys::Stat(path, info))) {
                 Warn(rawSpec, "was not found");
                 return;
             }
+            if (probe.asked) info = probe.info;
             if (info.isFolder) {
                 if (last != "." && last != "..") {
                     if ((IsHiddenName(last) || info.hidden) && !m_options.hidden) {
@@ -97,7 +170,7 @@ public:
                     return;
                 }
                 stored.push_back(last);
-                AddFile(rawSpec, path, stored, info);
+                AddFile(rawSpec, path, stored, info, probe.asked ? &probe : nullptr);
             }
         }
         if (m_found.size() == before && m_folders.size() == foldersBefore && HasWildcard(last))
@@ -106,7 +179,9 @@ public:
 
     std::vector<SelectedItem> Finish() {
         std::vector<SelectedItem> items;
-        std::set<std::string> taken;                            // archive names, upper case
+        items.reserve(m_found.size() + m_folders.size() + m_walkedFolders.size());
+        std::unordered_set<std::string> taken;  // archive names, upper case
+        taken.reserve(items.capacity());
         std::map<std::string, std::string> dosNames;            // source folder path -> converted path, for 8.3 names
         std::map<std::string, std::set<std::string>> dosTaken;  // converted parent -> names used
         auto convert = [&](const std::vector<std::string>& comps, bool isFolder) -> std::string {
@@ -141,7 +216,8 @@ public:
             item.archiveName = convert(f.components, isFolder);
             items.push_back(std::move(item));
         };
-        std::set<sys::FileId> seenFiles;
+        std::unordered_set<sys::FileId, FileIdHash> seenFiles;
+        seenFiles.reserve(m_found.size());
         for (const Found& folder : m_folders) {
             if (!taken.insert(UpperAscii(JoinUpper(folder.components) + "/")).second) continue;
             add(folder, true);
@@ -206,13 +282,14 @@ private:
 
     void Warn(const std::string& spec, const std::string& text) { m_warnings.push_back({spec, text}); }
 
+    // `probe`: what was asked about the file ahead, when it was.
     void AddFile(const std::string& spec, const std::string& path, const std::vector<std::string>& stored,
-                 const sys::FileInfo& info) {
+                 const sys::FileInfo& info, const Probe* probe = nullptr) {
         if (!info.isRegular) {
             Warn(spec, "is not a regular file and was skipped");
             return;
         }
-        if (!sys::CanRead(path)) {
+        if (!(probe ? probe->readable : sys::CanRead(path))) {
             Warn(spec, "cannot be read and was skipped");
             return;
         }
@@ -294,8 +371,12 @@ std::string DosName(const std::string& name) {
 
 std::vector<SelectedItem> SelectFiles(const std::vector<std::string>& specs, const SelectionOptions& options,
                                       std::vector<SelectionWarning>& warnings) {
+    std::vector<ParsedSpec> parsed;
+    parsed.reserve(specs.size());
+    for (const std::string& spec : specs) parsed.push_back(ParseSpec(spec, options.hidden));
+    std::vector<Probe> probes = ProbeAll(parsed, options);
     Selector selector(options, warnings);
-    for (const std::string& spec : specs) selector.AddSpec(spec);
+    for (size_t i = 0; i < specs.size(); ++i) selector.AddSpec(specs[i], std::move(parsed[i]), probes[i]);
     return selector.Finish();
 }
 

@@ -21,6 +21,7 @@ struct SelectionOptions {
     bool dropDirNames = false;   // store the file name alone
     bool folderEntries = false;  // store an entry of its own for every folder of a stored file
     bool forceDos = false;       // short 8.3 names, upper case
+    unsigned threads = 1;        // threads that look the named files up
 };
 
 struct SelectedItem {

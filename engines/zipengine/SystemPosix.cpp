@@ -13,6 +13,9 @@ namespace zipengine::sys {
 
 namespace {
 
+// Files from this size on are announced as read from start to end.
+constexpr off_t kHintedSize = off_t(1) << 20;
+
 void Fill(const struct stat& st, FileInfo& info) {
     info.isFolder = S_ISDIR(st.st_mode);
     info.isRegular = S_ISREG(st.st_mode);
@@ -75,7 +78,8 @@ std::string File::Open(const std::string& path, Pattern pattern, FileInfo* info)
         close(fd);
         return error;
     }
-    if (pattern == Pattern::Sequential) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // The hint matters only to a file read in many pieces; a small one is read at once.
+    if (pattern == Pattern::Sequential && st.st_size >= kHintedSize) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     if (info) Fill(st, *info);
     m_handle = fd;
     return {};
