@@ -77,6 +77,7 @@ void CopyAhead::Copy(Table& table) {
     for (File& file : table.files) {
         if (m_stop) break;
         try {
+            file.status = platform::StatPath(file.source);
             platform::Sha256 hash;
             platform::CopyOptions options;
             options.hash = m_hashing ? &hash : nullptr;

@@ -2,17 +2,20 @@
 // A thread beside the copy run's own that copies the files of the tables ahead, while the
 // run reads and finishes the tables before them. Tables are copied in the order they were
 // queued, each file as the copy one by one would copy it; what became of each is kept for the
-// run to report in its turn. The thread is started with the first table queued.
+// run to report in its turn, with the status of each source for the run to note it as one.
+// The thread is started with the first table queued.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/SysError.h"
 
 namespace copyrun {
@@ -21,6 +24,7 @@ class CopyAhead {
 public:
     struct File {
         std::string source, dest;
+        std::optional<platform::PathStatus> status;  // the source's, read before it is copied
         platform::SysError error;
         std::string digest;  // of the bytes copied, when asked for
         std::string thrown;  // the text of an exception the copy ended with

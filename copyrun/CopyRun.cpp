@@ -139,7 +139,8 @@ private:
         std::unique_ptr<CopyAhead::Table> copies;  // its files, when copied on the other thread
     };
     // Reads table `index` for its turn, leaving the information in place as it was; makes its
-    // folder and, where nothing can be in the way, queues its files for the other thread.
+    // folder and, where nothing can be in the way, queues its files for the other thread. Its
+    // files are noted as sources in its turn.
     void Prepare(int index);
     // What was made for tables read ahead whose turn did not come (the run was cancelled or
     // stopped on an error) is taken away again: their copies and folders, all the run's own.
@@ -447,7 +448,6 @@ void CopyRunner::Prepare(int index) {
     }
     const std::string folder = Join(m_data, m_names[static_cast<std::size_t>(index)]);
     table.freshFolder = !Planning() && !platform::CreateDir(folder);
-    for (const std::string& source : table.info.fileInfo) m_guard.AddSource(source);
     // Copied on the other thread: into a folder just made, under names of their own, with
     // nothing that needs a question first.
     std::unordered_set<std::string> names;
@@ -459,7 +459,7 @@ void CopyRunner::Prepare(int index) {
     if (alongside) {
         table.copies = std::make_unique<CopyAhead::Table>();
         for (const std::string& source : table.info.fileInfo)
-            table.copies->files.push_back({source, Join(folder, pm::FileNameOf(source)), {}, {}, {}});
+            table.copies->files.push_back({source, Join(folder, pm::FileNameOf(source)), {}, {}, {}, {}});
         m_copier.Queue(*table.copies);
     }
     m_ahead.push_back(std::move(table));
@@ -507,7 +507,9 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
     if (table.copies) {
         ReportCopiedAhead(i, *table.copies);
     } else {
-        for (const std::string& source : std::vector<std::string>(m_state.info.fileInfo)) {
+        const std::vector<std::string> files = m_state.info.fileInfo;
+        for (const std::string& source : files) m_guard.AddSource(source);
+        for (const std::string& source : files) {
             const std::string dest = Join(tableFolder, pm::FileNameOf(source));
             ui.SetProgress(i, "Copying " + source + "...");
             ui.ProcessMessages();
@@ -532,7 +534,9 @@ void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies) {
         ui.ProcessMessages();
         return ui.ProgressCancelled();
     });
-    // Each file is reported as the copy one by one reports it.
+    // The files are the run's sources from here on, as they are when copied one by one; each
+    // is reported as that copy reports it.
+    for (std::size_t j = 0; j < copied; ++j) m_guard.AddSource(copies.files[j].status);
     for (std::size_t j = 0; j < copied; ++j) {
         CopyAhead::File& file = copies.files[j];
         ui.SetProgress(i, "Copying " + file.source + "...");

@@ -2,9 +2,10 @@
 
 namespace copyrun {
 
-void TargetGuard::AddSource(const std::string& path) {
-    if (auto status = platform::StatPath(path); status && !status->isDirectory)
-        m_sources.emplace(Identity{status->device, status->inode}, status->path);
+void TargetGuard::AddSource(const std::string& path) { AddSource(platform::StatPath(path)); }
+
+void TargetGuard::AddSource(const std::optional<platform::PathStatus>& status) {
+    if (status && !status->isDirectory) m_sources.emplace(Identity{status->device, status->inode}, status->path);
 }
 
 std::optional<std::string> TargetGuard::SourceAt(const std::string& path) const {

@@ -22,6 +22,8 @@ public:
 
     // Notes `path` as a file the run reads from; a path that names nothing is passed over.
     void AddSource(const std::string& path);
+    // The same for a file whose status has been read already (nullopt: it names nothing).
+    void AddSource(const std::optional<platform::PathStatus>& status);
     // The source, as it was noted, that `path` names; nullopt when `path` names nothing or
     // a file the run does not read from.
     std::optional<std::string> SourceAt(const std::string& path) const;
