@@ -192,7 +192,7 @@ public:
     TProgressEvent OnProgress;
     TMessageEvent OnMessage;
 
-    // The file specifications for Add, one per line; Add empties it once it reaches the engine.
+    // The file patterns for Add, one per line; Add empties it once it reaches the engine.
     std::vector<std::string>& FSpecArgs() { return m_fspecArgs; }
     void SetFSpecArgs(const std::vector<std::string>& lines) { m_fspecArgs = lines; }
 

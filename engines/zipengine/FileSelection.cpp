@@ -38,7 +38,7 @@ struct Found {
     sys::FileInfo info;
 };
 
-// A file specification taken apart: the folders to walk into literally and the last part.
+// A file pattern taken apart: the folders to walk into literally and the last part.
 struct ParsedSpec {
     bool empty = false;               // it names nothing
     bool inHiddenFolder = false;      // a folder on the way is hidden, and hidden files are not wanted
@@ -78,8 +78,8 @@ ParsedSpec ParseSpec(const std::string& rawSpec, bool hidden) {
     return parsed;
 }
 
-// What the file system says about the path a specification names without wildcards, asked
-// before the specifications are taken in order (on several threads for many of them).
+// What the file system says about the path a pattern names without wildcards, asked
+// before the patterns are taken in order (on several threads for many of them).
 struct Probe {
     bool asked = false;
     bool found = false;
@@ -87,7 +87,7 @@ struct Probe {
     bool readable = false;  // asked for a regular file that would be stored
 };
 
-// Looks up what the specification names; a regular file that would be stored is tested for
+// Looks up what the pattern names; a regular file that would be stored is tested for
 // reading too.
 void ProbeSpec(const ParsedSpec& parsed, bool hidden, Probe& probe) {
     if (parsed.empty || parsed.inHiddenFolder || HasWildcard(parsed.last)) return;
@@ -100,10 +100,10 @@ void ProbeSpec(const ParsedSpec& parsed, bool hidden, Probe& probe) {
     probe.readable = sys::CanRead(path);
 }
 
-// The probes of every specification, in their order.
+// The probes of every pattern, in their order.
 std::vector<Probe> ProbeAll(const std::vector<ParsedSpec>& parsed, const SelectionOptions& options) {
     std::vector<Probe> probes(parsed.size());
-    constexpr size_t kBlock = 64;  // specifications a thread takes at a time
+    constexpr size_t kBlock = 64;  // patterns a thread takes at a time
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t from; (from = next.fetch_add(kBlock)) < parsed.size();)
@@ -123,7 +123,7 @@ public:
     Selector(const SelectionOptions& options, std::vector<SelectionWarning>& warnings)
         : m_options(options), m_warnings(warnings) {}
 
-    // Takes one specification, with what the file system said about the path it names.
+    // Takes one pattern, with what the file system said about the path it names.
     void AddSpec(const std::string& rawSpec, ParsedSpec&& parsed, const Probe& probe) {
         if (parsed.empty) return;
         if (parsed.inHiddenFolder) {

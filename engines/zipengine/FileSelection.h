@@ -1,4 +1,4 @@
-// Turns the file specifications of a call into the list of files and folders to store:
+// Turns the file patterns of a call into the list of files and folders to store:
 // wildcards, recursion, hidden files, the archive names (folders kept or dropped, forced
 // 8.3 names) and the folder entries of their own.
 #pragma once
@@ -49,7 +49,7 @@ using common::WildcardMatch;
 std::string DosName(const std::string& name);
 
 // Expands `specs` in order. Items are unique by archive name (letter case ignored); a second
-// file for a name already taken is left out with a warning, as is every file specification that
+// file for a name already taken is left out with a warning, as is every file pattern that
 // matches nothing. Folder entries come before the first file they hold; the entries of
 // empty folders of a folder taken whole come last.
 std::vector<SelectedItem> SelectFiles(const std::vector<std::string>& specs, const SelectionOptions& options,

@@ -8,7 +8,7 @@
 
 namespace {
 
-// The engine's version; 151 and later take the record with the array of file specifications.
+// The engine's version; 151 and later take the record with the array of file patterns.
 constexpr int32_t kEngineVersion = ZIPENGINE_RECORD_VERSION;  // the record layout it reads
 
 class CallbackReporter : public zipengine::Reporter {

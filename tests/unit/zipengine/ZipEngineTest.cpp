@@ -73,7 +73,7 @@ protected:
     std::unique_ptr<ScopedChdir> m_cd;
 };
 
-TEST(ZipEngineVersion, SelectsTheRecordWithTheFileSpecificationArray) {
+TEST(ZipEngineVersion, SelectsTheRecordWithTheFilePatternArray) {
     EXPECT_GE(GetZipEngineVersion(), ZIPENGINE_FILESPEC_ARRAY_VERSION);
 }
 
@@ -309,7 +309,7 @@ TEST_F(ZipEngineTest, MissingFilesAreWarnedAndSkipped) {
     EXPECT_EQ(actions[2], ecbMessage);
     EXPECT_EQ(Names(Archive()), std::vector<std::string>{"here.txt"});
 
-    // A folder taken as an entry of its own by an earlier file specification does not hide
+    // A folder taken as an entry of its own by an earlier file pattern does not hide
     // that a later wildcard matched nothing.
     WriteText(Proj("TABLES/t.tab"), "t");
     EngineCall c = Call({"TABLES", "nothing*.tab"});

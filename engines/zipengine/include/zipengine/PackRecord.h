@@ -1,5 +1,5 @@
 /* The call record of the simplest use of the engine: pack every file below the current folder
- * (the specification "*", folders followed) into one archive at the best compression. The
+ * (the pattern "*", folders followed) into one archive at the best compression. The
  * release scripts' packer and the benchmarks use it. */
 #ifndef TALLOMIR_ZIPENGINE_PACKRECORD_H
 #define TALLOMIR_ZIPENGINE_PACKRECORD_H

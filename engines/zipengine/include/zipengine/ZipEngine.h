@@ -30,7 +30,7 @@ extern "C" {
 /* Engines reporting this version or higher take EngineCallRecord (216 bytes on 32-bit);
  * older ones take EngineCallRecordOld (16520 bytes on 32-bit). */
 #define ZIPENGINE_FILESPEC_ARRAY_VERSION 151
-/* File specifications an old-style record can carry. */
+/* File patterns an old-style record can carry. */
 #define ZIPENGINE_OLD_MAX_SPECS 4097
 /* Characters of the password that reach the engine; the buffer holds one more for the zero. */
 #define ZIPENGINE_PASSWORD_MAX 80
@@ -67,13 +67,13 @@ typedef struct EngineCallHead {
     int32_t reserved104;         /* 104 */
     int32_t zipTime;             /* 108: flag: archive gets the time of its newest entry */
     int32_t reserved112[2];      /* 112 */
-    int32_t specCount;           /* 120: number of file specifications */
+    int32_t specCount;           /* 120: number of file patterns */
     char* archiveName;           /* 124: the archive the engine writes */
 } EngineCallHead;
 
-/* One file specification of the new-style record (104 bytes on 32-bit, zero-filled). */
+/* One file pattern of the new-style record (104 bytes on 32-bit, zero-filled). */
 typedef struct FileSpecEntry {
-    char* spec;            /*   0: the file specification, as text */
+    char* spec;            /*   0: the file pattern, as text */
     uint8_t reserved[100]; /*   4 */
 } FileSpecEntry;
 
