@@ -198,7 +198,6 @@ private:
     bool m_freshFolder = false;
     bool m_freshTables = false;  // whether the run made the folder of the stubs
     std::unordered_set<std::string> m_stubNames;
-    bool m_headerCopied = false;  // the header of the table being copied was, on the other thread
     std::unordered_set<std::string> m_freshNames;
     // The tables read ahead of their turn, and the thread that copies their files; it ends
     // before the tables it copies for go.
@@ -502,7 +501,6 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
     const std::string tableFolder = Join(m_data, name);
     m_freshFolder = table.freshFolder;
     m_freshNames.clear();
-    m_headerCopied = false;
     bool intact = true;  // no file was left alone for being a source of the run
     if (table.copies) {
         ReportCopiedAhead(i, *table.copies);
@@ -545,9 +543,6 @@ void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies) {
         m_copyDigest.clear();
         if (!file.thrown.empty()) ShowThrownCopyFailure(file.source, file.thrown);
         else TakeCopyOutcome(file.source, file.error, std::move(file.digest));
-        if (m_copyStatus == "copied" &&
-            pm::EqualNoCase(pm::FileNameOf(file.dest), pm::FileNameOf(m_state.info.mainFile)))
-            m_headerCopied = true;
         AfterTableFile(file.source, file.dest, true);
     }
 }
@@ -666,9 +661,7 @@ void CopyRunner::FinishTable(const std::string& name, const std::string& mainNam
         LeaveOut(name, "the table its header opens does not exist.");
         return;
     }
-    const bool header = Planning() ? PlannedCopy(Join(folder, mainName))
-                                   : m_headerCopied || platform::FileExists(Join(folder, mainName));
-    if (!header) {
+    if (!(Planning() ? PlannedCopy(Join(folder, mainName)) : platform::FileExists(Join(folder, mainName)))) {
         LeaveOut(name, "its header " + m_state.info.mainFile + " could not be copied.");
         return;
     }

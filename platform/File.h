@@ -58,6 +58,7 @@ public:
     struct CopyResult {
         std::uint64_t copied = 0;
         SysError error;
+        bool crossDevice = false;  // the kernel would not copy between these two file systems
     };
     CopyResult CopyTo(File& target, std::uint64_t size);
     // The same through the program's buffer only, continuing from what `result` has copied.

@@ -67,15 +67,9 @@ SysError CopyContents(File& in, const struct stat& from, File& out, dev_t to, Sh
         else if (errno == EXDEV) Remember(g_limits.noClonePair, pair);
     }
     if (!kernelCopies) return in.CopyThroughBuffer(out, size, {}).error;
-    // The first kernel copy tells whether these two file systems copy in the kernel at all.
-    const ssize_t n = ::copy_file_range(Fd(in), nullptr, Fd(out), nullptr, static_cast<std::size_t>(size), 0);
-    if (n < 0 && errno == EXDEV) {
-        Remember(g_limits.noKernelCopy, pair);
-        return in.CopyThroughBuffer(out, size, {}).error;
-    }
-    const std::uint64_t done = n > 0 ? static_cast<std::uint64_t>(n) : 0;
-    if (n == 0 || done == size) return {};
-    return in.CopyTo(out, size - done).error;
+    const File::CopyResult copied = in.CopyTo(out, size);
+    if (copied.crossDevice) Remember(g_limits.noKernelCopy, pair);
+    return copied.error;
 }
 
 // The permission bits a copy of a file with mode `mode` gets.

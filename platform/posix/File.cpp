@@ -170,6 +170,7 @@ File::CopyResult File::CopyTo(File& target, std::uint64_t size) {
         } else if (errno == EINTR) {
             continue;
         } else if (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL || errno == EBADF) {
+            result.crossDevice = errno == EXDEV;
             inKernel = false;  // not between these two files: through a buffer from here on
         } else {
             result.error = SysError::FromErrno(errno);

@@ -70,16 +70,19 @@ FileBytes ReadFile(const std::string& path) {
 
 namespace {
 
+// The bytes of a file just created at `p`, which is removed again on failure: there was
+// nothing to keep whole.
+SysError FillCreated(File& created, const std::string& p, const std::string& bytes) {
+    SysError err = created.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    if (SysError closed = created.Close(); closed && !err) err = closed;
+    if (err) ::unlink(p.c_str());
+    return err;
+}
+
 SysError WriteWhole(const std::string& p, const std::string& bytes, bool existed, const struct stat& old) {
     if (!existed) {
-        // Nothing to keep whole: write the new file in place, and remove it on failure.
         File::Opened created = File::Open(p, File::Mode::CreateNew);
-        if (!created.error) {
-            SysError err = created.file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-            if (SysError closed = created.file.Close(); closed && !err) err = closed;
-            if (err) ::unlink(p.c_str());
-            return err;
-        }
+        if (!created.error) return FillCreated(created.file, p, bytes);
         if (created.error.code != kErrorAlreadyExists) return created.error;
         // Created meanwhile by someone else: replace it like an existing file.
     }
@@ -121,9 +124,7 @@ SysError WriteNewFile(const std::string& path, const std::string& bytes) {
     File::Opened created = File::Open(p, File::Mode::CreateNew);
     if (created.error.code == kErrorAlreadyExists) return WriteFile(path, bytes);
     if (created.error) return created.error;
-    SysError err = created.file.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
-    if (SysError closed = created.file.Close(); closed && !err) err = closed;
-    if (err) ::unlink(p.c_str());
+    const SysError err = FillCreated(created.file, p, bytes);
     if (err) change.Removed();
     else change.Added();
     return err;
