@@ -1,5 +1,7 @@
 #include "analysis/Analysis.h"
 
+#include <optional>
+
 #include "analysis/TextFile.h"
 #include "app/Globals.h"
 #include "app/UserInterface.h"
@@ -180,11 +182,7 @@ void Analysis::ReadWorkspace(int position) {
     const std::string folder = pm::FolderOf(workspace);
     if (auto err = platform::SetCurrentDir(folder))
         throw FileError("Cannot open the folder of " + workspace + ": " + err.message);
-    struct CurrentFolder {
-        std::string& kept;
-        ~CurrentFolder() { kept.clear(); }
-    } current{m_currentFolder};
-    m_currentFolder = folder;
+    const CurrentFolder current(m_currentFolder, folder);
     for (const std::string& line : ReadLines(workspace)) {
         GetTableName(workspace, line);
         GetGraphName(workspace, line);
@@ -364,6 +362,9 @@ void Analysis::Refresh() {
 void Analysis::CopyWorkSpace(const std::string& source, const std::string& target, bool write) {
     const std::vector<std::string> lines = ReadLines(source);
     std::string text;
+    // Its table lines are read from the workspace's folder, made current once for them all.
+    std::optional<CurrentFolder> current;
+    if (!platform::SetCurrentDir(pm::FolderOf(source))) current.emplace(m_currentFolder, pm::FolderOf(source));
 
     const bool removePrinter = m_state.options.version5;
     const bool cd = m_state.options.cd;

@@ -85,9 +85,16 @@ private:
     bool m_keepHeader = false;
     std::string m_headerPath;
     std::vector<std::string> m_headerLines;
-    // While ReadWorkspace runs: the folder it made current, which each of its lines would
-    // otherwise make current again.
+    // While a workspace is read or rewritten: the folder made current for it, which each of
+    // its lines would otherwise make current again.
     std::string m_currentFolder;
+    struct CurrentFolder {
+        std::string& kept;
+        CurrentFolder(std::string& k, std::string folder) : kept(k) { kept = std::move(folder); }
+        ~CurrentFolder() { kept.clear(); }
+        CurrentFolder(const CurrentFolder&) = delete;
+        CurrentFolder& operator=(const CurrentFolder&) = delete;
+    };
     // Upper-cased table-list entry -> the name its copy has, for tables not copied under
     // their alias.
     std::unordered_map<std::string, std::string> m_renamed;

@@ -77,17 +77,20 @@ void CopyAhead::Copy(Table& table) {
     for (File& file : table.files) {
         if (m_stop) break;
         try {
-            file.status = platform::StatPath(file.source);
             platform::Sha256 hash;
             platform::CopyOptions options;
             options.hash = m_hashing ? &hash : nullptr;
             options.newDestination = true;
             options.writable = true;
+            options.sourceStatus = &file.status;
             file.error = platform::CopyFile(file.source, file.dest, options);
             if (m_hashing && !file.error) file.digest = hash.HexDigest();
         } catch (const std::exception& e) {
             file.thrown = e.what();
         }
+        try {
+            if (!file.status) file.status = platform::StatPath(file.source);  // not opened: whatever is there
+        } catch (const std::exception&) {}
         ++handled;
     }
     std::lock_guard lock(m_mutex);

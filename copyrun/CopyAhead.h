@@ -24,7 +24,7 @@ class CopyAhead {
 public:
     struct File {
         std::string source, dest;
-        std::optional<platform::PathStatus> status;  // the source's, read before it is copied
+        std::optional<platform::PathStatus> status;  // the source's, as the copy opened it
         platform::SysError error;
         std::string digest;  // of the bytes copied, when asked for
         std::string thrown;  // the text of an exception the copy ended with

@@ -309,7 +309,6 @@ bool CopyRunner::RefusedBeforeStart() {
 
     for (const auto& workspace : m_state.workspaces) m_guard.AddSource(workspace);
     for (const auto& entry : m_state.graphs) m_guard.AddSource(analysis::SplitEntry(entry).second);
-    for (const auto& entry : m_state.tables) m_guard.AddSource(analysis::SplitEntry(entry).second + ".tab");
     const bool cd = options.cd && options.autoRun;
     if (cd) m_guard.AddSource(m_context.programDir + "Startup.exe");
 
@@ -327,8 +326,15 @@ bool CopyRunner::RefusedBeforeStart() {
         destinations.push_back(archive);
         if (options.exe) destinations.push_back(pm::WithoutExtension(archive) + ".exe");
     }
-    for (const auto& dest : destinations) {
-        const auto source = m_guard.SourceAt(dest);
+    std::vector<std::pair<std::string, platform::PathStatus>> present;
+    for (const auto& dest : destinations)
+        if (auto status = platform::StatPath(dest)) present.emplace_back(dest, std::move(*status));
+    // A table's header can meet a file of the run's only in a target folder that is there
+    // already, or at a destination that is; elsewhere the run makes every file it writes.
+    if (!present.empty() || platform::PathExists(m_guard.Target()))
+        for (const auto& entry : m_state.tables) m_guard.AddSource(analysis::SplitEntry(entry).second + ".tab");
+    for (const auto& [dest, status] : present) {
+        const auto source = m_guard.SourceAt(status);
         if (!source) continue;
         const bool zipName = zipping && !m_guard.Inside(dest) && dest != work;
         ui.ShowNote("The copy would replace " + *source + ", which is being copied." + CR +

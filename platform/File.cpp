@@ -29,7 +29,10 @@ File::CopyResult File::CopyThroughBuffer(File& target, std::uint64_t size, CopyR
 FileReadBuffer::int_type FileReadBuffer::underflow() {
     if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
     const std::int64_t next = m_bufferStart + (egptr() - eback());
-    const std::int64_t n = m_file.ReadAt(m_buffer.data(), static_cast<std::int64_t>(m_buffer.size()), next);
+    std::int64_t want = static_cast<std::int64_t>(m_buffer.size());
+    if (m_size) want = std::min<std::int64_t>(want, static_cast<std::int64_t>(*m_size) - next);
+    if (want <= 0) return traits_type::eof();
+    const std::int64_t n = m_file.ReadAt(m_buffer.data(), want, next);
     if (n <= 0) return traits_type::eof();
     m_bufferStart = next;
     setg(m_buffer.data(), m_buffer.data(), m_buffer.data() + n);
@@ -42,7 +45,7 @@ FileReadBuffer::pos_type FileReadBuffer::seekoff(off_type offset, std::ios_base:
     if (!(which & std::ios_base::in)) return failed;
     std::int64_t base = 0;
     if (way == std::ios_base::cur) base = m_bufferStart + (gptr() - eback());
-    else if (way == std::ios_base::end) base = m_file.Size();
+    else if (way == std::ios_base::end) base = m_size ? static_cast<std::int64_t>(*m_size) : m_file.Size();
     if (base < 0) return failed;
     const std::int64_t target = base + offset;
     if (target < 0) return failed;

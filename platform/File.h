@@ -4,6 +4,7 @@
 // user, a workspace, a header or an archive is opened through it, so that a named pipe or a
 // device at the name never holds the program up and is never read or written through.
 #include <cstdint>
+#include <optional>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -93,10 +94,12 @@ struct File::Opened {
 };
 
 // A read buffer over an open file, for code that reads through a standard stream; it
-// seeks, so streams over it may too. The file stays the caller's.
+// seeks, so streams over it may too. The file stays the caller's. Given the file's size,
+// it reads no further than that and knows the end without asking for it.
 class FileReadBuffer : public std::streambuf {
 public:
-    explicit FileReadBuffer(File& file) : m_file(file), m_buffer(64 * 1024) {}
+    explicit FileReadBuffer(File& file, std::optional<std::uint64_t> size = {})
+        : m_file(file), m_size(size), m_buffer(64 * 1024) {}
 
 protected:
     int_type underflow() override;
@@ -105,6 +108,7 @@ protected:
 
 private:
     File& m_file;
+    std::optional<std::uint64_t> m_size;
     std::vector<char> m_buffer;
     std::int64_t m_bufferStart = 0;  // the file offset of the buffer's first byte
 };

@@ -119,6 +119,8 @@ struct CopyOptions {
     bool newDestination = false;
     // The copy does not keep the source's read-only attribute.
     bool writable = false;
+    // Given the source's status, as the copy found it, once the source could be opened.
+    std::optional<PathStatus>* sourceStatus = nullptr;
 };
 SysError CopyFile(const std::string& source, const std::string& dest, const CopyOptions& options);
 SysError CreateDir(const std::string& dir);

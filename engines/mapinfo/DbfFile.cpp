@@ -46,7 +46,8 @@ std::string Damaged(const std::string& what, const std::string& why) {
 // A read stream over a file it owns.
 class FileStream : public std::istream {
 public:
-    explicit FileStream(platform::File file) : std::istream(nullptr), m_file(std::move(file)), m_buffer(m_file) {
+    explicit FileStream(platform::File file, std::optional<std::uint64_t> size = {})
+        : std::istream(nullptr), m_file(std::move(file)), m_buffer(m_file, size) {
         rdbuf(&m_buffer);
     }
 
@@ -70,7 +71,7 @@ DataStream OpenDataStream(const std::string& path) {
         failed->setstate(std::ios::badbit);
         return {std::move(failed), opened.error};
     }
-    return {std::make_unique<FileStream>(std::move(opened.file)), {}};
+    return {std::make_unique<FileStream>(std::move(opened.file), opened.size), {}};
 }
 
 #ifndef _WIN32
@@ -146,6 +147,14 @@ std::unique_ptr<DbfFile> DbfFile::Open(const std::string& path, std::optional<st
     if (opened.error) throw MapInfoError("Unable to open the data file " + path + ": " + opened.error.message + ".");
     f->m_stream = std::move(opened.stream);
     f->Load(knownSize);
+    return f;
+}
+
+std::unique_ptr<DbfFile> DbfFile::Open(const std::string& path, platform::File file, std::uint64_t size) {
+    std::unique_ptr<DbfFile> f(new DbfFile());
+    f->m_path = path;
+    f->m_stream = std::make_unique<FileStream>(std::move(file), size);
+    f->Load(size);
     return f;
 }
 

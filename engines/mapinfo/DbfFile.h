@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/File.h"
+
 namespace mapinfo {
 
 struct DbfField {
@@ -42,6 +44,8 @@ public:
     // Opens a file and checks its header; throws MapInfoError. `knownSize` is the file's
     // size when the caller has just read it, which saves asking the file again.
     static std::unique_ptr<DbfFile> Open(const std::string& path, std::optional<std::uint64_t> knownSize = {});
+    // The same for a file the caller has opened for reading, with the size its opening found.
+    static std::unique_ptr<DbfFile> Open(const std::string& path, platform::File file, std::uint64_t size);
     // A file held in memory (no Commit); throws MapInfoError.
     static std::unique_ptr<DbfFile> FromBytes(std::string bytes);
 

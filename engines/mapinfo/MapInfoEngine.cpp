@@ -101,6 +101,17 @@ char ColumnTypeLetter(const std::string& headerType, char stored) {
     return stored == 'C' ? 'X' : stored;  // an unknown type is never written as text
 }
 
+// A native table's data file: opened as the header's name spells it, and looked up in
+// another letter case only when that cannot be opened.
+std::unique_ptr<DbfFile> OpenDataFile(const std::string& path, const std::string& header) {
+    platform::File::Opened opened = platform::File::Open(path, platform::File::Mode::Read);
+    if (!opened.error) return DbfFile::Open(path, std::move(opened.file), opened.size);
+    auto datFile = platform::StatPath(path);
+    if (!datFile || !datFile->isRegularFile)
+        throw MapInfoError("Unable to open the data file " + path + " of table " + header + ".");
+    return DbfFile::Open(datFile->path, datFile->size);
+}
+
 }  // namespace
 
 struct Engine::Table {
@@ -223,10 +234,7 @@ void Engine::Table::Load(const std::string& path, int depth) {
         case TableKind::Native: {
             std::string stem = FolderOf(located) + FileNameOf(located);
             stem = stem.substr(0, stem.rfind('.'));
-            auto datFile = platform::StatPath(stem + ".DAT");
-            if (!datFile || !datFile->isRegularFile)
-                throw MapInfoError("Unable to open the data file " + stem + ".DAT of table " + located + ".");
-            dat = DbfFile::Open(datFile->path, datFile->size);
+            dat = OpenDataFile(stem + ".DAT", located);
             const auto& fields = dat->Layout().fields;
             if (header.hasFieldList && header.fields.size() != fields.size())
                 throw MapInfoError("Table " + located + " is damaged: its header declares " +

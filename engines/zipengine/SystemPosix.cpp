@@ -71,8 +71,8 @@ std::string File::Open(const std::string& path, Pattern pattern, FileInfo* info)
     struct stat st {};
     std::string error;
     int problem = fstat(fd, &st) != 0 ? errno : 0;
+    // (the waitless flag changes nothing for a regular file, so it stays)
     if (!problem && !S_ISREG(st.st_mode)) error = "Not a regular file";
-    else if (!problem && fcntl(fd, F_SETFL, O_RDONLY) != 0) problem = errno;  // blocking again
     if (problem) error = std::strerror(problem);
     if (!error.empty()) {
         close(fd);

@@ -112,13 +112,16 @@ SysError CopyFile(const std::string& source, const std::string& dest, Sha256* ha
 SysError CopyFile(const std::string& source, const std::string& dest, const CopyOptions& options) {
     // The source as given is opened first; its letter case is looked up only when that fails.
     struct stat st;
-    File::Opened in = posix::OpenFile(ExpandFileName(source), File::Mode::Read, &st);
+    std::string from = ExpandFileName(source);
+    File::Opened in = posix::OpenFile(from, File::Mode::Read, &st);
     if (in.error.code == kErrorFileNotFound || in.error.code == kErrorPathNotFound) {
         auto resolved = posix::ResolveMissingSpelling(source);
         if (!resolved) return in.error;
-        in = posix::OpenFile(*resolved, File::Mode::Read, &st);
+        from = std::move(*resolved);
+        in = posix::OpenFile(from, File::Mode::Read, &st);
     }
     if (in.error) return in.error;
+    if (options.sourceStatus) *options.sourceStatus = posix::StatusOf(from, st);
     // Another program holding the source exclusively, or writing under a record lock, makes
     // it "in use".
     if (!in.file.TryLock(false) || in.file.RangeLockedByAnother(false)) return SysError::FromErrno(EWOULDBLOCK);

@@ -35,8 +35,9 @@ namespace posix {
 
 File::Opened OpenFile(const std::string& path, File::Mode mode, struct stat* status) {
     // Opened without waiting: a named pipe would hold the open up until a writer (or reader)
-    // came, and it or a device would be read forever. The file blocks again once it is
-    // known to be a regular one. A file created new cannot be either, and needs neither.
+    // came, and it or a device would be read forever. Once the file is known to be a regular
+    // one the flag can stay, as it changes nothing for such a file. A file created new cannot
+    // be either.
     const int flags = Flags(mode);
     const bool createdNew = mode == File::Mode::CreateNew;
     File::Opened opened;
@@ -55,7 +56,6 @@ File::Opened OpenFile(const std::string& path, File::Mode mode, struct stat* sta
     int problem = ::fstat(fd, &st) != 0 ? errno : 0;
     if (!problem && S_ISDIR(st.st_mode)) problem = EISDIR;
     if (!problem && !S_ISREG(st.st_mode)) opened.error = NotRegularFile();
-    else if (!problem && !createdNew && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) problem = errno;
     if (problem) opened.error = SysError::FromErrno(problem);
     if (!opened.error) {
         opened.file = std::move(file);

@@ -267,9 +267,12 @@ bool ReadClearlyAfterChange(std::int64_t modifiedNs, std::int64_t readAtNs) {
 std::optional<PathStatus> StatPath(const std::string& path) {
     auto found = posix::ResolvePath(path);
     if (!found) return std::nullopt;
+    return posix::StatusOf(std::move(found->path), found->status);
+}
+
+PathStatus posix::StatusOf(std::string path, const struct stat& st) {
     PathStatus status;
-    status.path = std::move(found->path);
-    const struct stat& st = found->status;
+    status.path = std::move(path);
     status.isDirectory = S_ISDIR(st.st_mode);
     status.isRegularFile = S_ISREG(st.st_mode);
     status.size = status.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);

@@ -14,10 +14,9 @@
 namespace platform::posix {
 
 std::int64_t Nanos(const struct timespec& t);
+// The status of the file at the host path `path`, from what stat said of it.
+PathStatus StatusOf(std::string path, const struct stat& st);
 
-// The on-disk spelling of a path (as ResolveCase finds it) with the status of what it names,
-// links followed (a link to nowhere: the link's own), found with as few questions to the
-// file system as the lookup allows.
 // An open folder listing, closed when it goes out of scope.
 struct DirCloser {
     void operator()(DIR* d) const {
@@ -26,6 +25,9 @@ struct DirCloser {
 };
 using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
+// The on-disk spelling of a path (as ResolveCase finds it) with the status of what it names,
+// links followed (a link to nowhere: the link's own), found with as few questions to the
+// file system as the lookup allows.
 struct ResolvedPath {
     std::string path;
     struct stat status {};

@@ -63,12 +63,14 @@ SysError CopyFile(const std::string& source, const std::string& dest, Sha256* ha
 namespace {
 
 // The copy itself: the destination is looked for in every case, as the system does anyway.
-SysError CopyCarryingAttributes(const std::string& from, const std::string& to, Sha256* hash) {
+SysError CopyCarryingAttributes(const std::string& from, const std::string& to, const CopyOptions& options) {
+    Sha256* hash = options.hash;
     // The source is opened as the copy will read it, so a pipe or a device is refused here
     // and a file another program writes is reported in use.
     File::Opened in = File::Open(from, File::Mode::Read);
     if (in.error) return in.error;
     auto fromStatus = StatPath(from);
+    if (options.sourceStatus) *options.sourceStatus = fromStatus;
     if (auto toStatus = StatPath(to)) {
         if (toStatus->isDirectory) return win32::FromWin32(ERROR_ACCESS_DENIED);
         if (!toStatus->isRegularFile) return {kErrorAccessDenied, "Not a regular file"};
@@ -95,7 +97,7 @@ SysError CopyCarryingAttributes(const std::string& from, const std::string& to, 
 
 SysError CopyFile(const std::string& source, const std::string& dest, const CopyOptions& options) {
     const std::string to = ExpandFileName(dest);
-    if (SysError err = CopyCarryingAttributes(ExpandFileName(source), to, options.hash)) return err;
+    if (SysError err = CopyCarryingAttributes(ExpandFileName(source), to, options)) return err;
     if (options.writable && IsReadOnly(to)) {
         const DWORD attributes = ::GetFileAttributesW(win32::NativePath(to).c_str());
         ::SetFileAttributesW(win32::NativePath(to).c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
