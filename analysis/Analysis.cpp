@@ -225,7 +225,35 @@ const std::vector<std::string>& Analysis::HeaderLines(const std::string& path) {
     return m_headerLines;
 }
 
-std::uint64_t Analysis::GetTableSize(const std::string& path) {
+// What TableInfo found of a table whose files are found by name beside its header alone (a
+// native table, not seamless), with what shows whether that still holds: the time of the
+// folder (which an entry added, removed or renamed changes) and the header's time and size,
+// each clearly before the table was read.
+struct Analysis::Remembered {
+    TableInformation info;
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    std::vector<std::uint64_t> sizes;  // of info.fileInfo, in order
+    std::size_t header = kNone;        // the header's place in info.fileInfo
+    bool oneHeader = false;            // and no other spelling of it there
+    std::int64_t readAtNs = 0;
+    std::optional<std::int64_t> folderChangedNs;
+    std::int64_t headerChangedNs = 0;
+};
+
+namespace {
+
+// By table-list entry: kept from the refresh, which starts it anew, for the copy run. Only the
+// thread that runs the analysis uses it.
+std::unordered_map<std::string, Analysis::Remembered>& RememberedTables() {
+    static std::unordered_map<std::string, Analysis::Remembered> tables;
+    return tables;
+}
+
+}  // namespace
+
+std::uint64_t Analysis::GetTableSize(const std::string& path) { return ListTableFiles(path, nullptr); }
+
+std::uint64_t Analysis::ListTableFiles(const std::string& path, Remembered* seen) {
     const std::string folder = pm::FolderOf(path);
     const std::string header = path + ".tab";
     const std::vector<std::string>& lines = HeaderLines(header);  // nothing below reads another header
@@ -251,14 +279,28 @@ std::uint64_t Analysis::GetTableSize(const std::string& path) {
         }
         if (raster) return total;
     }
-    for (const auto& e : platform::FindFiles(folder.empty() ? "." : folder, pm::FileNameOf(path) + ".*"))
+    std::optional<std::int64_t>* stamp = seen && !access ? &seen->folderChangedNs : nullptr;
+    for (const auto& e : platform::FindFiles(folder.empty() ? "." : folder, pm::FileNameOf(path) + ".*", stamp)) {
+        if (stamp) {
+            if (pm::EqualNoCase(e.name, pm::FileNameOf(header))) {
+                seen->oneHeader = seen->header == Remembered::kNone;  // not when spelled twice
+                seen->header = seen->sizes.size();
+                seen->headerChangedNs = e.modifiedNs;
+            }
+            seen->sizes.push_back(e.size);
+        }
         list(FoundFile{folder, e.name, e.size});
+    }
     return total;
 }
 
 void Analysis::TableInfo(int index) {
     TableInformation& info = m_state.info;
-    const auto [alias, tablePath] = SplitEntry(m_state.tables.at(static_cast<std::size_t>(index)));
+    const std::string& entry = m_state.tables.at(static_cast<std::size_t>(index));
+    const auto [alias, tablePath] = SplitEntry(entry);
+    RememberedTables().erase(entry);
+    Remembered seen;
+    seen.readAtNs = platform::FileClockNowNs();
     std::string folder = pm::FolderOf(tablePath);
     std::string name = pm::FileNameOf(tablePath);
     info.description = alias;
@@ -289,7 +331,8 @@ void Analysis::TableInfo(int index) {
         return;
     }
     info.mainFile = folder + name + ".TAB";
-    std::uint64_t total = GetTableSize(folder + name);
+    const bool ownFiles = main == mainHeader;  // the header opens no other file
+    std::uint64_t total = ListTableFiles(folder + name, ownFiles ? &seen : nullptr);
     info.fileSize = std::to_string(total);
     if (IsRasterIn(HeaderLines(folder + name + ".TAB"))) return;
 
@@ -298,10 +341,12 @@ void Analysis::TableInfo(int index) {
     // open for every later check.
     auto& mapinfo = app::MapInfoApp();
     bool opened = false;
+    bool seamless = true;
     try {
         mapinfo.Do("Open Table \"" + folder + name + "\" As LAYER");
         opened = true;
-        if (mapinfo.Eval("TableInfo(LAYER,24)") == "T") {
+        seamless = mapinfo.Eval("TableInfo(LAYER,24)") == "T";
+        if (seamless) {
             mapinfo.Do("Fetch First From LAYER");
             while (mapinfo.Eval("EOT(LAYER)") != "T") {
                 std::string tile = mapinfo.Eval("LAYER.Table");
@@ -319,6 +364,28 @@ void Analysis::TableInfo(int index) {
             mapinfo.Do("Close Table LAYER");
         } catch (const std::exception&) {}
     }
+    if (opened && !seamless && seen.folderChangedNs && seen.oneHeader &&
+        platform::ReadClearlyAfterChange(*seen.folderChangedNs, seen.readAtNs) &&
+        platform::ReadClearlyAfterChange(seen.headerChangedNs, seen.readAtNs)) {
+        seen.info = info;
+        RememberedTables().insert_or_assign(entry, std::move(seen));
+    }
+}
+
+std::optional<std::vector<std::uint64_t>> Analysis::KnownTableInfo(int index) {
+    auto& remembered = RememberedTables();
+    auto found = remembered.find(m_state.tables.at(static_cast<std::size_t>(index)));
+    if (found == remembered.end()) return std::nullopt;
+    const Remembered& known = found->second;
+    const std::string& header = known.info.fileInfo[known.header];
+    const auto folderNow = platform::StatPath(pm::FolderOf(header));
+    if (!folderNow || folderNow->modifiedNs != *known.folderChangedNs) return std::nullopt;
+    const auto headerNow = platform::StatPath(header);
+    if (!headerNow || !headerNow->isRegularFile || headerNow->modifiedNs != known.headerChangedNs ||
+        headerNow->size != known.sizes[known.header])
+        return std::nullopt;
+    m_state.info = known.info;
+    return known.sizes;
 }
 
 void Analysis::Refresh() {
@@ -342,6 +409,7 @@ void Analysis::Refresh() {
         m_state.sizeText = std::to_string(figure);
     };
 
+    RememberedTables().clear();
     for (std::size_t i = 0; i < m_state.workspaces.size(); ++i) {
         ReadWorkspace(static_cast<int>(i));
         if (auto size = platform::FileSize(m_state.workspaces[i])) add(*size / 1024);

@@ -4,6 +4,7 @@
 // Every operation works on one CopyFormState and talks to MapInfo through app::MapInfoApp()
 // and to the user through app::UI().
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -51,6 +52,13 @@ public:
     std::uint64_t GetTableSize(const std::string& path);
     // Fills state.info for the table-list entry at `index`.
     void TableInfo(int index);
+    // Fills state.info as TableInfo did when it last read the entry at `index` since the last
+    // refresh, if that was a native table with all its files beside its header and not
+    // seamless, and its folder and header are unchanged since. The sizes of its files are
+    // those found then, handed back in the order of info.fileInfo for the caller to confirm:
+    // their sum as the caller finds them is the table's size. Nothing known: nullopt, and
+    // state.info as it was.
+    std::optional<std::vector<std::uint64_t>> KnownTableInfo(int index);
     // The refresh: rebuilds both lists and the disk-space text.
     void Refresh();
 
@@ -70,7 +78,12 @@ public:
 
     CopyFormState& State() { return m_state; }
 
+    struct Remembered;
+
 private:
+    // GetTableSize; also notes in `seen`, when given, what shows whether the files found
+    // are still those of the table.
+    std::uint64_t ListTableFiles(const std::string& path, Remembered* seen);
     // GetTableName, also handing back the table-list entry of the table the line opens.
     std::string RecogniseTable(const std::string& workspace, const std::string& line, std::string* entry);
     // The lines of a header. Within one TableInfo call the last header read is kept, so a

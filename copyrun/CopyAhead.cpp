@@ -1,5 +1,6 @@
 #include "copyrun/CopyAhead.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <system_error>
@@ -13,6 +14,9 @@ namespace {
 // Tables that wait before the thread is woken: each wake-up costs the other core a switch,
 // so the thread takes several tables at a time unless the run waits for one.
 constexpr std::size_t kWakeAt = 4;
+// The largest table the waiting thread copies itself: one it copies in a moment, so that a
+// window's thread is not held up by it.
+constexpr std::uint64_t kCopiedByWaiter = 4 << 20;
 
 }  // namespace
 
@@ -42,6 +46,14 @@ void CopyAhead::Queue(Table& table) {
 
 std::size_t CopyAhead::Wait(Table& table, const std::function<bool()>& poll) {
     std::unique_lock lock(m_mutex);
+    if (table.bytes <= kCopiedByWaiter) {
+        if (auto queued = std::find(m_queue.begin(), m_queue.end(), &table); queued != m_queue.end()) {
+            m_queue.erase(queued);
+            lock.unlock();
+            Copy(table);
+            return table.copied;
+        }
+    }
     while (!table.done) {
         m_wake.notify_one();
         if (m_done.wait_for(lock, std::chrono::milliseconds(20), [&] { return table.done; })) break;

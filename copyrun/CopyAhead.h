@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -31,8 +32,9 @@ public:
     };
     struct Table {
         std::vector<File> files;
-        std::size_t copied = 0;  // the files handled, in order, once `done`
-        bool done = false;       // (both under the queue's lock)
+        std::uint64_t bytes = 0;  // their size as far as known when queued
+        std::size_t copied = 0;   // the files handled, in order, once `done`
+        bool done = false;        // (both under the queue's lock)
     };
 
     explicit CopyAhead(bool hashing) : m_hashing(hashing) {}
@@ -45,7 +47,9 @@ public:
     // at once.
     void Queue(Table& table);
     // Waits until `table` is done, running `poll` about every 20 ms meanwhile; once `poll`
-    // says stop, no further file is started. The number of files handled.
+    // says stop, no further file is started. A small table the thread has not begun yet is
+    // copied by the caller instead, so that neither waits for the other. The number of files
+    // handled.
     std::size_t Wait(Table& table, const std::function<bool()>& poll);
 
 private:

@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Hash.h"
 
+#include <cstdlib>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -137,6 +138,8 @@ private:
         std::exception_ptr error;                  // what reading it ended with
         bool freshFolder = false;                  // its folder was made by the run
         std::unique_ptr<CopyAhead::Table> copies;  // its files, when copied on the other thread
+        // The sizes its files had at the refresh, when its information is the refresh's.
+        std::optional<std::vector<std::uint64_t>> knownSizes;
     };
     // Reads table `index` for its turn, leaving the information in place as it was; makes its
     // folder and, where nothing can be in the way, queues its files for the other thread. Its
@@ -147,8 +150,9 @@ private:
     void DropTablesAhead();
     // Copies and finishes table `i`, whose information is in place; false when cancelled.
     bool CopyTable(int i, PreparedTable& table);
-    // Waits for the files the other thread copies and reports each in order.
-    void ReportCopiedAhead(int i, CopyAhead::Table& copies);
+    // Waits for the files the other thread copies and reports each in order; with the sizes
+    // the refresh found (`known`), the table's size is taken from the copies.
+    void ReportCopiedAhead(int i, CopyAhead::Table& copies, const std::optional<std::vector<std::uint64_t>>& known);
     // What became of one copy: its status and digest, and the note for a failure.
     void TakeCopyOutcome(const std::string& source, const platform::SysError& err, std::string digest);
     void ShowThrownCopyFailure(const std::string& source, const std::string& text);
@@ -439,14 +443,20 @@ RunOutcome CopyRunner::Execute() {
 void CopyRunner::Prepare(int index) {
     PreparedTable table;
     table.index = index;
+    // What the refresh found of the table stands while its folder and header are unchanged,
+    // for tables copied on the other thread, which confirms the sizes of their files.
     analysis::TableInformation current = std::move(m_state.info);
-    try {
-        m_analysis.TableInfo(index);
-        table.info = std::move(m_state.info);
-    } catch (...) {
-        table.error = std::current_exception();  // raised when the table's turn comes
-    }
-    m_state.info = std::move(current);
+    auto read = [&](bool mayKnow) {
+        try {
+            table.knownSizes = mayKnow ? m_analysis.KnownTableInfo(index) : std::nullopt;
+            if (!table.knownSizes) m_analysis.TableInfo(index);
+            table.info = std::move(m_state.info);
+        } catch (...) {
+            table.error = std::current_exception();  // raised when the table's turn comes
+        }
+        m_state.info = current;
+    };
+    read(m_freshTables && !Planning());
     if (table.error) {
         m_ahead.push_back(std::move(table));
         return;
@@ -461,10 +471,20 @@ void CopyRunner::Prepare(int index) {
         alongside = alongside && !pm::EqualNoCase(pm::ExtensionOf(source), ".MBX") &&
                     names.insert(pm::UpperAscii(pm::FileNameOf(source))).second;
     }
+    if (table.knownSizes && !alongside) {
+        read(false);
+        alongside = false;
+    }
+    m_state.info = std::move(current);
+    if (table.error) {
+        m_ahead.push_back(std::move(table));
+        return;
+    }
     if (alongside) {
         table.copies = std::make_unique<CopyAhead::Table>();
         for (const std::string& source : table.info.fileInfo)
             table.copies->files.push_back({source, Join(folder, pm::FileNameOf(source)), {}, {}, {}, {}});
+        table.copies->bytes = std::strtoull(table.info.fileSize.c_str(), nullptr, 10);
         m_copier.Queue(*table.copies);
     }
     m_ahead.push_back(std::move(table));
@@ -509,7 +529,7 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
     m_freshNames.clear();
     bool intact = true;  // no file was left alone for being a source of the run
     if (table.copies) {
-        ReportCopiedAhead(i, *table.copies);
+        ReportCopiedAhead(i, *table.copies, table.knownSizes);
     } else {
         const std::vector<std::string> files = m_state.info.fileInfo;
         for (const std::string& source : files) m_guard.AddSource(source);
@@ -532,7 +552,8 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
     return true;
 }
 
-void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies) {
+void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies,
+                                   const std::optional<std::vector<std::uint64_t>>& known) {
     app::UserInterface& ui = app::UI();
     const std::size_t copied = m_copier.Wait(copies, [&ui] {
         ui.ProcessMessages();
@@ -541,6 +562,15 @@ void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies) {
     // The files are the run's sources from here on, as they are when copied one by one; each
     // is reported as that copy reports it.
     for (std::size_t j = 0; j < copied; ++j) m_guard.AddSource(copies.files[j].status);
+    if (known) {
+        // The table's size is that of its files as they were copied.
+        std::uint64_t total = 0;
+        for (std::size_t j = 0; j < known->size(); ++j) {
+            const bool seen = j < copied && copies.files[j].status;
+            total += seen ? copies.files[j].status->size : (*known)[j];
+        }
+        m_state.info.fileSize = std::to_string(total);
+    }
     for (std::size_t j = 0; j < copied; ++j) {
         CopyAhead::File& file = copies.files[j];
         ui.SetProgress(i, "Copying " + file.source + "...");

@@ -56,13 +56,18 @@ struct DirEntry {
     std::string name;        // on-disk name, no folder
     std::uint64_t size = 0;  // 64-bit size (0 for folders)
     bool isDirectory = false;
-    bool isHidden = false;  // name begins with a dot
+    bool isHidden = false;        // name begins with a dot
+    std::int64_t modifiedNs = 0;  // last change of the contents, ns since the epoch
 };
 // Every entry of `folder` (case-insensitive folder lookup) whose name matches `pattern`
 // (with '*' and '?', case ignored), "." and ".." excepted, hidden entries and folders
 // included, in order of their names with letter case ignored (the same order on every
 // system and file system, so what is made from a listing is too).
-std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern);
+// `folderChangedNs`, when given, receives the folder's modification time as it was before
+// the listing, where every entry added, removed or renamed changes that time (as on POSIX
+// file systems); elsewhere it receives nothing.
+std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern,
+                                std::optional<std::int64_t>* folderChangedNs = nullptr);
 
 std::optional<std::uint64_t> FileSize(const std::string& path);
 // The on-disk name, size and kind of one path (letter case ignored); links are followed.

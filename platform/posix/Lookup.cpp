@@ -294,10 +294,12 @@ bool DirectoryExists(const std::string& path) {
 
 bool PathExists(const std::string& path) { return ResolveCase(path).has_value(); }
 
-std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern) {
+std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern,
+                                std::optional<std::int64_t>* folderChangedNs) {
     std::vector<DirEntry> out;
     auto found = posix::ResolvePath(folder);
     if (!found) return out;
+    if (folderChangedNs) *folderChangedNs = Nanos(found->status.st_mtim);
     std::string dirPath = std::move(found->path);
     auto listing = ListDirectory(dirPath, &found->status);
     if (!listing) return out;
@@ -320,6 +322,7 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
         if (::stat(path.c_str(), &st) == 0) {
             entry.isDirectory = S_ISDIR(st.st_mode);
             entry.size = entry.isDirectory ? 0 : static_cast<std::uint64_t>(st.st_size);
+            entry.modifiedNs = Nanos(st.st_mtim);
         } else if (::lstat(path.c_str(), &st) != 0) {
             continue;  // gone since the folder was listed
         }

@@ -141,7 +141,9 @@ bool PathExists(const std::string& path) {
     return ::GetFileAttributesW(win32::NativePath(ExpandFileName(path)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern) {
+// A folder's modification time is not a witness of its entries here (FAT keeps none), so
+// none is given.
+std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pattern, std::optional<std::int64_t>*) {
     std::vector<DirEntry> out;
     std::string dir = ExpandFileName(folder);
     if (dir.back() != '/') dir += '/';
@@ -157,6 +159,7 @@ std::vector<DirEntry> FindFiles(const std::string& folder, const std::string& pa
         DirEntry entry;
         entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         entry.size = entry.isDirectory ? 0 : SizeOf(data.nFileSizeHigh, data.nFileSizeLow);
+        entry.modifiedNs = Nanos(data.ftLastWriteTime);
         entry.isHidden = name[0] == '.' || (data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
         entry.name = std::move(name);
         out.push_back(std::move(entry));

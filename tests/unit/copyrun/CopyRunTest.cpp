@@ -442,6 +442,41 @@ TEST_F(CopyRunTest, CdStepWritesAutorunAndCopiesTheStartProgram) {
     EXPECT_FALSE(Exists(Out("AUTORUN.INF")));
 }
 
+// Files written an hour ago, as a project's files are, so that what the refresh found of its
+// tables may be taken over by the copy run while each table is unchanged.
+void MakeOld(const std::string& folder) {
+    const struct timespec hourAgo = {::time(nullptr) - 3600, 0};
+    const struct timespec times[2] = {hourAgo, hourAgo};
+    for (const platform::DirEntry& e : platform::FindFiles(folder, "*")) {
+        if (e.isDirectory) MakeOld(folder + "/" + e.name);
+        ::utimensat(AT_FDCWD, (folder + "/" + e.name).c_str(), times, 0);
+    }
+}
+
+TEST_F(CopyRunTest, TablesChangedAfterTheRefreshAreCopiedAsTheyAreNow) {
+    Table("Grown/g");
+    Table("Added/a");
+    Table("Raster/r");
+    Write("Images/r.tif", "image");
+    Workspace("W.wor", "Open Table \"Added/a\" As A\r\nOpen Table \"Raster/r\" As R\r\nOpen Table \"Grown/g\" As G\r\n");
+    MakeOld(src);
+    analysis::Analysis(state).Refresh();
+    // Changed in place, which leaves the folder's time as it was: a file grown, and a header
+    // that now names an image elsewhere; and a file added beside a table.
+    Write("Grown/g.DAT", std::string(500, 'd'));
+    Write("Raster/r.TAB", "!table\r\nDefinition Table\r\n  File \"../Images/r.tif\"\r\n  Type \"RASTER\"\r\n");
+    Write("Added/a.IND", "index");
+    ui.events.clear();
+    ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Finished);
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/A/a.IND")), "index");
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/R/r.tif")), "image");
+    EXPECT_FALSE(Exists(Out("TABLES/DATA/R/r.DAT")));
+    EXPECT_EQ(ReadText(Out("TABLES/DATA/G/g.DAT")), std::string(500, 'd'));
+    EXPECT_EQ(state.info.description, "G");
+    EXPECT_EQ(state.info.fileSize, std::to_string(kHeader.size() + 500 + 300));
+    EXPECT_EQ(ui.Notes(), std::vector<std::string>{"Finished Copying!"});
+}
+
 TEST_F(CopyRunTest, SingleTableAndSecondRunIntoTheSameTarget) {
     Table("D/Roads");
     Write("G.3tf", "graph");
