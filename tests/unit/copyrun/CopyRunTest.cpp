@@ -458,7 +458,8 @@ TEST_F(CopyRunTest, TablesChangedAfterTheRefreshAreCopiedAsTheyAreNow) {
     Table("Added/a");
     Table("Raster/r");
     Write("Images/r.tif", "image");
-    Workspace("W.wor", "Open Table \"Added/a\" As A\r\nOpen Table \"Raster/r\" As R\r\nOpen Table \"Grown/g\" As G\r\n");
+    Workspace("W.wor",
+              "Open Table \"Added/a\" As A\r\nOpen Table \"Raster/r\" As R\r\nOpen Table \"Grown/g\" As G\r\n");
     MakeOld(src);
     analysis::Analysis(state).Refresh();
     // Changed in place, which leaves the folder's time as it was: a file grown, and a header
