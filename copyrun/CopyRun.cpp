@@ -179,7 +179,12 @@ private:
     // Whether the stub of table `name` is the first file of its name in a stubs folder the
     // run made (names are kept in capitals).
     bool NewStub(const std::string& name) { return m_freshTables && m_stubNames.insert(pm::UpperAscii(name)).second; }
-    std::string Charset() { return app::MapInfoApp().Eval("SystemInfo(5)"); }
+    // The character set stubs are written in, asked of MapInfo once.
+    std::string Charset() {
+        if (m_charset.empty()) m_charset = app::MapInfoApp().Eval("SystemInfo(5)");
+        return m_charset;
+    }
+    std::string m_charset;
     void CdStep();
 
     analysis::CopyFormState& m_state;

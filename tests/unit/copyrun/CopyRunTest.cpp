@@ -27,6 +27,17 @@ using testing_support::LockHolder;
 const std::string kHeader =
     "!table\r\n!version 300\r\n!charset WindowsLatin1\r\n\r\nDefinition Table\r\n  Type NATIVE\r\n";
 
+// Files written an hour ago, as a project's files are, so that what the refresh found of its
+// tables may be taken over by the copy run while each table is unchanged.
+void MakeOld(const std::string& folder) {
+    const struct timespec hourAgo = {::time(nullptr) - 3600, 0};
+    const struct timespec times[2] = {hourAgo, hourAgo};
+    for (const platform::DirEntry& e : platform::FindFiles(folder, "*")) {
+        if (e.isDirectory) MakeOld(folder + "/" + e.name);
+        ::utimensat(AT_FDCWD, (folder + "/" + e.name).c_str(), times, 0);
+    }
+}
+
 class CopyRunTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -208,19 +219,26 @@ TEST_F(CopyRunTest, CancelStopsTheTablePhase) {
     Table("D/A");
     Table("D/B");
     Workspace("W.wor", "Open Table \"D/A\" As A\r\nOpen Table \"D/B\" As B\r\n");
-    analysis::Analysis(state).Refresh();
-    ui.events.clear();
-    int copies = 0;
-    ui.onProcessMessages = [&] {
-        // Cancel once the first file of the first table is through.
-        if (Exists(Out("TABLES/DATA/A/A.DAT")) || Exists(Out("TABLES/DATA/A/A.TAB"))) ui.cancelled = true;
-        ++copies;
-    };
-    ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Cancelled);
-    EXPECT_EQ(ui.Notes().back(), "Copying interrupted by user. Warning: Copying incomplete!");
-    EXPECT_FALSE(Exists(Out("TABLES/A.tab")));  // the current table gets no stub
-    EXPECT_FALSE(Exists(Out("TABLES/DATA/B")));
-    EXPECT_FALSE(Exists(Out("W.wor")));
+    // Also with files as old as a project's, whose tables the run takes over from the refresh.
+    for (const bool old : {false, true}) {
+        SCOPED_TRACE(old ? "old files" : "new files");
+        if (old) MakeOld(src);
+        target = dir / (old ? "out-old" : "out");
+        state.options.path = target;
+        analysis::Analysis(state).Refresh();
+        ui.events.clear();
+        ui.cancelled = false;
+        ui.onProcessMessages = [&] {
+            // Cancel once the first file of the first table is through.
+            if (Exists(Out("TABLES/DATA/A/A.DAT")) || Exists(Out("TABLES/DATA/A/A.TAB"))) ui.cancelled = true;
+        };
+        ASSERT_EQ(copyrun::Run(state, context), copyrun::RunOutcome::Cancelled);
+        EXPECT_EQ(ui.Notes().back(), "Copying interrupted by user. Warning: Copying incomplete!");
+        EXPECT_FALSE(Exists(Out("TABLES/A.tab")));  // the current table gets no stub
+        EXPECT_FALSE(Exists(Out("TABLES/DATA/B")));
+        EXPECT_FALSE(Exists(Out("TABLES/B.tab")));
+        EXPECT_FALSE(Exists(Out("W.wor")));
+    }
 }
 
 TEST_F(CopyRunTest, FallbackStubClosesLayerSoTheNextTableIsFinished) {
@@ -440,17 +458,6 @@ TEST_F(CopyRunTest, CdStepWritesAutorunAndCopiesTheStartProgram) {
     ::unlink(Out("AUTORUN.INF").c_str());
     copyrun::Run(state, context);
     EXPECT_FALSE(Exists(Out("AUTORUN.INF")));
-}
-
-// Files written an hour ago, as a project's files are, so that what the refresh found of its
-// tables may be taken over by the copy run while each table is unchanged.
-void MakeOld(const std::string& folder) {
-    const struct timespec hourAgo = {::time(nullptr) - 3600, 0};
-    const struct timespec times[2] = {hourAgo, hourAgo};
-    for (const platform::DirEntry& e : platform::FindFiles(folder, "*")) {
-        if (e.isDirectory) MakeOld(folder + "/" + e.name);
-        ::utimensat(AT_FDCWD, (folder + "/" + e.name).c_str(), times, 0);
-    }
 }
 
 TEST_F(CopyRunTest, TablesChangedAfterTheRefreshAreCopiedAsTheyAreNow) {
