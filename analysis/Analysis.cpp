@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "analysis/HeaderReader.h"
 #include "analysis/TextFile.h"
 #include "app/Globals.h"
 #include "app/UserInterface.h"
@@ -251,9 +252,9 @@ std::unordered_map<std::string, Analysis::Remembered>& RememberedTables() {
 
 }  // namespace
 
-std::uint64_t Analysis::GetTableSize(const std::string& path) { return ListTableFiles(path, nullptr); }
+std::uint64_t Analysis::GetTableSize(const std::string& path) { return ListTableFiles(path, nullptr, nullptr); }
 
-std::uint64_t Analysis::ListTableFiles(const std::string& path, Remembered* seen) {
+std::uint64_t Analysis::ListTableFiles(const std::string& path, Remembered* seen, TableReading* ahead) {
     const std::string folder = pm::FolderOf(path);
     const std::string header = path + ".tab";
     const std::vector<std::string>& lines = HeaderLines(header);  // nothing below reads another header
@@ -280,7 +281,17 @@ std::uint64_t Analysis::ListTableFiles(const std::string& path, Remembered* seen
         if (raster) return total;
     }
     std::optional<std::int64_t>* stamp = seen && !access ? &seen->folderChangedNs : nullptr;
-    for (const auto& e : platform::FindFiles(folder.empty() ? "." : folder, pm::FileNameOf(path) + ".*", stamp)) {
+    const std::string listed = folder.empty() ? "." : folder;
+    const std::string pattern = pm::FileNameOf(path) + ".*";
+    std::vector<platform::DirEntry> files;
+    if (ahead && ahead->listed && ahead->folder == listed && ahead->pattern == pattern) {
+        files = std::move(ahead->files);
+        ahead->listed = false;
+        if (stamp) *stamp = ahead->folderChangedNs;
+    } else {
+        files = platform::FindFiles(listed, pattern, stamp);
+    }
+    for (const auto& e : files) {
         if (stamp) {
             if (pm::EqualNoCase(e.name, pm::FileNameOf(header))) {
                 seen->oneHeader = seen->header == Remembered::kNone;  // not when spelled twice
@@ -299,8 +310,9 @@ void Analysis::TableInfo(int index) {
     const std::string& entry = m_state.tables.at(static_cast<std::size_t>(index));
     const auto [alias, tablePath] = SplitEntry(entry);
     RememberedTables().erase(entry);
+    std::optional<TableReading> ahead = m_reader ? m_reader->Take(static_cast<std::size_t>(index)) : std::nullopt;
     Remembered seen;
-    seen.readAtNs = platform::FileClockNowNs();
+    seen.readAtNs = ahead ? ahead->readAtNs : platform::FileClockNowNs();
     std::string folder = pm::FolderOf(tablePath);
     std::string name = pm::FileNameOf(tablePath);
     info.description = alias;
@@ -319,6 +331,13 @@ void Analysis::TableInfo(int index) {
         }
     } keep(*this);
     const std::string mainHeader = folder + name + ".tab";
+    if (ahead && ahead->header == mainHeader) {
+        if (ahead->error) std::rethrow_exception(ahead->error);
+        m_headerPath = mainHeader;
+        m_headerLines = std::move(ahead->lines);
+    } else {
+        ahead.reset();
+    }
     const std::string main = TableFileIn(HeaderLines(mainHeader), mainHeader);
     folder = app::MapInfoApp().Eval("PathToDirectory$(\"" + main + "\")");
     name = pm::WithoutExtension(pm::FileNameOf(main));
@@ -332,7 +351,7 @@ void Analysis::TableInfo(int index) {
     }
     info.mainFile = folder + name + ".TAB";
     const bool ownFiles = main == mainHeader;  // the header opens no other file
-    std::uint64_t total = ListTableFiles(folder + name, ownFiles ? &seen : nullptr);
+    std::uint64_t total = ListTableFiles(folder + name, ownFiles ? &seen : nullptr, ahead ? &*ahead : nullptr);
     info.fileSize = std::to_string(total);
     if (IsRasterIn(HeaderLines(folder + name + ".TAB"))) return;
 
@@ -414,9 +433,18 @@ void Analysis::Refresh() {
         ReadWorkspace(static_cast<int>(i));
         if (auto size = platform::FileSize(m_state.workspaces[i])) add(*size / 1024);
     }
-    for (std::size_t i = 0; i < m_state.tables.size(); ++i) {
-        TableInfo(static_cast<int>(i));
-        add(std::stoull(m_state.info.fileSize) / 1000);
+    {
+        // The tables' headers and files are read ahead on another thread, in list order.
+        HeaderReader reader(m_state.tables);
+        struct Reading {
+            HeaderReader*& used;
+            ~Reading() { used = nullptr; }
+        } reading{m_reader};
+        m_reader = &reader;
+        for (std::size_t i = 0; i < m_state.tables.size(); ++i) {
+            TableInfo(static_cast<int>(i));
+            add(std::stoull(m_state.info.fileSize) / 1000);
+        }
     }
     for (const auto& entry : m_state.graphs) {
         if (auto size = platform::FileSize(SplitEntry(entry).second)) add(*size / 1024);

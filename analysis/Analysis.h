@@ -15,6 +15,9 @@
 
 namespace analysis {
 
+class HeaderReader;
+struct TableReading;
+
 // A workspace, header or folder that cannot be opened, read or written where the work
 // cannot go on without it. The text names the file and the system's reason.
 class FileError : public std::runtime_error {
@@ -82,8 +85,9 @@ public:
 
 private:
     // GetTableSize; also notes in `seen`, when given, what shows whether the files found
-    // are still those of the table.
-    std::uint64_t ListTableFiles(const std::string& path, Remembered* seen);
+    // are still those of the table. The files are taken from `ahead` where it listed them
+    // as this would.
+    std::uint64_t ListTableFiles(const std::string& path, Remembered* seen, TableReading* ahead);
     // GetTableName, also handing back the table-list entry of the table the line opens.
     std::string RecogniseTable(const std::string& workspace, const std::string& line, std::string* entry);
     // The lines of a header. Within one TableInfo call the last header read is kept, so a
@@ -95,6 +99,7 @@ private:
     // no longer has the length they were made for.
     std::unordered_set<std::string> m_tableKeys;
     std::size_t m_keyedTables = 0;
+    HeaderReader* m_reader = nullptr;  // during the refresh: the tables read ahead of it
     bool m_keepHeader = false;
     std::string m_headerPath;
     std::vector<std::string> m_headerLines;

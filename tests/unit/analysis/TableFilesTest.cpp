@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <algorithm>
 
 #include "AnalysisFixture.h"
@@ -206,6 +208,23 @@ TEST_F(RefreshTest, AnErrorStopsTheRefreshButTheButtonsAreStillUpdated) {
     ASSERT_FALSE(ui.events.empty());
     EXPECT_EQ(ui.events.back().kind, "hourglass");
     EXPECT_EQ(ui.events.back().value, 0);
+}
+
+TEST_F(RefreshTest, AHeaderThatCannotBeReadStopsTheRefreshInItsTurn) {
+    // The headers are read ahead of the refresh: what reading one ended with comes in its turn.
+    Write("D/A.TAB", std::string(5000, 'a'));
+    ASSERT_EQ(::mkfifo((dir / "D/P.TAB").c_str(), 0644), 0);
+    Write("D/C.TAB", std::string(7000, 'c'));
+    AddWorkspace("W/Map.wor", "Open Table \"" + dir / "D/A" + "\" As A\r\nOpen Table \"" + dir / "D/P" +
+                                  "\" As P\r\nOpen Table \"" + dir / "D/C" + "\" As C\r\n");
+    try {
+        analysis.Refresh();
+        ADD_FAILURE() << "the refresh went on";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find(dir / "D/P"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(state.sizeText, "5");  // A's 5 KB counted, not C's
+    EXPECT_EQ(state.info.description, "P");
 }
 
 }  // namespace
