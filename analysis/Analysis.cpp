@@ -229,12 +229,16 @@ const std::vector<std::string>& Analysis::HeaderLines(const std::string& path) {
 // What TableInfo found of a table whose files are found by name beside its header alone (a
 // native table, not seamless), with what shows whether that still holds: the time of the
 // folder (which an entry added, removed or renamed changes) and the header's time and size,
-// each clearly before the table was read.
+// each clearly before the table was read. Kept small, as a project may have tens of
+// thousands: the table's information is made again from its folder, shared with the other
+// tables there, and the names and sizes of its files.
 struct Analysis::Remembered {
-    TableInformation info;
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-    std::vector<std::uint64_t> sizes;  // of info.fileInfo, in order
-    std::size_t header = kNone;        // the header's place in info.fileInfo
+    std::string alias, name;  // as the table-list entry has them
+    std::uint32_t folder = 0;
+    std::vector<std::string> files;    // their names, in the order of info.fileInfo
+    std::vector<std::uint64_t> sizes;  // and their sizes
+    std::size_t header = kNone;        // the header's place among them
     bool oneHeader = false;            // and no other spelling of it there
     std::int64_t readAtNs = 0;
     std::optional<std::int64_t> folderChangedNs;
@@ -243,11 +247,29 @@ struct Analysis::Remembered {
 
 namespace {
 
-// By table-list entry: kept from the refresh, which starts it anew, for the copy run. Only the
-// thread that runs the analysis uses it.
-std::unordered_map<std::string, Analysis::Remembered>& RememberedTables() {
-    static std::unordered_map<std::string, Analysis::Remembered> tables;
-    return tables;
+// By place in the table list: kept from the refresh, which starts it anew, for the copy run.
+// Only the thread that runs the analysis uses it.
+struct RememberedTables {
+    std::vector<std::string> folders;
+    std::unordered_map<std::string, std::uint32_t> folderIds;
+    std::vector<std::optional<Analysis::Remembered>> tables;
+
+    void Forget(std::size_t index) {
+        if (index < tables.size()) tables[index].reset();
+    }
+    void Keep(std::size_t index, const std::string& folder, Analysis::Remembered table) {
+        auto [id, added] = folderIds.emplace(folder, static_cast<std::uint32_t>(folders.size()));
+        if (added) folders.push_back(folder);
+        table.folder = id->second;
+        if (tables.size() <= index) tables.resize(index + 1);
+        tables[index] = std::move(table);
+    }
+    void Clear() { *this = RememberedTables(); }
+};
+
+RememberedTables& KeptTables() {
+    static RememberedTables kept;
+    return kept;
 }
 
 }  // namespace
@@ -298,6 +320,7 @@ std::uint64_t Analysis::ListTableFiles(const std::string& path, Remembered* seen
                 seen->header = seen->sizes.size();
                 seen->headerChangedNs = e.modifiedNs;
             }
+            seen->files.push_back(e.name);
             seen->sizes.push_back(e.size);
         }
         list(FoundFile{folder, e.name, e.size});
@@ -309,7 +332,7 @@ void Analysis::TableInfo(int index) {
     TableInformation& info = m_state.info;
     const std::string& entry = m_state.tables.at(static_cast<std::size_t>(index));
     const auto [alias, tablePath] = SplitEntry(entry);
-    RememberedTables().erase(entry);
+    KeptTables().Forget(static_cast<std::size_t>(index));
     std::optional<TableReading> ahead = m_reader ? m_reader->Take(static_cast<std::size_t>(index)) : std::nullopt;
     Remembered seen;
     seen.readAtNs = ahead ? ahead->readAtNs : platform::FileClockNowNs();
@@ -383,31 +406,46 @@ void Analysis::TableInfo(int index) {
             mapinfo.Do("Close Table LAYER");
         } catch (const std::exception&) {}
     }
-    if (opened && !seamless && seen.folderChangedNs && seen.oneHeader &&
+    // Kept only where the information can be made again from the folder, the names and the
+    // sizes, and neither the folder nor the header changed around the reading.
+    if (m_remember && opened && !seamless && seen.folderChangedNs && seen.oneHeader &&
+        folder == pm::FolderOf(tablePath) && pm::FolderOf(folder + name) == folder &&
+        entry == alias + " " + folder + name &&
         platform::ReadClearlyAfterChange(*seen.folderChangedNs, seen.readAtNs) &&
         platform::ReadClearlyAfterChange(seen.headerChangedNs, seen.readAtNs)) {
-        seen.info = info;
-        RememberedTables().insert_or_assign(entry, std::move(seen));
+        seen.alias = alias;
+        seen.name = name;
+        KeptTables().Keep(static_cast<std::size_t>(index), folder, std::move(seen));
     }
 }
 
 std::optional<std::vector<std::uint64_t>> Analysis::KnownTableInfo(int index) {
-    auto& remembered = RememberedTables();
-    auto found = remembered.find(m_state.tables.at(static_cast<std::size_t>(index)));
-    if (found == remembered.end()) return std::nullopt;
-    const Remembered& known = found->second;
-    const std::string& header = known.info.fileInfo[known.header];
-    const auto folderNow = platform::StatPath(pm::FolderOf(header));
+    const RememberedTables& remembered = KeptTables();
+    const auto at = static_cast<std::size_t>(index);
+    if (at >= remembered.tables.size() || !remembered.tables[at]) return std::nullopt;
+    const Remembered& known = *remembered.tables[at];
+    const std::string& folder = remembered.folders[known.folder];
+    if (m_state.tables.at(at) != known.alias + " " + folder + known.name) return std::nullopt;
+    const auto folderNow = platform::StatPath(folder);
     if (!folderNow || folderNow->modifiedNs != *known.folderChangedNs) return std::nullopt;
-    const auto headerNow = platform::StatPath(header);
+    const auto headerNow = platform::StatPath(folder + known.files[known.header]);
     if (!headerNow || !headerNow->isRegularFile || headerNow->modifiedNs != known.headerChangedNs ||
         headerNow->size != known.sizes[known.header])
         return std::nullopt;
-    m_state.info = known.info;
+    TableInformation& info = m_state.info;
+    info.description = known.alias;
+    info.mainFile = folder + known.name + ".TAB";
+    info.fileInfo.clear();
+    std::uint64_t total = 0;
+    for (std::size_t i = 0; i < known.files.size(); ++i) {
+        info.fileInfo.push_back(folder + known.files[i]);
+        total += known.sizes[i];
+    }
+    info.fileSize = std::to_string(total);
     return known.sizes;
 }
 
-void Analysis::Refresh() {
+void Analysis::Refresh(bool copyFollows) {
     struct Finish {  // runs in every case, also when a step throws
         CopyFormState& state;
         ~Finish() {
@@ -428,7 +466,7 @@ void Analysis::Refresh() {
         m_state.sizeText = std::to_string(figure);
     };
 
-    RememberedTables().clear();
+    KeptTables().Clear();
     for (std::size_t i = 0; i < m_state.workspaces.size(); ++i) {
         ReadWorkspace(static_cast<int>(i));
         if (auto size = platform::FileSize(m_state.workspaces[i])) add(*size / 1024);
@@ -438,9 +476,14 @@ void Analysis::Refresh() {
         HeaderReader reader(m_state.tables);
         struct Reading {
             HeaderReader*& used;
-            ~Reading() { used = nullptr; }
-        } reading{m_reader};
+            bool& remember;
+            ~Reading() {
+                used = nullptr;
+                remember = true;
+            }
+        } reading{m_reader, m_remember};
         m_reader = &reader;
+        m_remember = copyFollows;
         for (std::size_t i = 0; i < m_state.tables.size(); ++i) {
             TableInfo(static_cast<int>(i));
             add(std::stoull(m_state.info.fileSize) / 1000);

@@ -62,8 +62,9 @@ public:
     // their sum as the caller finds them is the table's size. Nothing known: nullopt, and
     // state.info as it was.
     std::optional<std::vector<std::uint64_t>> KnownTableInfo(int index);
-    // The refresh: rebuilds both lists and the disk-space text.
-    void Refresh();
+    // The refresh: rebuilds both lists and the disk-space text. What it finds of the tables
+    // is kept for a copy run to take over (KnownTableInfo) unless none is to follow.
+    void Refresh(bool copyFollows = true);
 
     // Writes the rewritten copy of a workspace, whole or not at all. Throws FileError.
     // With `write` false the lines are read and rewritten (with the notes that gives) but
@@ -100,6 +101,7 @@ private:
     std::unordered_set<std::string> m_tableKeys;
     std::size_t m_keyedTables = 0;
     HeaderReader* m_reader = nullptr;  // during the refresh: the tables read ahead of it
+    bool m_remember = true;            // whether TableInfo keeps what it finds for a copy run
     bool m_keepHeader = false;
     std::string m_headerPath;
     std::vector<std::string> m_headerLines;

@@ -38,7 +38,7 @@ TableReading Read(std::size_t index, const std::string& entry) {
 
 }  // namespace
 
-HeaderReader::HeaderReader(std::vector<std::string> tables) : m_tables(std::move(tables)) {
+HeaderReader::HeaderReader(const std::vector<std::string>& tables) : m_tables(tables) {
     try {
         m_thread = std::thread([this] { Loop(); });
     } catch (const std::system_error&) {

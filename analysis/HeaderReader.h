@@ -33,8 +33,9 @@ struct TableReading {
 
 class HeaderReader {
 public:
-    // Starts reading the tables of `tables` (table-list entries, which are copied).
-    explicit HeaderReader(std::vector<std::string> tables);
+    // Starts reading the tables of `tables` (table-list entries), which stays as it is as
+    // long as the reader lives.
+    explicit HeaderReader(const std::vector<std::string>& tables);
     HeaderReader(const HeaderReader&) = delete;
     HeaderReader& operator=(const HeaderReader&) = delete;
     ~HeaderReader();
@@ -46,7 +47,7 @@ public:
 private:
     void Loop();
 
-    const std::vector<std::string> m_tables;
+    const std::vector<std::string>& m_tables;
     std::mutex m_mutex;
     std::condition_variable m_ready, m_room;
     std::deque<TableReading> m_readings;

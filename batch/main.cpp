@@ -230,7 +230,7 @@ int main(int argc, char* argv[]) {
     } release;
 
     try {
-        analysis::Analysis(state).Refresh();
+        analysis::Analysis(state).Refresh(!options.list && !options.dryRun);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tallomir-batch: %s\n", app::ConsoleUserInterface::WithLineBreaks(e.what()).c_str());
         return kStopped;
