@@ -138,8 +138,8 @@ private:
         std::exception_ptr error;                  // what reading it ended with
         bool freshFolder = false;                  // its folder was made by the run
         std::unique_ptr<CopyAhead::Table> copies;  // its files, when copied on the other thread
-        // The sizes its files had at the refresh, when its information is the refresh's.
-        std::optional<std::vector<std::uint64_t>> knownSizes;
+        // Its files as the refresh found them, when its information is the refresh's.
+        std::optional<analysis::Analysis::KnownFiles> known;
     };
     // Reads table `index` for its turn, leaving the information in place as it was; makes its
     // folder and, where nothing can be in the way, queues its files for the other thread. Its
@@ -152,7 +152,7 @@ private:
     bool CopyTable(int i, PreparedTable& table);
     // Waits for the files the other thread copies and reports each in order; with the sizes
     // the refresh found (`known`), the table's size is taken from the copies.
-    void ReportCopiedAhead(int i, CopyAhead::Table& copies, const std::optional<std::vector<std::uint64_t>>& known);
+    void ReportCopiedAhead(int i, CopyAhead::Table& copies, const std::optional<analysis::Analysis::KnownFiles>& known);
     // What became of one copy: its status and digest, and the note for a failure.
     void TakeCopyOutcome(const std::string& source, const platform::SysError& err, std::string digest);
     void ShowThrownCopyFailure(const std::string& source, const std::string& text);
@@ -206,6 +206,8 @@ private:
     // capitals) written into it since.
     bool m_freshFolder = false;
     bool m_freshTables = false;  // whether the run made the folder of the stubs
+    // Whether the header of the table being copied is known to need no rewrite.
+    bool m_plainHeader = false;
     std::unordered_set<std::string> m_stubNames;
     std::unordered_set<std::string> m_freshNames;
     // The tables read ahead of their turn, and the thread that copies their files; it ends
@@ -453,8 +455,8 @@ void CopyRunner::Prepare(int index) {
     analysis::TableInformation current = std::move(m_state.info);
     auto read = [&](bool mayKnow) {
         try {
-            table.knownSizes = mayKnow ? m_analysis.KnownTableInfo(index) : std::nullopt;
-            if (!table.knownSizes) m_analysis.TableInfo(index);
+            table.known = mayKnow ? m_analysis.KnownTableInfo(index) : std::nullopt;
+            if (!table.known) m_analysis.TableInfo(index);
             table.info = std::move(m_state.info);
         } catch (...) {
             table.error = std::current_exception();  // raised when the table's turn comes
@@ -476,7 +478,7 @@ void CopyRunner::Prepare(int index) {
         alongside = alongside && !pm::EqualNoCase(pm::ExtensionOf(source), ".MBX") &&
                     names.insert(pm::UpperAscii(pm::FileNameOf(source))).second;
     }
-    if (table.knownSizes && !alongside) {
+    if (table.known && !alongside) {
         read(false);
         alongside = false;
     }
@@ -532,9 +534,10 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
     const std::string tableFolder = Join(m_data, name);
     m_freshFolder = table.freshFolder;
     m_freshNames.clear();
+    m_plainHeader = false;
     bool intact = true;  // no file was left alone for being a source of the run
     if (table.copies) {
-        ReportCopiedAhead(i, *table.copies, table.knownSizes);
+        ReportCopiedAhead(i, *table.copies, table.known);
     } else {
         const std::vector<std::string> files = m_state.info.fileInfo;
         for (const std::string& source : files) m_guard.AddSource(source);
@@ -558,7 +561,7 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
 }
 
 void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies,
-                                   const std::optional<std::vector<std::uint64_t>>& known) {
+                                   const std::optional<analysis::Analysis::KnownFiles>& known) {
     app::UserInterface& ui = app::UI();
     const std::size_t copied = m_copier.Wait(copies, [&ui] {
         ui.ProcessMessages();
@@ -570,11 +573,16 @@ void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies,
     if (known) {
         // The table's size is that of its files as they were copied.
         std::uint64_t total = 0;
-        for (std::size_t j = 0; j < known->size(); ++j) {
+        for (std::size_t j = 0; j < known->sizes.size(); ++j) {
             const bool seen = j < copied && copies.files[j].status;
-            total += seen ? copies.files[j].status->size : (*known)[j];
+            total += seen ? copies.files[j].status->size : known->sizes[j];
         }
         m_state.info.fileSize = std::to_string(total);
+        // A header copied as it was then is neither a view's nor a raster's: it needs no rewrite.
+        const std::optional<platform::PathStatus>* header =
+            known->header < copied ? &copies.files[known->header].status : nullptr;
+        m_plainHeader = header && *header && (*header)->modifiedNs == known->headerChangedNs &&
+                        (*header)->size == known->sizes[known->header];
     }
     for (std::size_t j = 0; j < copied; ++j) {
         CopyAhead::File& file = copies.files[j];
@@ -739,7 +747,7 @@ void CopyRunner::FinishCopiedTable(const std::string& name, const std::string& m
     m_seamless = Seamless::No;
     try {
         if (pm::EqualNoCase(pm::ExtensionOf(mainName), ".TAB")) {
-            analysis::Analysis::UpdateCopiedHeader(Join(folder, mainName));  // as copied, no lookup
+            if (!m_plainHeader) analysis::Analysis::UpdateCopiedHeader(Join(folder, mainName));  // as copied
         } else {
             analysis::Analysis::UpdateViewTAB(tablePath);
             analysis::Analysis::UpdateRasterTAB(tablePath);
