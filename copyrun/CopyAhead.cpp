@@ -65,6 +65,15 @@ std::size_t CopyAhead::Wait(Table& table, const std::function<bool()>& poll) {
     return table.copied;
 }
 
+void CopyAhead::Halt() {
+    std::unique_lock lock(m_mutex);
+    m_stop = true;
+    for (Table* table : m_queue) table->done = true;  // never begun: no file handled
+    m_queue.clear();
+    m_wake.notify_all();
+    m_done.wait(lock, [this] { return m_copying == nullptr; });
+}
+
 void CopyAhead::Loop() {
     std::unique_lock lock(m_mutex);
     for (;;) {
@@ -77,9 +86,11 @@ void CopyAhead::Loop() {
         }
         Table* table = m_queue.front();
         m_queue.pop_front();
+        m_copying = table;
         lock.unlock();
         Copy(*table);
         lock.lock();
+        m_copying = nullptr;
         m_done.notify_all();
     }
 }

@@ -51,6 +51,9 @@ public:
     // copied by the caller instead, so that neither waits for the other. The number of files
     // handled.
     std::size_t Wait(Table& table, const std::function<bool()>& poll);
+    // Stops for good: no table queued is begun any more (each is done with no file handled),
+    // and the one being copied is finished before this returns.
+    void Halt();
 
 private:
     void Loop();
@@ -60,6 +63,7 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_wake, m_done;
     std::deque<Table*> m_queue;
+    Table* m_copying = nullptr;  // the table the thread is copying
     bool m_idle = false;
     std::atomic<bool> m_stop{false};
     std::thread m_thread;

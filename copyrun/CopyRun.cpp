@@ -499,12 +499,8 @@ void CopyRunner::Prepare(int index) {
 
 void CopyRunner::DropTablesAhead() {
     if (m_ahead.empty()) return;
-    // The other thread copies in turn: once the last table queued is done, all are.
-    for (auto it = m_ahead.rbegin(); it != m_ahead.rend(); ++it) {
-        if (!it->copies) continue;
-        m_copier.Wait(*it->copies, [] { return true; });
-        break;
-    }
+    // Nothing more is copied ahead; what was copied is known once the table being copied is.
+    m_copier.Halt();
     for (const PreparedTable& table : m_ahead) {
         if (table.copies) {
             for (std::size_t j = 0; j < table.copies->copied; ++j) {
@@ -563,10 +559,16 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
 void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies,
                                    const std::optional<analysis::Analysis::KnownFiles>& known) {
     app::UserInterface& ui = app::UI();
-    const std::size_t copied = m_copier.Wait(copies, [&ui] {
-        ui.ProcessMessages();
-        return ui.ProgressCancelled();
-    });
+    std::size_t copied = 0;
+    try {
+        copied = m_copier.Wait(copies, [&ui] {
+            ui.ProcessMessages();
+            return ui.ProgressCancelled();
+        });
+    } catch (...) {
+        m_copier.Halt();  // the table goes with the error: the thread must be done with it
+        throw;
+    }
     // The files are the run's sources from here on, as they are when copied one by one; each
     // is reported as that copy reports it.
     for (std::size_t j = 0; j < copied; ++j) m_guard.AddSource(copies.files[j].status);
