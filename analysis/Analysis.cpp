@@ -419,7 +419,7 @@ void Analysis::TableInfo(int index) {
     }
 }
 
-std::optional<Analysis::KnownFiles> Analysis::KnownTableInfo(int index) {
+std::optional<std::vector<std::uint64_t>> Analysis::KnownTableInfo(int index) {
     const RememberedTables& remembered = KeptTables();
     const auto at = static_cast<std::size_t>(index);
     if (at >= remembered.tables.size() || !remembered.tables[at]) return std::nullopt;
@@ -442,7 +442,7 @@ std::optional<Analysis::KnownFiles> Analysis::KnownTableInfo(int index) {
         total += known.sizes[i];
     }
     info.fileSize = std::to_string(total);
-    return KnownFiles{known.sizes, known.header, known.headerChangedNs};
+    return known.sizes;
 }
 
 void Analysis::Refresh(bool copyFollows) {

@@ -55,19 +55,13 @@ public:
     std::uint64_t GetTableSize(const std::string& path);
     // Fills state.info for the table-list entry at `index`.
     void TableInfo(int index);
-    // What KnownTableInfo found then: the sizes of the table's files, in the order of
-    // info.fileInfo, and which of them is the header, with its time stamp.
-    struct KnownFiles {
-        std::vector<std::uint64_t> sizes;
-        std::size_t header = 0;
-        std::int64_t headerChangedNs = 0;
-    };
     // Fills state.info as TableInfo did when it last read the entry at `index` since the last
     // refresh, if that was a native table with all its files beside its header, neither a
-    // view, a raster nor seamless, and its folder and header are unchanged since. The files
-    // as found then are handed back for the caller to confirm: the sum of their sizes as the
-    // caller finds them is the table's size. Nothing known: nullopt, and state.info as it was.
-    std::optional<KnownFiles> KnownTableInfo(int index);
+    // view, a raster nor seamless, and its folder and header are unchanged since. The sizes
+    // of its files then are handed back, in the order of info.fileInfo, for the caller to
+    // confirm: their sum as the caller finds them is the table's size. Nothing known:
+    // nullopt, and state.info as it was.
+    std::optional<std::vector<std::uint64_t>> KnownTableInfo(int index);
     // The refresh: rebuilds both lists and the disk-space text. What it finds of the tables
     // is kept for a copy run to take over (KnownTableInfo) unless none is to follow.
     void Refresh(bool copyFollows = true);

@@ -138,13 +138,16 @@ private:
         std::exception_ptr error;                  // what reading it ended with
         bool freshFolder = false;                  // its folder was made by the run
         std::unique_ptr<CopyAhead::Table> copies;  // its files, when copied on the other thread
-        // Its files as the refresh found them, when its information is the refresh's.
-        std::optional<analysis::Analysis::KnownFiles> known;
+        // The sizes its files had at the refresh, when its information is the refresh's.
+        std::optional<std::vector<std::uint64_t>> known;
     };
     // Reads table `index` for its turn, leaving the information in place as it was; makes its
     // folder and, where nothing can be in the way, queues its files for the other thread. Its
     // files are noted as sources in its turn.
     void Prepare(int index);
+    // Reads the table into table.info (or table.error), from what the refresh found where
+    // `mayKnow` and that still holds; the information in place stays as it was.
+    void ReadTable(PreparedTable& table, bool mayKnow);
     // What was made for tables read ahead whose turn did not come (the run was cancelled or
     // stopped on an error) is taken away again: their copies and folders, all the run's own.
     void DropTablesAhead();
@@ -152,7 +155,7 @@ private:
     bool CopyTable(int i, PreparedTable& table);
     // Waits for the files the other thread copies and reports each in order; with the sizes
     // the refresh found (`known`), the table's size is taken from the copies.
-    void ReportCopiedAhead(int i, CopyAhead::Table& copies, const std::optional<analysis::Analysis::KnownFiles>& known);
+    void ReportCopiedAhead(int i, CopyAhead::Table& copies, const std::optional<std::vector<std::uint64_t>>& known);
     // What became of one copy: its status and digest, and the note for a failure.
     void TakeCopyOutcome(const std::string& source, const platform::SysError& err, std::string digest);
     void ShowThrownCopyFailure(const std::string& source, const std::string& text);
@@ -206,8 +209,6 @@ private:
     // capitals) written into it since.
     bool m_freshFolder = false;
     bool m_freshTables = false;  // whether the run made the folder of the stubs
-    // Whether the header of the table being copied is known to need no rewrite.
-    bool m_plainHeader = false;
     std::unordered_set<std::string> m_stubNames;
     std::unordered_set<std::string> m_freshNames;
     // The tables read ahead of their turn, and the thread that copies their files; it ends
@@ -391,11 +392,12 @@ RunOutcome CopyRunner::Execute() {
     // the run reports and finishes the tables before them.
     const int ahead = m_freshTables ? kTablesAhead : 1;
     bool cancelled = false;
+    PreparedTable table;  // the one in its turn: kept until the copying thread has stopped
     try {
         for (int i = 0; i < tableCount && !cancelled; ++i) {
             ui.ProcessMessages();
             while (m_prepared < tableCount && m_prepared < i + ahead) Prepare(m_prepared++);
-            PreparedTable table = std::move(m_ahead.front());
+            table = std::move(m_ahead.front());
             m_ahead.pop_front();
             if (table.error) std::rethrow_exception(table.error);
             m_state.info = std::move(table.info);
@@ -447,23 +449,24 @@ RunOutcome CopyRunner::Execute() {
     return RunOutcome::Finished;
 }
 
+void CopyRunner::ReadTable(PreparedTable& table, bool mayKnow) {
+    analysis::TableInformation inPlace = std::move(m_state.info);
+    try {
+        table.known = mayKnow ? m_analysis.KnownTableInfo(table.index) : std::nullopt;
+        if (!table.known) m_analysis.TableInfo(table.index);
+        table.info = std::move(m_state.info);
+    } catch (...) {
+        table.error = std::current_exception();  // raised when the table's turn comes
+    }
+    m_state.info = std::move(inPlace);
+}
+
 void CopyRunner::Prepare(int index) {
     PreparedTable table;
     table.index = index;
     // What the refresh found of the table stands while its folder and header are unchanged,
     // for tables copied on the other thread, which confirms the sizes of their files.
-    analysis::TableInformation current = std::move(m_state.info);
-    auto read = [&](bool mayKnow) {
-        try {
-            table.known = mayKnow ? m_analysis.KnownTableInfo(index) : std::nullopt;
-            if (!table.known) m_analysis.TableInfo(index);
-            table.info = std::move(m_state.info);
-        } catch (...) {
-            table.error = std::current_exception();  // raised when the table's turn comes
-        }
-        m_state.info = current;
-    };
-    read(m_freshTables && !Planning());
+    ReadTable(table, m_freshTables && !Planning());
     if (table.error) {
         m_ahead.push_back(std::move(table));
         return;
@@ -478,15 +481,7 @@ void CopyRunner::Prepare(int index) {
         alongside = alongside && !pm::EqualNoCase(pm::ExtensionOf(source), ".MBX") &&
                     names.insert(pm::UpperAscii(pm::FileNameOf(source))).second;
     }
-    if (table.known && !alongside) {
-        read(false);
-        alongside = false;
-    }
-    m_state.info = std::move(current);
-    if (table.error) {
-        m_ahead.push_back(std::move(table));
-        return;
-    }
+    if (table.known && !alongside) ReadTable(table, false);  // only copies ahead confirm sizes
     if (alongside) {
         table.copies = std::make_unique<CopyAhead::Table>();
         for (const std::string& source : table.info.fileInfo)
@@ -498,7 +493,6 @@ void CopyRunner::Prepare(int index) {
 }
 
 void CopyRunner::DropTablesAhead() {
-    if (m_ahead.empty()) return;
     // Nothing more is copied ahead; what was copied is known once the table being copied is.
     m_copier.Halt();
     for (const PreparedTable& table : m_ahead) {
@@ -530,7 +524,6 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
     const std::string tableFolder = Join(m_data, name);
     m_freshFolder = table.freshFolder;
     m_freshNames.clear();
-    m_plainHeader = false;
     bool intact = true;  // no file was left alone for being a source of the run
     if (table.copies) {
         ReportCopiedAhead(i, *table.copies, table.known);
@@ -557,34 +550,23 @@ bool CopyRunner::CopyTable(int i, PreparedTable& table) {
 }
 
 void CopyRunner::ReportCopiedAhead(int i, CopyAhead::Table& copies,
-                                   const std::optional<analysis::Analysis::KnownFiles>& known) {
+                                   const std::optional<std::vector<std::uint64_t>>& known) {
     app::UserInterface& ui = app::UI();
-    std::size_t copied = 0;
-    try {
-        copied = m_copier.Wait(copies, [&ui] {
-            ui.ProcessMessages();
-            return ui.ProgressCancelled();
-        });
-    } catch (...) {
-        m_copier.Halt();  // the table goes with the error: the thread must be done with it
-        throw;
-    }
+    const std::size_t copied = m_copier.Wait(copies, [&ui] {
+        ui.ProcessMessages();
+        return ui.ProgressCancelled();
+    });
     // The files are the run's sources from here on, as they are when copied one by one; each
     // is reported as that copy reports it.
     for (std::size_t j = 0; j < copied; ++j) m_guard.AddSource(copies.files[j].status);
     if (known) {
         // The table's size is that of its files as they were copied.
         std::uint64_t total = 0;
-        for (std::size_t j = 0; j < known->sizes.size(); ++j) {
+        for (std::size_t j = 0; j < known->size(); ++j) {
             const bool seen = j < copied && copies.files[j].status;
-            total += seen ? copies.files[j].status->size : known->sizes[j];
+            total += seen ? copies.files[j].status->size : (*known)[j];
         }
         m_state.info.fileSize = std::to_string(total);
-        // A header copied as it was then is neither a view's nor a raster's: it needs no rewrite.
-        const std::optional<platform::PathStatus>* header =
-            known->header < copied ? &copies.files[known->header].status : nullptr;
-        m_plainHeader = header && *header && (*header)->modifiedNs == known->headerChangedNs &&
-                        (*header)->size == known->sizes[known->header];
     }
     for (std::size_t j = 0; j < copied; ++j) {
         CopyAhead::File& file = copies.files[j];
@@ -749,7 +731,7 @@ void CopyRunner::FinishCopiedTable(const std::string& name, const std::string& m
     m_seamless = Seamless::No;
     try {
         if (pm::EqualNoCase(pm::ExtensionOf(mainName), ".TAB")) {
-            if (!m_plainHeader) analysis::Analysis::UpdateCopiedHeader(Join(folder, mainName));  // as copied
+            analysis::Analysis::UpdateCopiedHeader(Join(folder, mainName));  // as copied, no lookup
         } else {
             analysis::Analysis::UpdateViewTAB(tablePath);
             analysis::Analysis::UpdateRasterTAB(tablePath);

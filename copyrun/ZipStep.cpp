@@ -1,9 +1,6 @@
 #include "copyrun/ZipStep.h"
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
-#include <mutex>
 #include <optional>
 #include <thread>
 #include <unordered_map>
@@ -11,6 +8,7 @@
 
 #include "analysis/TextFile.h"
 #include "app/UserInterface.h"
+#include "common/ParallelFor.h"
 #include "app/pmUtils.h"
 #include "copyrun/CopyRun.h"
 #include "platform/FileSystem.h"
@@ -27,31 +25,12 @@ std::string RelativeToTarget(const std::string& path, const std::string& target)
     return path;
 }
 
-// Runs `work(i)` for every i below `count`, on every core when there are many: the file
-// system questions for tens of thousands of files each wait on the system, and the answers
-// do not depend on one another. The first exception a call raises is raised again here.
+// Runs `work(i)` for every listed file, on every core: the file system questions for tens of
+// thousands of files each wait on the system, and the answers do not depend on one another.
 template <typename Work>
-void ForEachIndex(std::size_t count, const Work& work) {
-    constexpr std::size_t kBlock = 256;  // indices a thread takes at a time
-    std::atomic<std::size_t> next{0};
-    std::mutex failedMutex;
-    std::exception_ptr failed;
-    auto run = [&] {
-        try {
-            for (std::size_t from; (from = next.fetch_add(kBlock)) < count;)
-                for (std::size_t i = from; i < std::min(count, from + kBlock); ++i) work(i);
-        } catch (...) {
-            std::lock_guard lock(failedMutex);
-            if (!failed) failed = std::current_exception();
-            next = count;
-        }
-    };
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < std::min(cores, count / kBlock + 1); ++t) helpers.emplace_back(run);
-    run();
-    for (std::thread& t : helpers) t.join();
-    if (failed) std::rethrow_exception(failed);
+void ForEachFile(std::size_t count, const Work& work) {
+    constexpr std::size_t kBlock = 256;  // files a thread takes at a time
+    common::ForEachIndex(count, std::thread::hardware_concurrency(), kBlock, work);
 }
 
 // The listed files relative to T as they lie on disk (a CD start program listed as
@@ -59,7 +38,7 @@ void ForEachIndex(std::size_t count, const Work& work) {
 // letter case.
 std::vector<std::string> OnDiskRelatives(const std::vector<std::string>& paths, const std::string& target) {
     std::vector<std::string> relative(paths.size());
-    ForEachIndex(paths.size(), [&](std::size_t i) {
+    ForEachFile(paths.size(), [&](std::size_t i) {
         auto resolved = platform::ResolveCase(paths[i]);
         relative[i] = RelativeToTarget(resolved ? *resolved : paths[i], target);
     });
@@ -70,7 +49,7 @@ std::vector<std::string> OnDiskRelatives(const std::vector<std::string>& paths, 
 using Statuses = std::vector<std::optional<platform::PathStatus>>;
 Statuses StatusesOf(const std::vector<std::string>& relative, const std::string& target) {
     Statuses statuses(relative.size());
-    ForEachIndex(relative.size(), [&](std::size_t i) { statuses[i] = platform::StatPath(target + "/" + relative[i]); });
+    ForEachFile(relative.size(), [&](std::size_t i) { statuses[i] = platform::StatPath(target + "/" + relative[i]); });
     return statuses;
 }
 

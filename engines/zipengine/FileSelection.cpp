@@ -1,11 +1,11 @@
 #include "FileSelection.h"
 
 #include <algorithm>
-#include <atomic>
 #include <map>
 #include <set>
-#include <thread>
 #include <unordered_set>
+
+#include "common/ParallelFor.h"
 
 namespace zipengine {
 
@@ -104,17 +104,8 @@ void ProbeSpec(const ParsedSpec& parsed, bool hidden, Probe& probe) {
 std::vector<Probe> ProbeAll(const std::vector<ParsedSpec>& parsed, const SelectionOptions& options) {
     std::vector<Probe> probes(parsed.size());
     constexpr size_t kBlock = 64;  // patterns a thread takes at a time
-    std::atomic<size_t> next{0};
-    auto work = [&] {
-        for (size_t from; (from = next.fetch_add(kBlock)) < parsed.size();)
-            for (size_t i = from; i < std::min(parsed.size(), from + kBlock); ++i)
-                ProbeSpec(parsed[i], options.hidden, probes[i]);
-    };
-    const size_t threads = std::min<size_t>(std::max(1u, options.threads), parsed.size() / kBlock + 1);
-    std::vector<std::thread> helpers;
-    for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
-    work();
-    for (std::thread& t : helpers) t.join();
+    common::ForEachIndex(parsed.size(), options.threads, kBlock,
+                         [&](size_t i) { ProbeSpec(parsed[i], options.hidden, probes[i]); });
     return probes;
 }
 

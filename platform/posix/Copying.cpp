@@ -41,16 +41,12 @@ void Remember(std::vector<Item>& list, const Item& item) {
 
 int Fd(const File& file) { return static_cast<int>(file.NativeHandle()); }
 
-// The bytes of one open file into another, each fed to `hash` as it passes; up to the end of
-// the source as it is read (a source that became shorter is copied as it is).
-SysError CopyHashing(File& in, File& out, Sha256* hash) { return HashingCopy(in, out, *hash); }
-
 // The bytes of one open file (status `from`) into another on device `to`, just created or
-// emptied: shared blocks where the file system offers them, else the kernel's copy, else a
-// buffer. Up to the source's size as it was opened; a source that became shorter is copied as
-// it is.
+// emptied: with `hash`, through the program's buffers, each byte fed to it; otherwise shared
+// blocks where the file system offers them, else the kernel's copy, else a buffer. Up to the
+// source's size as it was opened; a source that became shorter is copied as it is.
 SysError CopyContents(File& in, const struct stat& from, File& out, dev_t to, Sha256* hash) {
-    if (hash) return CopyHashing(in, out, hash);
+    if (hash) return HashingCopy(in, out, *hash);
     const auto size = static_cast<std::uint64_t>(from.st_size);
     if (size == 0) return {};
     const DevicePair pair{from.st_dev, to};
