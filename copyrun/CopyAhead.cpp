@@ -36,7 +36,7 @@ void CopyAhead::Queue(Table& table) {
             m_thread = std::thread([this] { Loop(); });
         } catch (const std::system_error&) {
             lock.unlock();
-            Copy(table);
+            Copy(table, false);
             return;
         }
     }
@@ -50,7 +50,7 @@ std::size_t CopyAhead::Wait(Table& table, const std::function<bool()>& poll) {
         if (auto queued = std::find(m_queue.begin(), m_queue.end(), &table); queued != m_queue.end()) {
             m_queue.erase(queued);
             lock.unlock();
-            Copy(table);
+            Copy(table, true);
             return table.copied;
         }
     }
@@ -88,26 +88,43 @@ void CopyAhead::Loop() {
         m_queue.pop_front();
         m_copying = table;
         lock.unlock();
-        Copy(*table);
+        Copy(*table, false);
         lock.lock();
         m_copying = nullptr;
         m_done.notify_all();
     }
 }
 
-void CopyAhead::Copy(Table& table) {
+bool CopyAhead::Settle() {
+    std::unique_lock lock(m_mutex);
+    Table* const now = m_copying;
+    if (!now) return false;
+    m_done.wait(lock, [&] { return m_copying != now; });
+    return true;
+}
+
+void CopyAhead::Copy(Table& table, bool byWaiter) {
     std::size_t handled = 0;
     for (File& file : table.files) {
         if (m_stop) break;
         try {
-            platform::Sha256 hash;
-            platform::CopyOptions options;
-            options.hash = m_hashing ? &hash : nullptr;
-            options.newDestination = true;
-            options.writable = true;
-            options.sourceStatus = &file.status;
-            file.error = platform::CopyFile(file.source, file.dest, options);
-            if (m_hashing && !file.error) file.digest = hash.HexDigest();
+            // Beside the thread's copy, the disk may only have been full for a moment: once
+            // that copy is through, the file is tried once more.
+            for (bool again = byWaiter;;) {
+                platform::Sha256 hash;
+                platform::CopyOptions options;
+                options.hash = m_hashing ? &hash : nullptr;
+                options.newDestination = true;
+                options.writable = true;
+                options.sourceStatus = &file.status;
+                file.error = platform::CopyFile(file.source, file.dest, options);
+                if (again && file.error.code == platform::kErrorDiskFull && Settle()) {
+                    again = false;
+                    continue;
+                }
+                if (m_hashing && !file.error) file.digest = hash.HexDigest();
+                break;
+            }
         } catch (const std::exception& e) {
             file.thrown = e.what();
         }

@@ -54,10 +54,15 @@ public:
     // Stops for good: no table queued is begun any more (each is done with no file handled),
     // and the one being copied is finished before this returns.
     void Halt();
+    // Waits until the table the thread is copying now, if any, is done; false when there was
+    // none. A disk found full meanwhile may have room again then: a copy that fails for want
+    // of space is taken away, and its space with it.
+    bool Settle();
 
 private:
     void Loop();
-    void Copy(Table& table);
+    // `byWaiter`: on the thread that waits for the table, beside this one's.
+    void Copy(Table& table, bool byWaiter);
 
     const bool m_hashing;
     std::mutex m_mutex;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <unordered_set>
 
@@ -24,11 +25,15 @@ constexpr char CR = '\r';
 constexpr const char* kLocked = "File is locked by another program.";
 
 // Writes a small text file of CR LF lines, created or replaced whole; `isNew` when no file
-// of its name can be there.
-void WriteTextFile(const std::string& path, const std::vector<std::string>& lines, bool isNew = false) {
+// of its name can be there. A disk found full is tried once more if `settle` says that what
+// filled it may have been taken away since.
+void WriteTextFile(const std::string& path, const std::vector<std::string>& lines, bool isNew = false,
+                   const std::function<bool()>& settle = {}) {
     std::string text;
     for (const auto& l : lines) text += l + "\r\n";
-    const platform::SysError err = isNew ? platform::WriteNewFile(path, text) : platform::WriteFile(path, text);
+    auto write = [&] { return isNew ? platform::WriteNewFile(path, text) : platform::WriteFile(path, text); };
+    platform::SysError err = write();
+    if (err.code == platform::kErrorDiskFull && settle && settle()) err = write();
     if (err) throw CopyRunError("Cannot create " + path + ". " + err.message);
 }
 
@@ -188,6 +193,10 @@ private:
         return m_charset;
     }
     std::string m_charset;
+    // For a file written while the other thread copies: waits for its copy to be through.
+    std::function<bool()> Settle() {
+        return [this] { return m_copier.Settle(); };
+    }
     void CdStep();
 
     analysis::CopyFormState& m_state;
@@ -775,7 +784,7 @@ void CopyRunner::WriteStub(const std::string& name, const std::string& mainName)
     WriteTextFile(Join(m_tables, name + ".tab"),
                   {"!Table", "!Version 300", "!Charset " + Charset(), "",
                    "Open Table \".\\DATA\\" + name + "\\" + mainName + "\" As " + name},
-                  NewStub(name));
+                  NewStub(name), Settle());
 }
 
 void CopyRunner::SeamlessBranch(const std::string& name) {
@@ -800,12 +809,13 @@ void CopyRunner::SeamlessBranch(const std::string& name) {
     WriteTextFile(stub,
                   {"!Table", "!Version 300", "!Charset " + Charset(), "",
                    "Run Application \".\\DATA\\" + name + "\\Seamless.Wor\""},
-                  NewStub(name));
+                  NewStub(name), Settle());
     m_seamless = Seamless::StubWritten;
     Produced(stub);
     const std::string workspace = Join(Join(m_data, name), "Seamless.wor");
-    WriteTextFile(workspace, {"!Workspace", "!Version 400", "!Charset " + Charset(), "",
-                              "Open Table \"" + name + "\" As " + name});
+    WriteTextFile(workspace,
+                  {"!Workspace", "!Version 400", "!Charset " + Charset(), "", "Open Table \"" + name + "\" As " + name},
+                  false, Settle());
     Produced(workspace);
 }
 
