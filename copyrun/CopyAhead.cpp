@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <optional>
 #include <system_error>
 
 #include "platform/FileSystem.h"
@@ -111,9 +112,10 @@ void CopyAhead::Copy(Table& table, bool byWaiter) {
             // Beside the thread's copy, the disk may only have been full for a moment: once
             // that copy is through, the file is tried once more.
             for (bool again = byWaiter;;) {
-                platform::Sha256 hash;
+                std::optional<platform::Sha256> hash;
+                if (m_hashing) hash.emplace();
                 platform::CopyOptions options;
-                options.hash = m_hashing ? &hash : nullptr;
+                options.hash = hash ? &*hash : nullptr;
                 options.newDestination = true;
                 options.writable = true;
                 options.sourceStatus = &file.status;
@@ -122,7 +124,7 @@ void CopyAhead::Copy(Table& table, bool byWaiter) {
                     again = false;
                     continue;
                 }
-                if (m_hashing && !file.error) file.digest = hash.HexDigest();
+                if (hash && !file.error) file.digest = hash->HexDigest();
                 break;
             }
         } catch (const std::exception& e) {

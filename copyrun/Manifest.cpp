@@ -164,7 +164,9 @@ std::string Sha256OfFile(const std::string& path) {
     platform::File::Opened in = platform::File::Open(path, platform::File::Mode::Read);
     if (in.error) return {};
     platform::Sha256 hash;
-    std::vector<char> buffer(1 << 20);
+    // The files read here are mostly stubs and headers of a few hundred bytes: a buffer
+    // made afresh for each would cost more than reading and hashing them.
+    thread_local std::vector<char> buffer(std::size_t(64) << 10);
     for (;;) {
         const std::int64_t got = in.file.Read(buffer.data(), static_cast<std::int64_t>(buffer.size()));
         if (got < 0) return {};
