@@ -47,6 +47,14 @@ std::mutex g_listingMutex;
 std::unordered_map<std::string, std::shared_ptr<DirListing>> g_listings;
 constexpr std::size_t kMaxListings = 4096;
 
+// The key of a folder's listing: one listing serves "/a/b" and "/a/b/" alike, which are
+// the same folder (named both ways, it would be read and kept twice).
+std::string ListingKey(const std::string& dir) {
+    std::size_t end = dir.size();
+    while (end > 1 && dir[end - 1] == '/') --end;
+    return dir.substr(0, end);
+}
+
 bool Trusted(const DirListing& l, const struct stat& st) {
     return l.mtime == Nanos(st.st_mtim) && (l.changedByUs || ReadClearlyAfterChange(l.mtime, l.listedAt));
 }
@@ -91,9 +99,10 @@ std::shared_ptr<const DirListing> ListDirectory(const std::string& dir, const st
         return nullptr;
     }
     if (!S_ISDIR(st.st_mode)) return nullptr;
+    std::string key = ListingKey(dir);
     {
         std::lock_guard lock(g_listingMutex);
-        auto it = g_listings.find(dir);
+        auto it = g_listings.find(key);
         if (it != g_listings.end() && Trusted(*it->second, st)) return it->second;
     }
     auto listing = std::make_shared<DirListing>();
@@ -111,7 +120,7 @@ std::shared_ptr<const DirListing> ListDirectory(const std::string& dir, const st
     }
     std::lock_guard lock(g_listingMutex);
     if (g_listings.size() >= kMaxListings) g_listings.clear();
-    g_listings[dir] = listing;
+    g_listings[std::move(key)] = listing;
     return listing;
 }
 
@@ -192,7 +201,7 @@ OwnChange::OwnChange(const std::string& path) {
     while (entry.size() > 1 && entry.back() == '/') entry.pop_back();
     const std::size_t slash = entry.rfind('/');
     if (slash == std::string::npos) return;
-    m_folder = slash == 0 ? "/" : entry.substr(0, slash);
+    m_folder = slash == 0 ? "/" : ListingKey(entry.substr(0, slash));
     m_name = entry.substr(slash + 1);
     {
         std::lock_guard lock(g_listingMutex);
@@ -227,7 +236,7 @@ void OwnChange::Done(bool present) {
 
 void ForgetListing(const std::string& folder) {
     std::lock_guard lock(g_listingMutex);
-    g_listings.erase(folder);
+    g_listings.erase(ListingKey(folder));
 }
 
 }  // namespace posix
