@@ -10,26 +10,35 @@
 
 namespace platform {
 
+namespace {
+
+// The provider, opened once for the process: opening it costs more than hashing a small
+// file, and one handle serves the hashes of every thread.
+BCRYPT_ALG_HANDLE Provider() {
+    static const BCRYPT_ALG_HANDLE provider = [] {
+        BCRYPT_ALG_HANDLE opened = nullptr;
+        if (::BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) opened = nullptr;
+        return opened;
+    }();
+    return provider;
+}
+
+}  // namespace
+
 struct Sha256::State {
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
     BCRYPT_HASH_HANDLE hash = nullptr;
     ~State() {
         if (hash) ::BCryptDestroyHash(hash);
-        if (algorithm) ::BCryptCloseAlgorithmProvider(algorithm, 0);
     }
     void Start() {
         if (hash) ::BCryptDestroyHash(hash);
         hash = nullptr;
-        if (::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) < 0)
+        if (!Provider() || ::BCryptCreateHash(Provider(), &hash, nullptr, 0, nullptr, 0, 0) < 0)
             throw std::runtime_error("SHA-256 unavailable");
     }
 };
 
-Sha256::Sha256() : m_state(std::make_unique<State>()) {
-    if (::BCryptOpenAlgorithmProvider(&m_state->algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0)
-        throw std::runtime_error("SHA-256 unavailable");
-    m_state->Start();
-}
+Sha256::Sha256() : m_state(std::make_unique<State>()) { m_state->Start(); }
 
 Sha256::~Sha256() = default;
 

@@ -3,7 +3,8 @@
 #   package-under-wine.sh WINDOWS_BIN LINUX_BIN HOLD_FILE_EXE SCRATCH
 # - the table list is the same (paths through Wine's Z: drive);
 # - a copy with --cd --autorun --zip --exe --message gives the same files byte for byte, and
-#   archives with the same entries, sizes and checksums (their time stamps aside);
+#   archives with the same entries, sizes and checksums (their time stamps aside), and its
+#   manifest's SHA-256 digests are those of the files;
 # - the Windows self-extractor unpacks the package into the same files;
 # - a table another program holds with share mode 0 is reported in use.
 set -euo pipefail
@@ -24,7 +25,18 @@ diff -u "$scratch/list-linux.txt" "$scratch/list-windows.txt" || fail "the table
 options=(--cd --autorun --zip Sample.zip --exe --message)
 "$linux_bin/tallomir-batch" --to "$scratch/linux" "${options[@]}" "$scratch/message.txt" City.WOR >/dev/null
 run_wine "$win_bin/tallomir-batch.exe" --to "$(winpath "$scratch/windows")" "${options[@]}" \
-  "$(winpath "$scratch/message.txt")" City.WOR >"$scratch/windows-run.txt" || fail "the Windows run: $(cat "$scratch/windows-run.txt")"
+  "$(winpath "$scratch/message.txt")" --manifest "$(winpath "$scratch/windows.json")" City.WOR \
+  >"$scratch/windows-run.txt" || fail "the Windows run: $(cat "$scratch/windows-run.txt")"
+# Its manifest's digests, made by the system's provider, are those of the files it wrote.
+python3 - "$scratch/windows.json" "$scratch/windows" <<'CHECK' || fail "the Windows manifest's digests are wrong"
+import hashlib, json, os, sys
+files = json.load(open(sys.argv[1], encoding="utf-8"))["files"]
+digested = [f for f in files if f["sha256"] and os.path.isfile(os.path.join(sys.argv[2], f["target"]))]
+assert len(digested) >= 10, digested
+for f in digested:
+    with open(os.path.join(sys.argv[2], f["target"]), "rb") as data:
+        assert hashlib.sha256(data.read()).hexdigest() == f["sha256"], f["target"]
+CHECK
 # The self-extractor: the same entries with the same sizes and checksums; every other file byte for byte.
 listing() {
   python3 -c 'import sys, zipfile
