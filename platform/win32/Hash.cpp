@@ -12,8 +12,8 @@ namespace platform {
 
 namespace {
 
-// The provider, opened once for the process: opening it costs more than hashing a small
-// file, and one handle serves the hashes of every thread.
+// The provider, opened once for the process, as the system advises (opening one is slow);
+// one handle serves the hashes of every thread.
 BCRYPT_ALG_HANDLE Provider() {
     static const BCRYPT_ALG_HANDLE provider = [] {
         BCRYPT_ALG_HANDLE opened = nullptr;
