@@ -303,15 +303,14 @@ std::uint64_t Analysis::ListTableFiles(const std::string& path, Remembered* seen
         if (raster) return total;
     }
     std::optional<std::int64_t>* stamp = seen && !access ? &seen->folderChangedNs : nullptr;
-    const std::string listed = folder.empty() ? "." : folder;
-    const std::string pattern = pm::FileNameOf(path) + ".*";
+    const TableListing where = ListingOf(path);
     std::vector<platform::DirEntry> files;
-    if (ahead && ahead->listed && ahead->folder == listed && ahead->pattern == pattern) {
+    if (ahead && ahead->listed && ahead->where == where) {
         files = std::move(ahead->files);
         ahead->listed = false;
         if (stamp) *stamp = ahead->folderChangedNs;
     } else {
-        files = platform::FindFiles(listed, pattern, stamp);
+        files = platform::FindFiles(where.folder, where.pattern, stamp);
     }
     for (const auto& e : files) {
         if (stamp) {

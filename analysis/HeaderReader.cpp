@@ -26,17 +26,20 @@ TableReading Read(std::size_t index, const std::string& entry) {
         r.error = std::current_exception();
         return r;
     }
-    const std::string folder = pm::FolderOf(stem);
-    r.folder = folder.empty() ? "." : folder;
-    r.pattern = pm::FileNameOf(stem) + ".*";
+    r.where = ListingOf(stem);
     try {
-        r.files = platform::FindFiles(r.folder, r.pattern, &r.folderChangedNs);
+        r.files = platform::FindFiles(r.where.folder, r.where.pattern, &r.folderChangedNs);
         r.listed = true;
     } catch (const std::exception&) {}  // listed again in the table's turn
     return r;
 }
 
 }  // namespace
+
+TableListing ListingOf(const std::string& stem) {
+    const std::string folder = pm::FolderOf(stem);
+    return {folder.empty() ? "." : folder, pm::FileNameOf(stem) + ".*"};
+}
 
 HeaderReader::HeaderReader(const std::vector<std::string>& tables) : m_tables(tables) {
     try {

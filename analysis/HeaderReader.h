@@ -17,6 +17,14 @@
 
 namespace analysis {
 
+// Where the files named like a table are looked for: its folder ("." for none) and a
+// pattern of its name, for the table at `stem` (its folder and name, no extension).
+struct TableListing {
+    std::string folder, pattern;
+    bool operator==(const TableListing&) const = default;
+};
+TableListing ListingOf(const std::string& stem);
+
 // What the table information reads first of one table, read ahead.
 struct TableReading {
     std::size_t index = 0;
@@ -24,9 +32,9 @@ struct TableReading {
     std::string header;         // the path the header was read at
     std::vector<std::string> lines;
     std::exception_ptr error;  // what reading the header ended with
-    // The listing of the files named like the table, by the arguments it was made with.
+    // The listing of the files named like the table, by where it was made.
     bool listed = false;
-    std::string folder, pattern;
+    TableListing where;
     std::vector<platform::DirEntry> files;
     std::optional<std::int64_t> folderChangedNs;
 };

@@ -8,8 +8,8 @@
 
 #include "analysis/TextFile.h"
 #include "app/UserInterface.h"
-#include "common/ParallelFor.h"
 #include "app/pmUtils.h"
+#include "common/ParallelFor.h"
 #include "copyrun/CopyRun.h"
 #include "platform/FileSystem.h"
 #include "zip/ZipArchiver.h"
